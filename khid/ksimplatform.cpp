@@ -1,0 +1,491 @@
+#include "ksimplatform.h"
+
+#include "kreportdescriptor.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace KHID {
+
+namespace {
+
+class SceneReader
+{
+public:
+    explicit SceneReader(const QString &origin)
+        : mOrigin(origin)
+    {
+    }
+
+    QString error() const { return mError; }
+
+    bool fail(const QString &where, const QString &why)
+    {
+        mError = QStringLiteral("scene %1: %2%3").arg(mOrigin, where.isEmpty() ? QString() : where + ": ", why);
+        return false;
+    }
+
+    bool readHex16(const QJsonObject &object, const QString &where, const char *key, quint16 &out,
+                   bool required)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isUndefined()) {
+            if (required)
+                return fail(where, QStringLiteral("\"%1\" is missing").arg(key));
+            return true;
+        }
+        bool ok = false;
+        const QString text = value.toString();
+        const uint number = text.toUInt(&ok, 16);
+        if (!value.isString() || !ok || number > 0xFFFF)
+            return fail(where + '.' + key, QStringLiteral("expected a hexadecimal string of 0 to ffff"));
+        out = static_cast<quint16>(number);
+        return true;
+    }
+
+    bool readNumber(const QJsonObject &object, const QString &where, const char *key, int maximum, int &out)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isUndefined())
+            return true;
+        const double number = value.toDouble(-1);
+        if (!value.isDouble() || number < 0 || number > maximum || number != static_cast<int>(number))
+            return fail(where + '.' + key, QStringLiteral("expected a whole number from 0 to %1").arg(maximum));
+        out = static_cast<int>(number);
+        return true;
+    }
+
+    bool readBool(const QJsonObject &object, const QString &where, const char *key, bool &out)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isUndefined())
+            return true;
+        if (!value.isBool())
+            return fail(where + '.' + key, QStringLiteral("expected true or false"));
+        out = value.toBool();
+        return true;
+    }
+
+    bool readDescriptor(const QJsonObject &object, const QString &where, KSimInterface &interface)
+    {
+        const QJsonValue text = object.value(QLatin1String("reportDescriptor"));
+        std::vector<uint8_t> bytes;
+        if (!text.isString() || !parseHexBytes(text.toString().toStdString(), bytes))
+            return fail(where + ".reportDescriptor", QStringLiteral("expected a string of hexadecimal bytes"));
+        int collection = 1;
+        if (!readNumber(object, where, "collection", 0xFFFF, collection))
+            return false;
+        const KReportDescriptor parsed = parseReportDescriptor(bytes.data(), bytes.size());
+        if (!parsed.ok) {
+            // A device may well send a broken descriptor: the interface stays,
+            // and its query fails as it would on hardware.
+            interface.hasPreparsedData = false;
+            return true;
+        }
+        if (collection < 1 || static_cast<std::size_t>(collection) > parsed.collections.size())
+            return fail(where + ".collection",
+                        QStringLiteral("the descriptor has %1 top-level collection(s)").arg(parsed.collections.size()));
+        const KTopCollection &top = parsed.collections[collection - 1];
+        interface.caps = top.caps;
+        interface.featureValueCaps = QVector<KHidValueCaps>(top.featureValueCaps.begin(), top.featureValueCaps.end());
+        return true;
+    }
+
+    bool readExplicitCaps(const QJsonObject &object, const QString &where, KSimInterface &interface)
+    {
+        KHidCaps &caps = interface.caps;
+        int input = 0, output = 0, feature = 0;
+        if (!readHex16(object, where, "usagePage", caps.UsagePage, false)
+            || !readHex16(object, where, "usage", caps.Usage, false)
+            || !readNumber(object, where, "inputReportLength", 0xFFFF, input)
+            || !readNumber(object, where, "outputReportLength", 0xFFFF, output)
+            || !readNumber(object, where, "featureReportLength", 0xFFFF, feature))
+            return false;
+        caps.InputReportByteLength = static_cast<uint16_t>(input);
+        caps.OutputReportByteLength = static_cast<uint16_t>(output);
+        caps.FeatureReportByteLength = static_cast<uint16_t>(feature);
+
+        const QJsonValue ids = object.value(QLatin1String("featureReportIds"));
+        if (ids.isUndefined())
+            return true;
+        if (!ids.isArray())
+            return fail(where + ".featureReportIds", QStringLiteral("expected an array of report ids"));
+        const QJsonArray list = ids.toArray();
+        for (int i = 0; i < list.size(); ++i) {
+            const double id = list.at(i).toDouble(-1);
+            if (!list.at(i).isDouble() || id < 0 || id > 255 || id != static_cast<int>(id))
+                return fail(QStringLiteral("%1.featureReportIds[%2]").arg(where).arg(i),
+                            QStringLiteral("expected a report id from 0 to 255"));
+            KHidValueCaps value;
+            value.UsagePage = caps.UsagePage;
+            value.ReportID = static_cast<uint8_t>(id);
+            interface.featureValueCaps.append(value);
+        }
+        caps.NumberFeatureValueCaps = static_cast<uint16_t>(interface.featureValueCaps.size());
+        return true;
+    }
+
+    bool readInterface(const QJsonValue &entry, int index, KSimInterface &interface)
+    {
+        const QString where = QStringLiteral("interfaces[%1]").arg(index);
+        if (!entry.isObject())
+            return fail(where, QStringLiteral("expected an object"));
+        const QJsonObject object = entry.toObject();
+
+        const QJsonValue path = object.value(QLatin1String("path"));
+        if (!path.isString() || path.toString().isEmpty())
+            return fail(where + ".path", QStringLiteral("expected a non-empty string"));
+        interface.path = path.toString();
+
+        const QJsonValue name = object.value(QLatin1String("name"));
+        if (!name.isUndefined() && !name.isString())
+            return fail(where + ".name", QStringLiteral("expected a string"));
+        interface.name = name.toString();
+
+        int version = 0;
+        if (!readHex16(object, where, "vendorId", interface.vendorId, true)
+            || !readHex16(object, where, "productId", interface.productId, true)
+            || !readNumber(object, where, "version", 0xFFFF, version)
+            || !readBool(object, where, "queryFails", interface.queryFails)
+            || !readBool(object, where, "openFails", interface.openFails))
+            return false;
+        interface.version = static_cast<quint16>(version);
+
+        if (object.contains(QLatin1String("reportDescriptor")))
+            return readDescriptor(object, where, interface);
+        return readExplicitCaps(object, where, interface);
+    }
+
+private:
+    QString mOrigin;
+    QString mError;
+};
+
+} // namespace
+
+std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, const QString &origin,
+                                                     QString *error)
+{
+    SceneReader reader(origin);
+    auto report = [&](const QString &where, const QString &why) {
+        reader.fail(where, why);
+        if (error)
+            *error = reader.error();
+        return nullptr;
+    };
+
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return report(QString(), QStringLiteral("invalid JSON at offset %1: %2")
+                                     .arg(parseError.offset)
+                                     .arg(parseError.errorString()));
+    if (!document.isObject())
+        return report(QString(), QStringLiteral("the root must be an object"));
+    const QJsonValue list = document.object().value(QLatin1String("interfaces"));
+    if (!list.isArray())
+        return report(QString(), QStringLiteral("\"interfaces\" must be an array"));
+
+    auto scene = std::make_unique<KSimPlatform>();
+    const QJsonArray entries = list.toArray();
+    for (int i = 0; i < entries.size(); ++i) {
+        KSimInterface interface;
+        if (!reader.readInterface(entries.at(i), i, interface)) {
+            if (error)
+                *error = reader.error();
+            return nullptr;
+        }
+        scene->mInterfaces.append(interface);
+    }
+    return scene;
+}
+
+std::unique_ptr<KSimPlatform> KSimPlatform::fromFile(const QString &file, QString *error)
+{
+    QFile input(file);
+    if (!input.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("scene %1: %2").arg(file, input.errorString());
+        return nullptr;
+    }
+    return fromJson(input.readAll(), file, error);
+}
+
+void KSimPlatform::addInterface(const KSimInterface &interface)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mInterfaces.append(interface);
+}
+
+bool KSimPlatform::removeInterface(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    for (int i = 0; i < mInterfaces.size(); ++i) {
+        if (mInterfaces.at(i).path == path) {
+            mInterfaces.removeAt(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+QVector<KSimInterface> KSimPlatform::interfaces() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mInterfaces;
+}
+
+void KSimPlatform::setVirtualTime(bool enabled)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mVirtualTime = enabled;
+}
+
+quint64 KSimPlatform::virtualTimeMs() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mVirtualNow;
+}
+
+QVector<KSimPlatform::OpenRecord> KSimPlatform::opens() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mOpens;
+}
+
+int KSimPlatform::openHandleCount() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return static_cast<int>(mHandles.size());
+}
+
+int KSimPlatform::openInterfaceSetCount() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return static_cast<int>(mSets.size());
+}
+
+QVector<QByteArray> KSimPlatform::writtenReports() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mWritten;
+}
+
+void KSimPlatform::setPathLengthOverride(uint32_t index, std::size_t units)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mPathLengthOverrides[index] = units;
+}
+
+void KSimPlatform::setPathFetchFails(uint32_t index)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mPathFetchFails[index] = true;
+}
+
+const KSimInterface *KSimPlatform::findLocked(const QString &path) const
+{
+    for (const KSimInterface &interface : mInterfaces) {
+        if (interface.path == path)
+            return &interface;
+    }
+    return nullptr;
+}
+
+const KSimInterface *KSimPlatform::interfaceOfLocked(KHandle handle) const
+{
+    const auto it = mHandles.find(handle);
+    return it == mHandles.end() ? nullptr : findLocked(it->second.path);
+}
+
+KInterfaceSet KSimPlatform::openInterfaceSet()
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    QVector<QString> paths;
+    paths.reserve(mInterfaces.size());
+    for (const KSimInterface &interface : mInterfaces)
+        paths.append(interface.path);
+    const KInterfaceSet set = mNextId++;
+    mSets.emplace(set, paths);
+    return set;
+}
+
+bool KSimPlatform::enumInterface(KInterfaceSet set, uint32_t index)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mSets.find(set);
+    return it != mSets.end() && index < static_cast<uint32_t>(it->second.size());
+}
+
+std::size_t KSimPlatform::interfacePathLength(KInterfaceSet set, uint32_t index)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mSets.find(set);
+    if (it == mSets.end() || index >= static_cast<uint32_t>(it->second.size()))
+        return 0;
+    const auto override = mPathLengthOverrides.find(index);
+    if (override != mPathLengthOverrides.end())
+        return override->second;
+    return static_cast<std::size_t>(it->second.at(static_cast<int>(index)).size()) + 1;
+}
+
+bool KSimPlatform::interfacePath(KInterfaceSet set, uint32_t index, char16_t *buffer, std::size_t units)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mSets.find(set);
+    if (it == mSets.end() || index >= static_cast<uint32_t>(it->second.size()) || mPathFetchFails.count(index))
+        return false;
+    const std::u16string path = it->second.at(static_cast<int>(index)).toStdU16String();
+    if (units < path.size() + 1)
+        return false;
+    std::copy(path.begin(), path.end(), buffer);
+    buffer[path.size()] = 0;
+    return true;
+}
+
+void KSimPlatform::closeInterfaceSet(KInterfaceSet set)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mSets.erase(set);
+}
+
+KHandle KSimPlatform::open(const std::u16string &path, KOpenMode mode, std::string *reason)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const QString name = QString::fromStdU16String(path);
+    mOpens.append({name, mode});
+    const KSimInterface *interface = findLocked(name);
+    const char *why = nullptr;
+    if (!interface)
+        why = "No such device";
+    else if (mode == KOpenMode::Query && interface->queryFails)
+        why = "Simulated query failure";
+    else if (mode != KOpenMode::Query && interface->openFails)
+        why = "Permission denied (simulated)";
+    if (why) {
+        if (reason)
+            *reason = why;
+        return kInvalidHandle;
+    }
+    const KHandle handle = mNextId++;
+    mHandles.emplace(handle, Handle{name, mode});
+    return handle;
+}
+
+bool KSimPlatform::getAttributes(KHandle handle, KHidAttributes &attributes)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const KSimInterface *interface = interfaceOfLocked(handle);
+    if (!interface || attributes.Size != sizeof(KHidAttributes))
+        return false;
+    attributes.VendorID = interface->vendorId;
+    attributes.ProductID = interface->productId;
+    attributes.VersionNumber = interface->version;
+    return true;
+}
+
+bool KSimPlatform::getProductString(KHandle handle, void *buffer, std::size_t bytes)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const KSimInterface *interface = interfaceOfLocked(handle);
+    if (!interface || interface->name.isEmpty())
+        return false;
+    const std::u16string name = interface->name.toStdU16String();
+    const std::size_t units = std::min(name.size(), bytes / sizeof(char16_t));
+    std::memcpy(buffer, name.data(), units * sizeof(char16_t));
+    return true;
+}
+
+bool KSimPlatform::getPreparsedData(KHandle handle, KPreparsed &data)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const KSimInterface *interface = interfaceOfLocked(handle);
+    if (!interface || !interface->hasPreparsedData)
+        return false;
+    data = mNextId++;
+    mPreparsed.emplace(data, *interface);
+    return true;
+}
+
+bool KSimPlatform::getCaps(KPreparsed data, KHidCaps &caps)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mPreparsed.find(data);
+    if (it == mPreparsed.end())
+        return false;
+    caps = it->second.caps;
+    return true;
+}
+
+uint32_t KSimPlatform::getFeatureValueCaps(KPreparsed data, KHidValueCaps *caps, uint16_t &count)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mPreparsed.find(data);
+    if (it == mPreparsed.end()) {
+        count = 0;
+        return kHidpStatusInvalidPreparsedData;
+    }
+    const QVector<KHidValueCaps> &values = it->second.featureValueCaps;
+    const uint16_t taken = static_cast<uint16_t>(std::min<int>(count, values.size()));
+    std::copy(values.begin(), values.begin() + taken, caps);
+    count = taken;
+    return kHidpStatusSuccess;
+}
+
+void KSimPlatform::freePreparsedData(KPreparsed data)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mPreparsed.erase(data);
+}
+
+bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t length)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mHandles.find(handle);
+    if (it == mHandles.end() || it->second.mode != KOpenMode::Write || !findLocked(it->second.path))
+        return false;
+    mWritten.append(QByteArray(reinterpret_cast<const char *>(data), static_cast<int>(length)));
+    return true;
+}
+
+bool KSimPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_t length)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mHandles.find(handle);
+    if (it == mHandles.end() || it->second.mode != KOpenMode::Read || !findLocked(it->second.path))
+        return false;
+    return mInputReportHandler && mInputReportHandler(it->second.path, buffer, length);
+}
+
+void KSimPlatform::setInputReportHandler(InputReportHandler handler)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mInputReportHandler = std::move(handler);
+}
+
+void KSimPlatform::closeHandle(KHandle handle)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mHandles.erase(handle);
+}
+
+void KSimPlatform::sleepMs(uint32_t milliseconds)
+{
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        if (mVirtualTime) {
+            mVirtualNow += milliseconds;
+            return;
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+} // namespace KHID

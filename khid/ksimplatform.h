@@ -1,0 +1,112 @@
+#pragma once
+
+// The simulated HID backend: a scene of virtual interfaces, read from a JSON
+// file, that tests, the command-line companion and newcomers without
+// hardware use in place of the machine's own HID stack.
+
+#include "kplatform.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <map>
+#include <mutex>
+
+namespace KHID {
+
+struct KSimInterface {
+    QString path;
+    quint16 vendorId = 0;
+    quint16 productId = 0;
+    quint16 version = 0;
+    QString name;
+    // False when the interface's descriptor cannot be parsed.
+    bool hasPreparsedData = true;
+    KHidCaps caps;
+    QVector<KHidValueCaps> featureValueCaps;
+    bool queryFails = false;
+    bool openFails = false;
+};
+
+class KSimPlatform : public KHidPlatform
+{
+public:
+    struct OpenRecord {
+        QString path;
+        KOpenMode mode;
+    };
+
+    KSimPlatform() = default;
+
+    // Null with a reason (naming `origin`) when the scene is unusable.
+    static std::unique_ptr<KSimPlatform> fromJson(const QByteArray &json, const QString &origin,
+                                                  QString *error);
+    static std::unique_ptr<KSimPlatform> fromFile(const QString &file, QString *error);
+
+    // Plugging and unplugging.
+    void addInterface(const KSimInterface &interface);
+    bool removeInterface(const QString &path);
+    QVector<KSimInterface> interfaces() const;
+
+    // Pauses advance a virtual clock instead of sleeping.
+    void setVirtualTime(bool enabled);
+    quint64 virtualTimeMs() const;
+
+    // What the logic did, for tests and benchmarks.
+    QVector<OpenRecord> opens() const;
+    int openHandleCount() const;
+    int openInterfaceSetCount() const;
+    QVector<QByteArray> writtenReports() const;
+
+    // Answers input report requests; without one, fetches fail.
+    using InputReportHandler = std::function<bool(const QString &path, uint8_t *buffer, std::size_t length)>;
+    void setInputReportHandler(InputReportHandler handler);
+
+    // Faults of the enumeration itself, by interface index.
+    void setPathLengthOverride(uint32_t index, std::size_t units);
+    void setPathFetchFails(uint32_t index);
+
+    KInterfaceSet openInterfaceSet() override;
+    bool enumInterface(KInterfaceSet set, uint32_t index) override;
+    std::size_t interfacePathLength(KInterfaceSet set, uint32_t index) override;
+    bool interfacePath(KInterfaceSet set, uint32_t index, char16_t *buffer, std::size_t units) override;
+    void closeInterfaceSet(KInterfaceSet set) override;
+    KHandle open(const std::u16string &path, KOpenMode mode, std::string *reason) override;
+    bool getAttributes(KHandle handle, KHidAttributes &attributes) override;
+    bool getProductString(KHandle handle, void *buffer, std::size_t bytes) override;
+    bool getPreparsedData(KHandle handle, KPreparsed &data) override;
+    bool getCaps(KPreparsed data, KHidCaps &caps) override;
+    uint32_t getFeatureValueCaps(KPreparsed data, KHidValueCaps *caps, uint16_t &count) override;
+    void freePreparsedData(KPreparsed data) override;
+    bool writeFile(KHandle handle, const uint8_t *data, std::size_t length) override;
+    bool getInputReport(KHandle handle, uint8_t *buffer, std::size_t length) override;
+    void closeHandle(KHandle handle) override;
+    void sleepMs(uint32_t milliseconds) override;
+
+private:
+    struct Handle {
+        QString path;
+        KOpenMode mode;
+    };
+
+    const KSimInterface *findLocked(const QString &path) const;
+    const KSimInterface *interfaceOfLocked(KHandle handle) const;
+
+    mutable std::mutex mMutex;
+    QVector<KSimInterface> mInterfaces;
+    std::map<KInterfaceSet, QVector<QString>> mSets;
+    std::map<KHandle, Handle> mHandles;
+    std::map<KPreparsed, KSimInterface> mPreparsed;
+    std::map<uint32_t, std::size_t> mPathLengthOverrides;
+    std::map<uint32_t, bool> mPathFetchFails;
+    std::intptr_t mNextId = 1;
+    QVector<OpenRecord> mOpens;
+    QVector<QByteArray> mWritten;
+    InputReportHandler mInputReportHandler;
+    bool mVirtualTime = false;
+    quint64 mVirtualNow = 0;
+};
+
+} // namespace KHID

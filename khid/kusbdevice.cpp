@@ -1,0 +1,125 @@
+#include "kusbdevice.h"
+
+#include "khid.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+namespace KHID {
+
+KUSBDevice::KUSBDevice(QObject *parent)
+    : QObject(parent)
+{
+    qDebug() << "+USBDevice";
+}
+
+KUSBDevice::~KUSBDevice()
+{
+    qDebug() << "~USBDevice";
+    if (mOpen) {
+        platform().closeHandle(mWriteHandle);
+        platform().closeHandle(mReadHandle);
+        mOpen = false;
+    }
+}
+
+bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usagePage,
+                            quint16 featureLength)
+{
+    if (mOpen) {
+        qDebug() << "initDevice : Device正在运行，请先停止Device!";
+        return false;
+    }
+
+    bool found = false;
+    enumHidDevices([&](KHidDetail detail, bool &keepGoing) {
+        if (detail.VendorID == vid && detail.ProductID == pid && detail.capAbilities.Usage == usage
+            && detail.capAbilities.UsagePage == usagePage
+            && (featureLength == 0 || featureLength == detail.capAbilities.FeatureReportByteLength)) {
+            mDetail = detail;
+            found = true;
+            keepGoing = false;
+        }
+    });
+    if (!found)
+        return false;
+
+    qDebug() << "Init Device:";
+    printDetail(mDetail);
+
+    KHidPlatform &hid = platform();
+    const std::u16string path = mDetail.DevicePath.toStdU16String();
+    std::string reason;
+    const KHandle writeHandle = hid.open(path, KOpenMode::Write, &reason);
+    if (writeHandle == kInvalidHandle) {
+        std::cout << "error : CreateFile" << std::endl;
+        qDebug() << "打开写入句柄失败";
+        qDebug().noquote() << mDetail.DevicePath + ":" << QString::fromStdString(reason);
+        return false;
+    }
+    const KHandle readHandle = hid.open(path, KOpenMode::Read, &reason);
+    if (readHandle == kInvalidHandle) {
+        std::cout << "error : CreateFile" << std::endl;
+        qDebug() << "打开读取句柄失败";
+        qDebug().noquote() << mDetail.DevicePath + ":" << QString::fromStdString(reason);
+        // Nothing else would ever close it: the object stays closed.
+        hid.closeHandle(writeHandle);
+        return false;
+    }
+
+    mWriteHandle = writeHandle;
+    mReadHandle = readHandle;
+    mOpen = true;
+    return true;
+}
+
+bool KUSBDevice::writeReport(quint8 reportId, const quint8 *data, int length)
+{
+    if (!mOpen)
+        return false;
+    const int outputLength = mDetail.capAbilities.OutputReportByteLength;
+    if (length < 0 || length > kBufferSize - 1 || (length > 0 && !data)) {
+        qDebug() << "writeReport: payload of" << length << "bytes refused";
+        return false;
+    }
+    if (outputLength > kBufferSize) {
+        qDebug() << "writeReport: output report of" << outputLength << "bytes exceeds the buffer";
+        return false;
+    }
+
+    // Clear the whole frame that goes out, not only the report, so that
+    // nothing of an earlier command trails a short one.
+    std::memset(mWriteBuffer, 0, std::max(outputLength, kWriteLength));
+    mWriteBuffer[0] = reportId;
+    if (length > 0)
+        std::memcpy(mWriteBuffer + 1, data, length);
+    return platform().writeFile(mWriteHandle, mWriteBuffer, kWriteLength);
+}
+
+bool KUSBDevice::readReport(quint8 reportId, quint8 *destination)
+{
+    if (!mOpen)
+        return false;
+    const int inputLength = mDetail.capAbilities.InputReportByteLength;
+    if (inputLength > kBufferSize || inputLength == 0) {
+        qDebug() << "readReport: input report of" << inputLength << "bytes cannot be fetched";
+        return false;
+    }
+
+    std::memset(mReadBuffer, 0, inputLength);
+    mReadBuffer[0] = reportId;
+    if (!platform().getInputReport(mReadHandle, mReadBuffer, inputLength))
+        return false;
+    std::memcpy(destination, mReadBuffer, inputLength);
+    return true;
+}
+
+KHidDetail KUSBDevice::getDetail() const
+{
+    return mDetail;
+}
+
+} // namespace KHID

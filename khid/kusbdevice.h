@@ -1,0 +1,38 @@
+#pragma once
+
+#include "khiddetail.h"
+
+#include <QObject>
+
+namespace KHID {
+
+// The receiver's interface, opened for report I/O.
+class KUSBDevice : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kBufferSize = 2048;
+    // Every output report goes out as this many bytes, report ID included.
+    static constexpr int kWriteLength = 32;
+
+    explicit KUSBDevice(QObject *parent = nullptr);
+    ~KUSBDevice() override;
+
+    // A feature length of 0 accepts any.
+    bool initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usagePage, quint16 featureLength);
+    bool writeReport(quint8 reportId, const quint8 *data, int length);
+    // Copies InputReportByteLength bytes, byte 0 included, into `destination`.
+    bool readReport(quint8 reportId, quint8 *destination);
+    KHidDetail getDetail() const;
+
+private:
+    KHidDetail mDetail;
+    KHandle mWriteHandle = kInvalidHandle;
+    KHandle mReadHandle = kInvalidHandle;
+    quint8 mWriteBuffer[kBufferSize] = {};
+    quint8 mReadBuffer[kBufferSize] = {};
+    bool mOpen = false;
+};
+
+} // namespace KHID

@@ -1,0 +1,148 @@
+// bondara-cli as a user runs it: exit codes, listings and their JSON.
+
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run runCli(const QStringList &args, const QString &scene = QString())
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (scene.isEmpty())
+        env.remove("BONDARA_SIMULATE");
+    else
+        env.insert("BONDARA_SIMULATE", scene);
+    process.setProcessEnvironment(env);
+    process.start(BONDARA_CLI, args);
+    Run run;
+    if (!process.waitForFinished(30000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+QString source(const QString &relative)
+{
+    return QStringLiteral(BONDARA_SOURCE_DIR "/") + relative;
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listFindsTheSimulatedReceiver()
+    {
+        const Run run = runCli({"list", "--json"}, source("tools/scenes/receiver.json"));
+        QCOMPARE(run.exitCode, 0);
+        QJsonParseError error;
+        const QJsonObject document = QJsonDocument::fromJson(run.out, &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+
+        const QJsonArray interfaces = document.value("interfaces").toArray();
+        QCOMPARE(interfaces.size(), 5);
+        const QJsonObject vendor = interfaces.at(4).toObject();
+        QCOMPARE(vendor.value("path").toString(), QString("sim:receiver#col04"));
+        QCOMPARE(vendor.value("vendorId").toString(), QString("1209"));
+        QCOMPARE(vendor.value("usagePage").toString(), QString("ff00"));
+        QCOMPARE(vendor.value("inputReportLength").toInt(), 32);
+        QCOMPARE(vendor.value("outputReportLength").toInt(), 32);
+
+        const QJsonObject match = document.value("match").toObject();
+        QCOMPARE(match.value("pid").toString(), QString("0001"));
+        QCOMPARE(match.value("usagePage").toString(), QString("ff00"));
+        QVERIFY(match.value("mouse").toBool());
+    }
+
+    void plainListEndsWithTheVerdict()
+    {
+        const Run found = runCli({"list"}, source("tools/scenes/receiver.json"));
+        QCOMPARE(found.exitCode, 0);
+        QCOMPARE(found.out.count('\n'), 6);
+        QVERIFY(found.out.contains("sim:receiver#col04  1209:0001"));
+        QVERIFY(found.out.trimmed().split('\n').last().startsWith("match: 2.4G Receiver"));
+
+        const Run missing = runCli({"list"}, source("tests/scenes/no-receiver.json"));
+        QCOMPARE(missing.exitCode, 1);
+        QCOMPARE(missing.out.trimmed().split('\n').last(), QByteArray("not found device"));
+        const Run json = runCli({"list", "--json"}, source("tests/scenes/no-receiver.json"));
+        QCOMPARE(json.exitCode, 1);
+        QVERIFY(QJsonDocument::fromJson(json.out).object().value("match").isNull());
+    }
+
+    void badInputExitsTwoWithOneLineReason_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("scene");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("scene not JSON") << QStringList{"list"} << source("tests/scenes/not-json.json")
+                                        << "not-json.json: invalid JSON";
+        QTest::newRow("scene id not a string") << QStringList{"list"} << source("tests/scenes/bad-id.json")
+                                               << "interfaces[0].vendorId";
+        QTest::newRow("scene missing") << QStringList{"list"} << source("tests/scenes/absent.json")
+                                       << "absent.json";
+        QTest::newRow("catalogue missing")
+            << QStringList{"list", "--config", source("tests/scenes/absent.json")}
+            << source("tools/scenes/receiver.json") << "cannot use the catalogue";
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << QString() << "unknown command";
+        QTest::newRow("descriptor unreadable")
+            << QStringList{"descriptor", source("tests/descriptors/absent.hex")} << QString() << "absent.hex";
+        QTest::newRow("descriptor not hex") << QStringList{"descriptor", source("tests/scenes/bad-id.json")}
+                                            << QString() << "not a list of hexadecimal bytes";
+    }
+
+    void badInputExitsTwoWithOneLineReason()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, scene);
+        QFETCH(QString, reason);
+        const Run run = runCli(args, scene);
+        QCOMPARE(run.exitCode, 2);
+        const QString err = QString::fromUtf8(run.err);
+        QVERIFY2(err.contains(reason), qPrintable(err));
+    }
+
+    void descriptorListsEveryTopLevelCollection()
+    {
+        const Run run = runCli({"descriptor", source("tests/descriptors/receiver.hex"), "--json"});
+        QCOMPARE(run.exitCode, 0);
+        const QJsonObject document = QJsonDocument::fromJson(run.out).object();
+        QVERIFY(document.value("usesReportIds").toBool());
+        const QJsonArray collections = document.value("collections").toArray();
+        QCOMPARE(collections.size(), 4);
+        QCOMPARE(collections.at(3).toObject().value("usagePage").toString(), QString("ff00"));
+        QCOMPARE(collections.at(3).toObject().value("outputReportLength").toInt(), 32);
+    }
+
+    void descriptorReadsRawBytesToo()
+    {
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        // Boot mouse, as a device sends it.
+        file.write(QByteArray::fromHex("05010902a1010901a10005091901290315002501950375018102950175058103"
+                                       "0501093009311581257f750895028106c0c0"));
+        file.close();
+        const Run run = runCli({"descriptor", file.fileName()});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith("collection 1: usage 0001:0002  input 4  output 0  feature 0"), run.out);
+
+        QVERIFY(file.open());
+        file.write(QByteArray::fromHex("05010902a101")); // cut short inside the collection
+        file.resize(6);
+        file.close();
+        QCOMPARE(runCli({"descriptor", file.fileName()}).exitCode, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,0 +1,425 @@
+// The HID walk, the interface query and the opened receiver, on the simulated backend.
+
+#include "khid.h"
+#include "kusbdevice.h"
+#include "testsupport.h"
+
+#include <QtTest>
+
+#include <cstring>
+
+using namespace KHID;
+using testsupport::simInterface;
+
+class TestHidAccess : public QObject
+{
+    Q_OBJECT
+
+private:
+    KSimPlatform *sim = nullptr;
+
+    QStringList walkedPaths(bool stopAtFirst = false)
+    {
+        QStringList paths;
+        enumHidDevices([&](KHidDetail detail, bool &keepGoing) {
+            paths << detail.DevicePath;
+            if (stopAtFirst)
+                keepGoing = false;
+        });
+        return paths;
+    }
+
+    QStringList queryOpens() const
+    {
+        QStringList paths;
+        for (const KSimPlatform::OpenRecord &record : sim->opens()) {
+            if (record.mode == KOpenMode::Query)
+                paths << record.path;
+        }
+        return paths;
+    }
+
+    // A receiver whose vendor interface is the third of three.
+    void plugReceiver(quint16 pid = 0x0001)
+    {
+        sim->addInterface(simInterface("sim:rx/col01", 0x1209, pid, 0x0001, 0x0006, 9, 2, 0));
+        sim->addInterface(simInterface("sim:rx/col02", 0x1209, pid, 0x0001, 0x0002, 8, 0, 0));
+        sim->addInterface(simInterface("sim:rx/col03", 0x1209, pid, 0xFF00, 0x0001, 32, 32, 0));
+    }
+
+private slots:
+    void init() { sim = testsupport::installSimulation(); }
+
+    void walkOnEmptyMachineNeverCallsFilter()
+    {
+        int calls = 0;
+        enumHidDevices([&](KHidDetail, bool &) { ++calls; });
+        QCOMPARE(calls, 0);
+        QCOMPARE(sim->openInterfaceSetCount(), 0);
+    }
+
+    void walkWithEmptyFilterReturnsAtOnce()
+    {
+        plugReceiver();
+        enumHidDevices(KHidFilter());
+        QVERIFY(sim->opens().isEmpty());
+    }
+
+    void walkVisitsInOrderWithFreshFlag()
+    {
+        plugReceiver();
+        QStringList paths;
+        bool flagAlwaysTrue = true;
+        enumHidDevices([&](KHidDetail detail, bool &keepGoing) {
+            flagAlwaysTrue = flagAlwaysTrue && keepGoing;
+            paths << detail.DevicePath;
+            detail.DevicePath.clear(); // a copy: the next call must not see this
+        });
+        QCOMPARE(paths, QStringList({"sim:rx/col01", "sim:rx/col02", "sim:rx/col03"}));
+        QVERIFY(flagAlwaysTrue);
+        QCOMPARE(sim->openHandleCount(), 0);
+        QCOMPARE(sim->openInterfaceSetCount(), 0);
+    }
+
+    void walkStopsAndOpensNothingAfterwards()
+    {
+        plugReceiver();
+        QCOMPARE(walkedPaths(true), QStringList({"sim:rx/col01"}));
+        QCOMPARE(queryOpens(), QStringList({"sim:rx/col01"}));
+        QCOMPARE(sim->openInterfaceSetCount(), 0);
+    }
+
+    void walkSkipsWhatCannotBeQueried()
+    {
+        plugReceiver();
+        KSimInterface locked = simInterface("sim:locked", 0x1234, 0x5678, 1, 2);
+        locked.queryFails = true;
+        KSimInterface broken = simInterface("sim:broken", 0x1234, 0x5679, 1, 2);
+        broken.hasPreparsedData = false;
+        KSimInterface after = simInterface("sim:after", 0x1234, 0x567a, 1, 2);
+        sim->addInterface(locked);
+        sim->addInterface(broken);
+        sim->addInterface(after);
+
+        testsupport::StdoutCapture out;
+        const QStringList paths = walkedPaths();
+        QCOMPARE(paths, QStringList({"sim:rx/col01", "sim:rx/col02", "sim:rx/col03", "sim:after"}));
+        // Only the failed open speaks; an unusable descriptor is skipped silently.
+        QCOMPARE(out.lines(), QStringList({"error : CreateFile "}));
+        QCOMPARE(sim->openHandleCount(), 0);
+    }
+
+    void walkSurvivesEnumerationFaults()
+    {
+        plugReceiver();
+        sim->setPathFetchFails(0);
+        {
+            testsupport::StdoutCapture out;
+            QCOMPARE(walkedPaths(), QStringList({"sim:rx/col02", "sim:rx/col03"}));
+            QCOMPARE(out.lines(), QStringList({"error : SetupDiGetDeviceInterfaceDetail"}));
+        }
+        // A path block too large to allocate ends the walk, and the set is still released.
+        sim->setPathLengthOverride(1, std::size_t(-1) / 2);
+        {
+            testsupport::StdoutCapture out;
+            QCOMPARE(walkedPaths(), QStringList());
+            QCOMPARE(out.lines(),
+                     QStringList({"error : SetupDiGetDeviceInterfaceDetail", "memory low!"}));
+            QCOMPARE(sim->openInterfaceSetCount(), 0);
+        }
+    }
+
+    void queryFillsEveryField()
+    {
+        KSimInterface receiver = simInterface("sim:rx", 0x1209, 0xBEEF, 0xFF00, 0x0001, 32, 33, 7);
+        receiver.version = 0x0213;
+        receiver.name = QStringLiteral("2.4G Receiver");
+        for (int id : {5, 0xBA}) {
+            KHidValueCaps value;
+            value.ReportID = static_cast<uint8_t>(id);
+            receiver.featureValueCaps.append(value);
+        }
+        sim->addInterface(receiver);
+
+        KHidDetail detail;
+        QVERIFY(getHidDetail("sim:rx", detail));
+        QCOMPARE(detail.DevicePath, QString("sim:rx"));
+        QCOMPARE(detail.VendorID, quint16(0x1209));
+        QCOMPARE(detail.ProductID, quint16(0xBEEF));
+        QCOMPARE(detail.VersionNumber, quint16(0x0213));
+        QCOMPARE(detail.DeviceName, QString("2.4G Receiver"));
+        QCOMPARE(detail.capAbilities.UsagePage, quint16(0xFF00));
+        QCOMPARE(detail.capAbilities.OutputReportByteLength, quint16(33));
+        QCOMPARE(detail.capAbilities.FeatureReportByteLength, quint16(7));
+        QCOMPARE(detail.capAbilitiesValue.size(), 2);
+        QCOMPARE(detail.capAbilitiesValue.at(1).ReportID, quint8(0xBA));
+        QCOMPARE(sim->openHandleCount(), 0);
+    }
+
+    void failedQueryLeavesRecordUntouched()
+    {
+        KSimInterface broken = simInterface("sim:broken", 1, 2, 3, 4);
+        broken.hasPreparsedData = false;
+        sim->addInterface(broken);
+        KHidDetail detail;
+        detail.DeviceName = QStringLiteral("kept");
+        detail.VendorID = 0x4242;
+        QVERIFY(!getHidDetail("sim:broken", detail));
+        QVERIFY(!getHidDetail("sim:absent", detail));
+        QCOMPARE(detail.DeviceName, QString("kept"));
+        QCOMPARE(detail.VendorID, quint16(0x4242));
+        QVERIFY(detail.DevicePath.isEmpty());
+    }
+
+    void productStringIsUtf16UpToSixtyFourUnits_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("ascii") << "USB Receiver" << "USB Receiver";
+        QTest::newRow("chinese") << QStringLiteral("无线接收器") << QStringLiteral("无线接收器");
+        QTest::newRow("latin accents") << QStringLiteral("Empfänger") << QStringLiteral("Empfänger");
+        const QString sixtyFour = QString(63, 'x') + QStringLiteral("é");
+        QTest::newRow("exactly 64 units") << sixtyFour << sixtyFour;
+        QTest::newRow("longer is cut at 64") << QString(70, 'y') << QString(64, 'y');
+        QTest::newRow("none") << QString() << QString();
+    }
+
+    void productStringIsUtf16UpToSixtyFourUnits()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        KSimInterface receiver = simInterface("sim:rx", 1, 2, 3, 4);
+        receiver.name = name;
+        sim->addInterface(receiver);
+        KHidDetail detail;
+        QVERIFY(getHidDetail("sim:rx", detail));
+        QCOMPARE(detail.DeviceName, expected);
+    }
+
+    void queryKeepsAtMostTenFeatureValueCaps()
+    {
+        KSimInterface receiver = simInterface("sim:rx", 1, 2, 3, 4);
+        for (int id = 1; id <= 14; ++id) {
+            KHidValueCaps value;
+            value.ReportID = static_cast<uint8_t>(id);
+            receiver.featureValueCaps.append(value);
+        }
+        sim->addInterface(receiver);
+        KHidDetail detail;
+        QVERIFY(getHidDetail("sim:rx", detail));
+        QCOMPARE(detail.capAbilitiesValue.size(), 10);
+        QCOMPARE(detail.capAbilitiesValue.last().ReportID, quint8(10));
+    }
+
+    void detailDumpNamesEveryItem()
+    {
+        KSimInterface receiver = simInterface("sim:rx", 0x1209, 0x00AB, 0xFF00, 0x0001, 32, 32, 3);
+        KHidValueCaps value;
+        value.ReportID = 0xBA;
+        receiver.featureValueCaps.append(value);
+        receiver.caps.NumberFeatureValueCaps = 1;
+        sim->addInterface(receiver);
+        KHidDetail detail;
+        QVERIFY(getHidDetail("sim:rx", detail));
+
+        testsupport::LogCapture log;
+        printDetail(detail);
+        const QStringList lines = log.lines();
+        QCOMPARE(lines.size(), 20);
+        QCOMPARE(lines.at(1), QString("----- base info -----"));
+        QCOMPARE(lines.at(3), QString("VendorID: 0x1209"));
+        QCOMPARE(lines.at(4), QString("ProductID: 0xab"));
+        QCOMPARE(lines.at(8), QString("Usage: 0x1"));
+        QCOMPARE(lines.at(9), QString("UsagePage: 0xff00"));
+        QVERIFY(lines.at(12).startsWith("FeatureReportByteLength:") && lines.at(12).endsWith(" 3"));
+        QVERIFY(lines.at(17).startsWith("----- capAbilities Value -----"));
+        QVERIFY(lines.at(17).endsWith(" 1"));
+        QVERIFY(lines.at(18).startsWith("ReportID:") && lines.at(18).endsWith(" 186"));
+    }
+
+    void initDeviceFeatureLengthFilter_data()
+    {
+        QTest::addColumn<int>("featureLength");
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("0 accepts any") << 0 << "sim:a";
+        QTest::newRow("exact match only") << 9 << "sim:b";
+        QTest::newRow("no interface has it") << 4 << QString();
+    }
+
+    void initDeviceFeatureLengthFilter()
+    {
+        QFETCH(int, featureLength);
+        QFETCH(QString, opened);
+        sim->addInterface(simInterface("sim:a", 0x1209, 1, 0xFF00, 1, 32, 32, 3));
+        sim->addInterface(simInterface("sim:b", 0x1209, 1, 0xFF00, 1, 32, 32, 9));
+        KUSBDevice device;
+        QCOMPARE(device.initDevice(0x1209, 1, 1, 0xFF00, featureLength), !opened.isEmpty());
+        QCOMPARE(device.getDetail().DevicePath, opened);
+        QCOMPARE(sim->openHandleCount(), opened.isEmpty() ? 0 : 2);
+    }
+
+    void initDeviceOpensFirstMatchingInterface()
+    {
+        plugReceiver();
+        sim->addInterface(simInterface("sim:rx/col04", 0x1209, 1, 0xFF00, 1, 64, 64, 0));
+        KUSBDevice device;
+        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+        QCOMPARE(device.getDetail().DevicePath, QString("sim:rx/col03"));
+        // The walk stopped at the match.
+        QCOMPARE(queryOpens().last(), QString("sim:rx/col03"));
+        QVERIFY(!queryOpens().contains("sim:rx/col04"));
+    }
+
+    void initDeviceTwiceKeepsTheFirst()
+    {
+        sim->addInterface(simInterface("sim:first", 0x1209, 1, 0xFF00, 1));
+        sim->addInterface(simInterface("sim:second", 0x1209, 2, 0xFF00, 1));
+        KUSBDevice device;
+        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+        testsupport::LogCapture log;
+        QVERIFY(!device.initDevice(0x1209, 2, 1, 0xFF00, 0));
+        QCOMPARE(log.lines(), QStringList({"initDevice : Device正在运行，请先停止Device!"}));
+        QCOMPARE(device.getDetail().DevicePath, QString("sim:first"));
+        QCOMPARE(sim->openHandleCount(), 2);
+    }
+
+    void initDeviceOpenFailureLeavesNothingOpen()
+    {
+        KSimInterface locked = simInterface("sim:locked", 0x1209, 1, 0xFF00, 1);
+        locked.openFails = true;
+        sim->addInterface(locked);
+        KUSBDevice device;
+        testsupport::StdoutCapture out;
+        testsupport::LogCapture log;
+        QVERIFY(!device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+        QCOMPARE(out.lines(), QStringList({"error : CreateFile"}));
+        QVERIFY(log.lines().contains("打开写入句柄失败"));
+        // The system's reason reaches the log, so a permission problem is told apart.
+        QVERIFY(log.lines().last().contains("Permission denied"));
+        QCOMPARE(sim->openHandleCount(), 0);
+        const quint8 payload[2] = {0xA1, 0x01};
+        QVERIFY(!device.writeReport(0xBA, payload, 2));
+    }
+
+    void writeReportFramesThirtyTwoBytes_data()
+    {
+        QTest::addColumn<int>("outputLength");
+        QTest::newRow("output report of 32") << 32;
+        QTest::newRow("short output report") << 8;
+        QTest::newRow("long output report") << 64;
+    }
+
+    void writeReportFramesThirtyTwoBytes()
+    {
+        QFETCH(int, outputLength);
+        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1, 32, outputLength));
+        KUSBDevice device;
+        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+
+        quint8 longCommand[40];
+        std::memset(longCommand, 0xEE, sizeof longCommand);
+        QVERIFY(device.writeReport(0xBA, longCommand, sizeof longCommand));
+        const quint8 begin[4] = {0xA0, 0x81, 0x02, 0x01};
+        QVERIFY(device.writeReport(0xBA, begin, 4));
+
+        const QVector<QByteArray> written = sim->writtenReports();
+        QCOMPARE(written.size(), 2);
+        QByteArray expected(32, '\0');
+        expected[0] = char(0xBA);
+        std::memcpy(expected.data() + 1, begin, 4);
+        // Nothing of the longer command before may trail the short one.
+        QCOMPARE(written.last().toHex(' '), expected.toHex(' '));
+    }
+
+    void writeReportRefusesWhatDoesNotFit()
+    {
+        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1, 32, 32));
+        sim->addInterface(simInterface("sim:huge", 0x1209, 2, 0xFF00, 1, 32, 4096));
+        KUSBDevice closed;
+        const quint8 payload[2] = {0xA1, 0x01};
+        QVERIFY(!closed.writeReport(0xBA, payload, 2));
+
+        KUSBDevice device;
+        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+        static quint8 big[2048];
+        QVERIFY(device.writeReport(0xBA, big, 2047));
+        QVERIFY(!device.writeReport(0xBA, big, 2048));
+        QVERIFY(!device.writeReport(0xBA, big, -1));
+
+        KUSBDevice huge;
+        QVERIFY(huge.initDevice(0x1209, 2, 1, 0xFF00, 0));
+        QVERIFY(!huge.writeReport(0xBA, payload, 2));
+        QCOMPARE(sim->writtenReports().size(), 1);
+    }
+
+    void readReportCopiesTheInputLength()
+    {
+        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1, 20, 32));
+        quint8 requested = 0;
+        sim->setInputReportHandler([&](const QString &, uint8_t *buffer, std::size_t length) {
+            requested = buffer[0];
+            for (std::size_t i = 0; i < length; ++i)
+                buffer[i] = static_cast<uint8_t>(0x10 + i);
+            return length == 20;
+        });
+        KUSBDevice device;
+        quint8 destination[64];
+        std::memset(destination, 0xCC, sizeof destination);
+        QVERIFY(!device.readReport(0xBA, destination)); // closed
+        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+        QVERIFY(device.readReport(0xBA, destination));
+        QCOMPARE(requested, quint8(0xBA));
+        QCOMPARE(destination[0], quint8(0x10)); // byte 0 is whatever the device put there
+        QCOMPARE(destination[19], quint8(0x10 + 19));
+        QCOMPARE(destination[20], quint8(0xCC));
+    }
+
+    void readReportRefusesWhatDoesNotFit_data()
+    {
+        QTest::addColumn<int>("inputLength");
+        QTest::newRow("longer than the buffer") << 2049;
+        QTest::newRow("no input report") << 0;
+    }
+
+    void readReportRefusesWhatDoesNotFit()
+    {
+        QFETCH(int, inputLength);
+        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1, inputLength, 32));
+        bool asked = false;
+        sim->setInputReportHandler([&](const QString &, uint8_t *, std::size_t) { return asked = true; });
+        KUSBDevice device;
+        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+        quint8 destination[4096];
+        QVERIFY(!device.readReport(0xBA, destination));
+        QVERIFY(!asked);
+    }
+
+    void failedFetchReportsFalse()
+    {
+        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1, 32, 32));
+        KUSBDevice device;
+        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+        quint8 destination[32];
+        QVERIFY(!device.readReport(0xBA, destination)); // the simulated device has nothing to say
+        // An unplugged receiver: the object stays open, its I/O fails.
+        sim->removeInterface("sim:rx");
+        const quint8 payload[2] = {0xA1, 0x01};
+        QVERIFY(!device.writeReport(0xBA, payload, 2));
+    }
+
+    void destructionClosesBothHandles()
+    {
+        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1));
+        {
+            testsupport::LogCapture log;
+            KUSBDevice device;
+            QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+            QCOMPARE(sim->openHandleCount(), 2);
+            QCOMPARE(log.lines().first(), QString("+USBDevice"));
+        }
+        QCOMPARE(sim->openHandleCount(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHidAccess)
+#include "tst_hidaccess.moc"

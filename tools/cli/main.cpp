@@ -1,0 +1,286 @@
+// bondara-cli: the receiver tool without a window.
+
+#include "configcontroller.h"
+#include "khid.h"
+#include "kplatform.h"
+#include "kreportdescriptor.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <QTextStream>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+enum ExitCode { ExitOk = 0, ExitNotFound = 1, ExitBadInput = 2 };
+
+bool gVerbose = false;
+
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtDebugMsg && !gVerbose)
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+int fail(int code, const QString &reason)
+{
+    out().flush();
+    std::fprintf(stderr, "bondara-cli: %s\n", qPrintable(reason));
+    return code;
+}
+
+QString hex(int value, int width = 4)
+{
+    return QStringLiteral("%1").arg(value, width, 16, QLatin1Char('0'));
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+        "Usage: bondara-cli [-v] COMMAND\n"
+        "\n"
+        "Commands:\n"
+        "  list [--json] [--config FILE]  every HID interface, then the supported receiver found\n"
+        "  descriptor FILE [--json]        the top-level collections of a report descriptor\n"
+        "                                  (raw bytes, or text of hex bytes)\n"
+        "\n"
+        "Options:\n"
+        "  -v, --verbose   show the diagnostic log on standard error\n"
+        "  -h, --help      show this help\n"
+        "  --version       show the version\n"
+        "\n"
+        "With BONDARA_SIMULATE=SCENE.json the simulated receiver stands in for the machine's HID devices.\n"
+        "Exit status: 0 success, 1 not found, 2 bad input.\n");
+}
+
+QJsonArray reportIds(const QVector<KHID::KHidValueCaps> &values)
+{
+    QJsonArray ids;
+    for (const KHID::KHidValueCaps &value : values)
+        ids.append(value.ReportID);
+    return ids;
+}
+
+QString reportIdsText(const QJsonArray &ids)
+{
+    QStringList parts;
+    for (const QJsonValue &id : ids)
+        parts << QString::number(id.toInt());
+    return parts.isEmpty() ? QStringLiteral("-") : parts.join(QLatin1Char(','));
+}
+
+QJsonObject capsObject(const KHID::KHidCaps &caps, const QJsonArray &ids)
+{
+    return QJsonObject{{"usagePage", hex(caps.UsagePage)},
+                       {"usage", hex(caps.Usage)},
+                       {"inputReportLength", caps.InputReportByteLength},
+                       {"outputReportLength", caps.OutputReportByteLength},
+                       {"featureReportLength", caps.FeatureReportByteLength},
+                       {"featureReportIds", ids}};
+}
+
+QString capsText(const KHID::KHidCaps &caps, const QJsonArray &ids)
+{
+    return QStringLiteral("usage %1:%2  input %3  output %4  feature %5  feature ids %6")
+        .arg(hex(caps.UsagePage), hex(caps.Usage))
+        .arg(caps.InputReportByteLength)
+        .arg(caps.OutputReportByteLength)
+        .arg(caps.FeatureReportByteLength)
+        .arg(reportIdsText(ids));
+}
+
+QJsonObject entryObject(const DeviceDetail &entry)
+{
+    return QJsonObject{{"name", entry.name},
+                       {"vid", hex(entry.vid)},
+                       {"pid", hex(entry.pid)},
+                       {"usage", hex(entry.usage)},
+                       {"usagePage", hex(entry.usagePage)},
+                       {"reportId", hex(entry.reportId, 2)},
+                       {"communicationId", entry.communicationId},
+                       {"mouse", entry.mouse},
+                       {"keyboard", entry.keyboard},
+                       {"suit", entry.suit},
+                       {"Tovrik", entry.Tovrik}};
+}
+
+int listCommand(const QStringList &args)
+{
+    bool json = false;
+    QString config = ConfigController::configFilePath();
+    for (int i = 0; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--json"))
+            json = true;
+        else if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
+            config = args.at(++i);
+        else
+            return fail(ExitBadInput, QStringLiteral("list: unexpected argument \"%1\"").arg(args.at(i)));
+    }
+
+    QJsonArray interfaces;
+    KHID::enumHidDevices([&](KHID::KHidDetail detail, bool &) {
+        const QJsonArray ids = reportIds(detail.capAbilitiesValue);
+        QJsonObject object = capsObject(detail.capAbilities, ids);
+        object.insert("path", detail.DevicePath);
+        object.insert("vendorId", hex(detail.VendorID));
+        object.insert("productId", hex(detail.ProductID));
+        object.insert("version", detail.VersionNumber);
+        object.insert("name", detail.DeviceName);
+        interfaces.append(object);
+        if (!json)
+            out() << detail.DevicePath << "  " << hex(detail.VendorID) << ':' << hex(detail.ProductID)
+                  << "  version " << detail.VersionNumber << "  " << capsText(detail.capAbilities, ids)
+                  << "  \"" << detail.DeviceName << "\"\n";
+    });
+
+    ConfigController catalogue;
+    const bool loaded = catalogue.loadConfig(config);
+    bool found = false;
+    DeviceDetail match;
+    QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange,
+                     [&](bool status, DeviceDetail detail) {
+                         found = status;
+                         match = detail;
+                     });
+    catalogue.findDevice();
+
+    if (json) {
+        const QJsonObject document{{"interfaces", interfaces},
+                                   {"match", found ? QJsonValue(entryObject(match)) : QJsonValue()}};
+        out() << QJsonDocument(document).toJson(QJsonDocument::Indented);
+    } else if (found) {
+        out() << "match: " << match.name << " (vid " << hex(match.vid) << ", pid " << hex(match.pid)
+              << ", usage " << hex(match.usagePage) << ':' << hex(match.usage) << ")\n";
+    } else {
+        out() << "not found device\n";
+    }
+    out().flush();
+
+    if (!loaded)
+        return fail(ExitBadInput, QStringLiteral("cannot use the catalogue %1 (missing or not JSON)").arg(config));
+    return found ? ExitOk : ExitNotFound;
+}
+
+// Printable text is taken as hex bytes; anything else as the raw descriptor.
+bool readDescriptorFile(const QString &path, std::vector<uint8_t> &bytes, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray content = file.readAll();
+    bool text = !content.isEmpty();
+    for (const char c : content) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (!(u == '\n' || u == '\r' || u == '\t' || (u >= 0x20 && u < 0x7F))) {
+            text = false;
+            break;
+        }
+    }
+    if (text) {
+        if (!KHID::parseHexBytes(content.toStdString(), bytes)) {
+            error = QStringLiteral("%1: not a list of hexadecimal bytes").arg(path);
+            return false;
+        }
+        return true;
+    }
+    bytes.assign(content.begin(), content.end());
+    return true;
+}
+
+int descriptorCommand(const QStringList &args)
+{
+    bool json = false;
+    QString path;
+    for (const QString &arg : args) {
+        if (arg == QLatin1String("--json"))
+            json = true;
+        else if (path.isEmpty())
+            path = arg;
+        else
+            return fail(ExitBadInput, QStringLiteral("descriptor: unexpected argument \"%1\"").arg(arg));
+    }
+    if (path.isEmpty())
+        return fail(ExitBadInput, QStringLiteral("descriptor: no file given"));
+
+    std::vector<uint8_t> bytes;
+    QString error;
+    if (!readDescriptorFile(path, bytes, error))
+        return fail(ExitBadInput, error);
+    const KHID::KReportDescriptor descriptor = KHID::parseReportDescriptor(bytes.data(), bytes.size());
+    if (!descriptor.ok)
+        return fail(ExitBadInput, QStringLiteral("%1: bad descriptor: %2")
+                                      .arg(path, QString::fromStdString(descriptor.error)));
+    if (descriptor.collections.empty())
+        return fail(ExitBadInput, QStringLiteral("%1: the descriptor has no top-level collection").arg(path));
+
+    QJsonArray collections;
+    int number = 0;
+    for (const KHID::KTopCollection &collection : descriptor.collections) {
+        QJsonArray ids;
+        for (const KHID::KHidValueCaps &value : collection.featureValueCaps)
+            ids.append(value.ReportID);
+        collections.append(capsObject(collection.caps, ids));
+        if (!json)
+            out() << "collection " << ++number << ": " << capsText(collection.caps, ids) << '\n';
+    }
+    if (json)
+        out() << QJsonDocument(QJsonObject{{"usesReportIds", descriptor.usesReportIds},
+                                           {"collections", collections}})
+                     .toJson(QJsonDocument::Indented);
+    out().flush();
+    return ExitOk;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("bondara-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BONDARA_VERSION));
+    qInstallMessageHandler(messageHandler);
+
+    QStringList args = app.arguments().mid(1);
+    while (!args.isEmpty() && (args.first() == QLatin1String("-v") || args.first() == QLatin1String("--verbose"))) {
+        gVerbose = true;
+        args.removeFirst();
+    }
+    if (args.isEmpty())
+        return fail(ExitBadInput, QStringLiteral("no command given\n") + usageText());
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("-h") || command == QLatin1String("--help") || command == QLatin1String("help")) {
+        out() << usageText();
+        return ExitOk;
+    }
+    if (command == QLatin1String("--version")) {
+        out() << "bondara-cli " << BONDARA_VERSION << '\n';
+        return ExitOk;
+    }
+    if (command == QLatin1String("descriptor"))
+        return descriptorCommand(args);
+
+    std::string error;
+    if (!KHID::installPlatformFromEnvironment(&error))
+        return fail(ExitBadInput, QString::fromStdString(error));
+    // Standard output carries our own listing; the walk's complaints go with the log.
+    std::cout.rdbuf(std::cerr.rdbuf());
+
+    if (command == QLatin1String("list"))
+        return listCommand(args);
+    return fail(ExitBadInput, QStringLiteral("unknown command \"%1\"\n").arg(command) + usageText());
+}
