@@ -16,6 +16,17 @@ namespace KHID {
 
 namespace {
 
+// The records are for tests; a long session must not grow them without end.
+constexpr int kRecordLimit = 4096;
+
+template <typename T>
+void appendBounded(QVector<T> &records, const T &record)
+{
+    if (records.size() >= kRecordLimit)
+        records.remove(0, kRecordLimit / 2);
+    records.append(record);
+}
+
 class SceneReader
 {
 public:
@@ -204,6 +215,7 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, con
         }
         scene->mInterfaces.append(interface);
     }
+    scene->reindexLocked();
     return scene;
 }
 
@@ -222,18 +234,26 @@ void KSimPlatform::addInterface(const KSimInterface &interface)
 {
     std::lock_guard<std::mutex> lock(mMutex);
     mInterfaces.append(interface);
+    reindexLocked();
 }
 
 bool KSimPlatform::removeInterface(const QString &path)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    for (int i = 0; i < mInterfaces.size(); ++i) {
-        if (mInterfaces.at(i).path == path) {
-            mInterfaces.removeAt(i);
-            return true;
-        }
-    }
-    return false;
+    const auto it = mIndex.constFind(path);
+    if (it == mIndex.constEnd())
+        return false;
+    mInterfaces.removeAt(it.value());
+    reindexLocked();
+    return true;
+}
+
+void KSimPlatform::reindexLocked()
+{
+    mIndex.clear();
+    // The first of two interfaces with one path wins, as a lookup by path would find it.
+    for (int i = mInterfaces.size() - 1; i >= 0; --i)
+        mIndex.insert(mInterfaces.at(i).path, i);
 }
 
 QVector<KSimInterface> KSimPlatform::interfaces() const
@@ -292,11 +312,8 @@ void KSimPlatform::setPathFetchFails(uint32_t index)
 
 const KSimInterface *KSimPlatform::findLocked(const QString &path) const
 {
-    for (const KSimInterface &interface : mInterfaces) {
-        if (interface.path == path)
-            return &interface;
-    }
-    return nullptr;
+    const auto it = mIndex.constFind(path);
+    return it == mIndex.constEnd() ? nullptr : &mInterfaces.at(it.value());
 }
 
 const KSimInterface *KSimPlatform::interfaceOfLocked(KHandle handle) const
@@ -360,7 +377,7 @@ KHandle KSimPlatform::open(const std::u16string &path, KOpenMode mode, std::stri
 {
     std::lock_guard<std::mutex> lock(mMutex);
     const QString name = QString::fromStdU16String(path);
-    mOpens.append({name, mode});
+    appendBounded(mOpens, OpenRecord{name, mode});
     const KSimInterface *interface = findLocked(name);
     const char *why = nullptr;
     if (!interface)
@@ -451,7 +468,7 @@ bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t le
     const auto it = mHandles.find(handle);
     if (it == mHandles.end() || it->second.mode != KOpenMode::Write || !findLocked(it->second.path))
         return false;
-    mWritten.append(QByteArray(reinterpret_cast<const char *>(data), static_cast<int>(length)));
+    appendBounded(mWritten, QByteArray(reinterpret_cast<const char *>(data), static_cast<int>(length)));
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "kplatform.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -54,7 +55,7 @@ public:
     void setVirtualTime(bool enabled);
     quint64 virtualTimeMs() const;
 
-    // What the logic did, for tests and benchmarks.
+    // What the logic did, for tests and benchmarks (the latest few thousand).
     QVector<OpenRecord> opens() const;
     int openHandleCount() const;
     int openInterfaceSetCount() const;
@@ -92,10 +93,12 @@ private:
     };
 
     const KSimInterface *findLocked(const QString &path) const;
+    void reindexLocked();
     const KSimInterface *interfaceOfLocked(KHandle handle) const;
 
     mutable std::mutex mMutex;
     QVector<KSimInterface> mInterfaces;
+    QHash<QString, int> mIndex; // path to position: a walk must not cost n squared
     std::map<KInterfaceSet, QVector<QString>> mSets;
     std::map<KHandle, Handle> mHandles;
     std::map<KPreparsed, KSimInterface> mPreparsed;
