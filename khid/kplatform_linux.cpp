@@ -1,0 +1,674 @@
+#include "kplatform_linux.h"
+#include "kreportdescriptor.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <libudev.h>
+#include <linux/hid.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace KHID {
+namespace linuxhid {
+
+namespace {
+
+constexpr std::string_view kDevPrefix = "/dev/";
+constexpr std::string_view kNodePrefix = "hidraw";
+constexpr std::string_view kCollectionPrefix = "#col";
+// Keeps every number we accept well inside 32 bits.
+constexpr std::size_t kMaxDecimalDigits = 9;
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool parseHex(std::string_view text, std::size_t maxDigits, uint32_t &value)
+{
+    if (text.empty() || text.size() > maxDigits)
+        return false;
+    uint32_t v = 0;
+    for (char c : text) {
+        const int d = hexDigit(c);
+        if (d < 0)
+            return false;
+        v = (v << 4) | static_cast<uint32_t>(d);
+    }
+    value = v;
+    return true;
+}
+
+bool parseDecimal(std::string_view text, uint32_t &value)
+{
+    if (text.empty() || text.size() > kMaxDecimalDigits)
+        return false;
+    uint32_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + static_cast<uint32_t>(c - '0');
+    }
+    value = v;
+    return true;
+}
+
+bool isHighSurrogate(char16_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+void appendCodePoint(std::u16string &out, uint32_t cp)
+{
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+} // namespace
+
+bool parseHidId(std::string_view text, HidId &id)
+{
+    // The kernel prints 32-bit vendor/product fields; USB and Bluetooth ids are 16 bits.
+    uint32_t fields[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t colon = text.find(':');
+        const bool last = i == 2;
+        if (last != (colon == std::string_view::npos))
+            return false;
+        const std::string_view field = last ? text : text.substr(0, colon);
+        if (!parseHex(field, 8, fields[i]) || fields[i] > 0xFFFF)
+            return false;
+        if (!last)
+            text.remove_prefix(colon + 1);
+    }
+    id.bus = static_cast<uint16_t>(fields[0]);
+    id.vendor = static_cast<uint16_t>(fields[1]);
+    id.product = static_cast<uint16_t>(fields[2]);
+    return true;
+}
+
+bool parseBcdDevice(std::string_view text, uint16_t &version)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    uint32_t v = 0;
+    if (!parseHex(text, 4, v))
+        return false;
+    version = static_cast<uint16_t>(v);
+    return true;
+}
+
+bool parseNodeName(std::string_view sysname, unsigned &node)
+{
+    if (sysname.substr(0, kNodePrefix.size()) != kNodePrefix)
+        return false;
+    const std::string_view digits = sysname.substr(kNodePrefix.size());
+    // "/dev/hidraw01" would name no node the kernel makes.
+    if (digits.size() > 1 && digits.front() == '0')
+        return false;
+    uint32_t v = 0;
+    if (!parseDecimal(digits, v))
+        return false;
+    node = v;
+    return true;
+}
+
+std::string nodeDevicePath(unsigned node)
+{
+    return std::string(kDevPrefix) + std::string(kNodePrefix) + std::to_string(node);
+}
+
+std::string composeInterfacePath(unsigned node, std::size_t collection, std::size_t collections)
+{
+    std::string path = nodeDevicePath(node);
+    if (collections <= 1)
+        return path;
+    std::string number = std::to_string(collection + 1);
+    if (number.size() < 2)
+        number.insert(0, 2 - number.size(), '0');
+    return path + std::string(kCollectionPrefix) + number;
+}
+
+bool splitInterfacePath(std::string_view path, InterfacePath &out)
+{
+    if (path.substr(0, kDevPrefix.size()) != kDevPrefix)
+        return false;
+    path.remove_prefix(kDevPrefix.size());
+
+    const std::size_t hash = path.find('#');
+    InterfacePath result;
+    if (!parseNodeName(path.substr(0, hash), result.node))
+        return false;
+    if (hash != std::string_view::npos) {
+        std::string_view suffix = path.substr(hash);
+        if (suffix.substr(0, kCollectionPrefix.size()) != kCollectionPrefix)
+            return false;
+        suffix.remove_prefix(kCollectionPrefix.size());
+        // One spelling per collection, so that two paths never name the same interface.
+        if (suffix.size() < 2 || (suffix.size() > 2 && suffix.front() == '0'))
+            return false;
+        uint32_t number = 0;
+        if (!parseDecimal(suffix, number) || number == 0)
+            return false;
+        result.collection = number - 1;
+        result.hasCollection = true;
+    }
+    out = result;
+    return true;
+}
+
+std::vector<std::string> listInterfacePaths(std::vector<NodeListing> nodes)
+{
+    std::sort(nodes.begin(), nodes.end(),
+              [](const NodeListing &a, const NodeListing &b) { return a.node < b.node; });
+    std::vector<std::string> paths;
+    for (const NodeListing &n : nodes) {
+        const std::size_t count = std::max<std::size_t>(n.collections, 1);
+        for (std::size_t c = 0; c < count; ++c)
+            paths.push_back(composeInterfacePath(n.node, c, n.collections));
+    }
+    return paths;
+}
+
+std::u16string utf8ToUtf16(std::string_view text)
+{
+    constexpr char16_t kReplacement = 0xFFFD;
+    std::u16string out;
+    out.reserve(text.size());
+
+    uint32_t cp = 0;
+    int needed = 0;
+    int seen = 0;
+    // The valid range of the next continuation byte; narrower after E0, ED, F0
+    // and F4 so that overlong forms, surrogates and values past U+10FFFF fail early.
+    uint8_t lower = 0x80;
+    uint8_t upper = 0xBF;
+
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const uint8_t b = static_cast<uint8_t>(text[i]);
+        if (needed == 0) {
+            if (b <= 0x7F) {
+                out.push_back(b);
+            } else if (b >= 0xC2 && b <= 0xDF) {
+                needed = 1;
+                cp = b & 0x1F;
+            } else if (b >= 0xE0 && b <= 0xEF) {
+                if (b == 0xE0)
+                    lower = 0xA0;
+                if (b == 0xED)
+                    upper = 0x9F;
+                needed = 2;
+                cp = b & 0x0F;
+            } else if (b >= 0xF0 && b <= 0xF4) {
+                if (b == 0xF0)
+                    lower = 0x90;
+                if (b == 0xF4)
+                    upper = 0x8F;
+                needed = 3;
+                cp = b & 0x07;
+            } else {
+                out.push_back(kReplacement);
+            }
+            continue;
+        }
+        if (b < lower || b > upper) {
+            // The byte that broke the sequence may start the next one.
+            out.push_back(kReplacement);
+            needed = seen = 0;
+            cp = 0;
+            lower = 0x80;
+            upper = 0xBF;
+            --i;
+            continue;
+        }
+        lower = 0x80;
+        upper = 0xBF;
+        cp = (cp << 6) | (b & 0x3F);
+        if (++seen == needed) {
+            appendCodePoint(out, cp);
+            needed = seen = 0;
+            cp = 0;
+        }
+    }
+    if (needed != 0)
+        out.push_back(kReplacement);
+    return out;
+}
+
+std::size_t copyUtf16(std::u16string_view text, void *buffer, std::size_t bytes)
+{
+    const std::size_t capacity = bytes / sizeof(char16_t);
+    if (!buffer || capacity == 0)
+        return 0;
+    std::size_t n = std::min(text.size(), capacity);
+    if (n < text.size() && isHighSurrogate(text[n - 1]))
+        --n;
+    // The caller's buffer need not be aligned for char16_t.
+    auto *bytesOut = static_cast<unsigned char *>(buffer);
+    std::memcpy(bytesOut, text.data(), n * sizeof(char16_t));
+    if (n < capacity) {
+        const char16_t terminator = 0;
+        std::memcpy(bytesOut + n * sizeof(char16_t), &terminator, sizeof terminator);
+    }
+    return n;
+}
+
+uint32_t copyValueCaps(const std::vector<KHidValueCaps> &all, KHidValueCaps *out, uint16_t &count)
+{
+    const std::size_t capacity = out ? count : 0;
+    const std::size_t n = std::min(all.size(), capacity);
+    std::copy_n(all.begin(), n, out);
+    count = static_cast<uint16_t>(n);
+    return n < all.size() ? kHidpStatusBufferTooSmall : kHidpStatusSuccess;
+}
+
+namespace {
+
+// glibc gives the GNU strerror_r under _GNU_SOURCE (g++'s default), POSIX's otherwise.
+[[maybe_unused]] std::string strerrorResult(const char *text, const char *)
+{
+    return text;
+}
+[[maybe_unused]] std::string strerrorResult(int rc, const char *buffer)
+{
+    return rc == 0 ? std::string(buffer) : std::string("Unknown error");
+}
+
+std::string errnoText(int error)
+{
+    char buffer[256] = {};
+    return strerrorResult(strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
+} // namespace
+
+bool readDescriptorFile(const std::string &path, std::vector<uint8_t> &bytes, std::string *error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error)
+            *error = errnoText(errno);
+        return false;
+    }
+    // One byte more than the largest descriptor tells an oversized file apart.
+    std::vector<uint8_t> data(HID_MAX_DESCRIPTOR_SIZE + 1);
+    std::size_t size = 0;
+    int readError = 0;
+    while (size < data.size()) {
+        const ssize_t got = ::read(fd, data.data() + size, data.size() - size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            readError = errno;
+            break;
+        }
+        if (got == 0)
+            break;
+        size += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+
+    std::string why;
+    if (readError != 0)
+        why = errnoText(readError);
+    else if (size == 0)
+        why = "empty report descriptor";
+    else if (size > HID_MAX_DESCRIPTOR_SIZE)
+        why = "report descriptor larger than " + std::to_string(HID_MAX_DESCRIPTOR_SIZE) + " bytes";
+    if (!why.empty()) {
+        if (error)
+            *error = why;
+        return false;
+    }
+    data.resize(size);
+    bytes = std::move(data);
+    return true;
+}
+
+} // namespace linuxhid
+
+namespace {
+
+using namespace linuxhid;
+
+struct UdevUnref {
+    void operator()(udev *u) const { udev_unref(u); }
+    void operator()(udev_enumerate *e) const { udev_enumerate_unref(e); }
+    void operator()(udev_device *d) const { udev_device_unref(d); }
+};
+using UdevPtr = std::unique_ptr<udev, UdevUnref>;
+using EnumeratePtr = std::unique_ptr<udev_enumerate, UdevUnref>;
+using DevicePtr = std::unique_ptr<udev_device, UdevUnref>;
+
+struct InterfaceSet {
+    std::vector<std::u16string> paths;
+};
+
+struct Handle {
+    int fd = -1;
+    bool hasAttributes = false;
+    KHidAttributes attributes;
+    std::u16string name;
+    bool hasCollection = false;
+    KTopCollection collection;
+
+    ~Handle()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+InterfaceSet *toSet(KInterfaceSet set)
+{
+    return reinterpret_cast<InterfaceSet *>(set);
+}
+
+Handle *toHandle(KHandle handle)
+{
+    if (handle == kInvalidHandle || handle == 0)
+        return nullptr;
+    return reinterpret_cast<Handle *>(handle);
+}
+
+const KTopCollection *toCollection(KPreparsed data)
+{
+    return reinterpret_cast<const KTopCollection *>(data);
+}
+
+void setReason(std::string *reason, std::string text)
+{
+    if (reason)
+        *reason = std::move(text);
+}
+
+std::string errnoOr(int error, const char *fallback)
+{
+    return error != 0 ? errnoText(error) : std::string(fallback);
+}
+
+// The report descriptor of a hidraw node, through sysfs: world-readable,
+// unlike the device node.
+bool readCollections(udev_device *hidraw, KReportDescriptor &descriptor)
+{
+    udev_device *hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
+    const char *syspath = hid ? udev_device_get_syspath(hid) : nullptr;
+    if (!syspath)
+        return false;
+    std::vector<uint8_t> bytes;
+    if (!readDescriptorFile(std::string(syspath) + "/report_descriptor", bytes, nullptr))
+        return false;
+    descriptor = parseReportDescriptor(bytes.data(), bytes.size());
+    return descriptor.ok && !descriptor.collections.empty();
+}
+
+bool asciiPath(const std::u16string &path, std::string &out)
+{
+    std::string narrow;
+    narrow.reserve(path.size());
+    for (char16_t unit : path) {
+        if (unit == 0 || unit > 0x7F)
+            return false;
+        narrow.push_back(static_cast<char>(unit));
+    }
+    out = std::move(narrow);
+    return true;
+}
+
+class LinuxHidPlatform final : public KHidPlatform {
+public:
+    KInterfaceSet openInterfaceSet() override
+    {
+        UdevPtr u(udev_new());
+        if (!u)
+            return kNoInterfaceSet;
+        EnumeratePtr enumerate(udev_enumerate_new(u.get()));
+        if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw") < 0
+            || udev_enumerate_scan_devices(enumerate.get()) < 0)
+            return kNoInterfaceSet;
+
+        std::vector<NodeListing> nodes;
+        udev_list_entry *entry = nullptr;
+        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
+        {
+            // A node unplugged since the scan simply drops out of the snapshot.
+            DevicePtr device(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
+            if (!device)
+                continue;
+            const char *sysname = udev_device_get_sysname(device.get());
+            NodeListing listing;
+            if (!sysname || !parseNodeName(sysname, listing.node))
+                continue;
+            KReportDescriptor descriptor;
+            if (readCollections(device.get(), descriptor))
+                listing.collections = descriptor.collections.size();
+            nodes.push_back(listing);
+        }
+
+        auto set = std::make_unique<InterfaceSet>();
+        for (const std::string &path : listInterfacePaths(std::move(nodes)))
+            set->paths.push_back(utf8ToUtf16(path));
+        return reinterpret_cast<KInterfaceSet>(set.release());
+    }
+
+    bool enumInterface(KInterfaceSet set, uint32_t index) override
+    {
+        const InterfaceSet *s = toSet(set);
+        return s && index < s->paths.size();
+    }
+
+    std::size_t interfacePathLength(KInterfaceSet set, uint32_t index) override
+    {
+        const InterfaceSet *s = toSet(set);
+        if (!s || index >= s->paths.size())
+            return 0;
+        return s->paths[index].size() + 1;
+    }
+
+    bool interfacePath(KInterfaceSet set, uint32_t index, char16_t *buffer, std::size_t units) override
+    {
+        const InterfaceSet *s = toSet(set);
+        if (!s || index >= s->paths.size() || !buffer)
+            return false;
+        const std::u16string &path = s->paths[index];
+        if (units < path.size() + 1)
+            return false;
+        std::copy(path.begin(), path.end(), buffer);
+        buffer[path.size()] = 0;
+        return true;
+    }
+
+    void closeInterfaceSet(KInterfaceSet set) override { delete toSet(set); }
+
+    KHandle open(const std::u16string &path, KOpenMode mode, std::string *reason) override
+    {
+        std::string narrow;
+        InterfacePath where;
+        if (!asciiPath(path, narrow) || !splitInterfacePath(narrow, where)) {
+            setReason(reason, "Not a hidraw interface path");
+            return kInvalidHandle;
+        }
+        if (mode == KOpenMode::Query)
+            return openQuery(where, reason);
+
+        // hidraw serves every collection of the node through the one file.
+        const int flags = (mode == KOpenMode::Write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+        const int fd = ::open(nodeDevicePath(where.node).c_str(), flags);
+        if (fd < 0) {
+            setReason(reason, errnoText(errno));
+            return kInvalidHandle;
+        }
+        auto handle = std::make_unique<Handle>();
+        handle->fd = fd;
+        return reinterpret_cast<KHandle>(handle.release());
+    }
+
+    bool getAttributes(KHandle handle, KHidAttributes &attributes) override
+    {
+        const Handle *h = toHandle(handle);
+        if (!h || !h->hasAttributes)
+            return false;
+        attributes = h->attributes;
+        return true;
+    }
+
+    bool getProductString(KHandle handle, void *buffer, std::size_t bytes) override
+    {
+        const Handle *h = toHandle(handle);
+        if (!h || h->name.empty() || !buffer || bytes < sizeof(char16_t))
+            return false;
+        copyUtf16(h->name, buffer, bytes);
+        return true;
+    }
+
+    bool getPreparsedData(KHandle handle, KPreparsed &data) override
+    {
+        data = kNoPreparsed;
+        const Handle *h = toHandle(handle);
+        if (!h || !h->hasCollection)
+            return false;
+        data = reinterpret_cast<KPreparsed>(new KTopCollection(h->collection));
+        return true;
+    }
+
+    bool getCaps(KPreparsed data, KHidCaps &caps) override
+    {
+        const KTopCollection *c = toCollection(data);
+        if (!c)
+            return false;
+        caps = c->caps;
+        return true;
+    }
+
+    uint32_t getFeatureValueCaps(KPreparsed data, KHidValueCaps *caps, uint16_t &count) override
+    {
+        const KTopCollection *c = toCollection(data);
+        if (!c) {
+            count = 0;
+            return kHidpStatusInvalidPreparsedData;
+        }
+        return copyValueCaps(c->featureValueCaps, caps, count);
+    }
+
+    void freePreparsedData(KPreparsed data) override { delete toCollection(data); }
+
+    bool writeFile(KHandle handle, const uint8_t *data, std::size_t length) override
+    {
+        const Handle *h = toHandle(handle);
+        if (!h || h->fd < 0 || !data || length == 0)
+            return false;
+        // One write() is one report: a remainder sent again would be a second, wrong report.
+        ssize_t written;
+        do {
+            written = ::write(h->fd, data, length);
+        } while (written < 0 && errno == EINTR);
+        return written >= 0 && static_cast<std::size_t>(written) == length;
+    }
+
+    bool getInputReport(KHandle handle, uint8_t *buffer, std::size_t length) override
+    {
+        const Handle *h = toHandle(handle);
+        // The length travels inside the ioctl number, in _IOC_SIZEBITS bits.
+        if (!h || h->fd < 0 || !buffer || length == 0 || length > _IOC_SIZEMASK)
+            return false;
+        int result;
+        do {
+            result = ::ioctl(h->fd, HIDIOCGINPUT(length), buffer);
+        } while (result < 0 && errno == EINTR);
+        return result >= 0;
+    }
+
+    void closeHandle(KHandle handle) override { delete toHandle(handle); }
+
+    void sleepMs(uint32_t milliseconds) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+
+private:
+    static KHandle openQuery(const InterfacePath &where, std::string *reason)
+    {
+        // A context per call: udev objects must not be shared between threads.
+        errno = 0;
+        UdevPtr u(udev_new());
+        if (!u) {
+            setReason(reason, errnoOr(errno, "udev is not available"));
+            return kInvalidHandle;
+        }
+        const std::string sysname = std::string(kNodePrefix) + std::to_string(where.node);
+        errno = 0;
+        DevicePtr device(udev_device_new_from_subsystem_sysname(u.get(), "hidraw", sysname.c_str()));
+        if (!device) {
+            setReason(reason, errnoOr(errno, "No such device"));
+            return kInvalidHandle;
+        }
+
+        auto handle = std::make_unique<Handle>();
+        KReportDescriptor descriptor;
+        const bool parsed = readCollections(device.get(), descriptor);
+        const std::size_t collections = parsed ? descriptor.collections.size() : 1;
+        if (where.collection >= collections) {
+            setReason(reason, "No collection " + std::to_string(where.collection + 1) + " on "
+                                  + nodeDevicePath(where.node) + ", which has "
+                                  + std::to_string(collections));
+            return kInvalidHandle;
+        }
+        if (parsed) {
+            handle->collection = std::move(descriptor.collections[where.collection]);
+            handle->hasCollection = true;
+        }
+
+        udev_device *hid = udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr);
+        const char *hidId = hid ? udev_device_get_property_value(hid, "HID_ID") : nullptr;
+        HidId id;
+        if (hidId && parseHidId(hidId, id)) {
+            handle->attributes.Size = sizeof(KHidAttributes);
+            handle->attributes.VendorID = id.vendor;
+            handle->attributes.ProductID = id.product;
+            handle->hasAttributes = true;
+        }
+
+        // Not every HID device sits on USB (Bluetooth, uhid): those have no bcdDevice.
+        udev_device *usb = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
+        const char *bcd = usb ? udev_device_get_sysattr_value(usb, "bcdDevice") : nullptr;
+        uint16_t version = 0;
+        if (bcd && parseBcdDevice(bcd, version))
+            handle->attributes.VersionNumber = version;
+
+        // HID_NAME prefixes the manufacturer; the USB product string is what Windows shows.
+        const char *name = usb ? udev_device_get_sysattr_value(usb, "product") : nullptr;
+        if (!name || !*name)
+            name = hid ? udev_device_get_property_value(hid, "HID_NAME") : nullptr;
+        if (name)
+            handle->name = utf8ToUtf16(name);
+
+        return reinterpret_cast<KHandle>(handle.release());
+    }
+};
+
+} // namespace
+
+std::unique_ptr<KHidPlatform> makeNativePlatform()
+{
+    return std::make_unique<LinuxHidPlatform>();
+}
+
+} // namespace KHID
