@@ -152,6 +152,8 @@ std::unique_ptr<KHidPlatform> makeNativePlatform();
 
 // The environment variable that names a scene file for the simulated backend.
 constexpr const char *kSimulateVariable = "BONDARA_SIMULATE";
+// When set with it, the simulated backend appends every written report to this file.
+constexpr const char *kTraceVariable = "BONDARA_SIMULATE_TRACE";
 
 // Installs the backend the environment asks for: the simulated receiver when
 // BONDARA_SIMULATE names a scene, otherwise the native one. False (with the

@@ -143,6 +143,62 @@ public:
         return true;
     }
 
+    bool readExchangeList(const QJsonObject &object, const QString &where, const char *key, QVector<int> &list,
+                          bool &all)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isUndefined())
+            return true;
+        if (value.isString() && value.toString() == QLatin1String("all")) {
+            all = true;
+            return true;
+        }
+        const QString field = where + '.' + key;
+        if (!value.isArray())
+            return fail(field, QStringLiteral("expected \"all\" or an array of exchange numbers"));
+        const QJsonArray numbers = value.toArray();
+        for (int i = 0; i < numbers.size(); ++i) {
+            const double number = numbers.at(i).toDouble(-1);
+            if (!numbers.at(i).isDouble() || number < 1 || number > 1e9 || number != static_cast<int>(number))
+                return fail(QStringLiteral("%1[%2]").arg(field).arg(i),
+                            QStringLiteral("expected an exchange number from 1"));
+            list.append(static_cast<int>(number));
+        }
+        return true;
+    }
+
+    bool readReceiver(const QJsonObject &object, const QString &where, KSimInterface &interface)
+    {
+        const QJsonValue value = object.value(QLatin1String("receiver"));
+        if (value.isUndefined())
+            return true;
+        const QString field = where + ".receiver";
+        if (!value.isObject())
+            return fail(field, QStringLiteral("expected an object"));
+        const QJsonObject receiver = value.toObject();
+        KSimReceiver &r = interface.receiver;
+        interface.hasReceiver = true;
+
+        const QJsonValue polls = receiver.value(QLatin1String("pairAfterPolls"));
+        if (!polls.isUndefined()) {
+            const double number = polls.toDouble(-2);
+            if (!polls.isDouble() || number < -1 || number > 1e9 || number != static_cast<int>(number))
+                return fail(field + ".pairAfterPolls", QStringLiteral("expected -1 or a whole number from 0"));
+            r.pairAfterPolls = static_cast<int>(number);
+        }
+        int status = r.pairStatus, marker = r.replyMarker, state = r.queryState;
+        if (!readNumber(receiver, field, "pairStatus", 0xFF, status)
+            || !readNumber(receiver, field, "replyMarker", 0xFF, marker)
+            || !readNumber(receiver, field, "queryState", 0xFF, state)
+            || !readExchangeList(receiver, field, "failWrites", r.failWrites, r.failAllWrites)
+            || !readExchangeList(receiver, field, "failReads", r.failReads, r.failAllReads))
+            return false;
+        r.pairStatus = static_cast<quint8>(status);
+        r.replyMarker = static_cast<quint8>(marker);
+        r.queryState = static_cast<quint8>(state);
+        return true;
+    }
+
     bool readInterface(const QJsonValue &entry, int index, KSimInterface &interface)
     {
         const QString where = QStringLiteral("interfaces[%1]").arg(index);
@@ -168,6 +224,8 @@ public:
             || !readBool(object, where, "openFails", interface.openFails))
             return false;
         interface.version = static_cast<quint16>(version);
+        if (!readReceiver(object, where, interface))
+            return false;
 
         if (object.contains(QLatin1String("reportDescriptor")))
             return readDescriptor(object, where, interface);
@@ -227,7 +285,11 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromFile(const QString &file, QStrin
             *error = QStringLiteral("scene %1: %2").arg(file, input.errorString());
         return nullptr;
     }
-    return fromJson(input.readAll(), file, error);
+    std::unique_ptr<KSimPlatform> scene = fromJson(input.readAll(), file, error);
+    const QString trace = qEnvironmentVariable(kTraceVariable);
+    if (scene && !trace.isEmpty())
+        scene->setTraceFile(trace);
+    return scene;
 }
 
 void KSimPlatform::addInterface(const KSimInterface &interface)
@@ -308,6 +370,37 @@ void KSimPlatform::setPathFetchFails(uint32_t index)
 {
     std::lock_guard<std::mutex> lock(mMutex);
     mPathFetchFails[index] = true;
+}
+
+KSimInterface *KSimPlatform::findLocked(const QString &path)
+{
+    const auto it = mIndex.constFind(path);
+    return it == mIndex.constEnd() ? nullptr : &mInterfaces[it.value()];
+}
+
+void KSimPlatform::recordLocked(const Event &event)
+{
+    appendBounded(mEvents, event);
+}
+
+QVector<KSimPlatform::Event> KSimPlatform::events() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mEvents;
+}
+
+void KSimPlatform::clearRecords()
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mOpens.clear();
+    mWritten.clear();
+    mEvents.clear();
+}
+
+void KSimPlatform::setTraceFile(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mTraceFile = path;
 }
 
 const KSimInterface *KSimPlatform::findLocked(const QString &path) const
@@ -466,19 +559,70 @@ bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t le
 {
     std::lock_guard<std::mutex> lock(mMutex);
     const auto it = mHandles.find(handle);
-    if (it == mHandles.end() || it->second.mode != KOpenMode::Write || !findLocked(it->second.path))
+    KSimInterface *interface = it == mHandles.end() ? nullptr : findLocked(it->second.path);
+    if (!interface || it->second.mode != KOpenMode::Write)
         return false;
-    appendBounded(mWritten, QByteArray(reinterpret_cast<const char *>(data), static_cast<int>(length)));
+    const QByteArray frame(reinterpret_cast<const char *>(data), static_cast<int>(length));
+
+    if (interface->hasReceiver) {
+        KSimReceiver &receiver = interface->receiver;
+        const int exchange = ++receiver.exchanges;
+        if (receiver.failAllWrites || receiver.failWrites.contains(exchange))
+            return false;
+        receiver.replyStatus = 0;
+        const quint8 command = length > 1 ? data[1] : 0;
+        const quint8 argument = length > 2 ? data[2] : 0;
+        if (command == 0xA0 && argument == 0x81) {
+            receiver.polls = 0;
+        } else if (command == 0xA1 && argument == 0x01) {
+            ++receiver.polls;
+            if (receiver.pairAfterPolls >= 0 && receiver.polls > receiver.pairAfterPolls)
+                receiver.replyStatus = receiver.pairStatus;
+        } else if (command == 0xA7) {
+            receiver.replyStatus = receiver.queryState;
+        }
+    }
+
+    appendBounded(mWritten, frame);
+    recordLocked({Event::Write, mVirtualNow, 0, frame, interface->path});
+    if (!mTraceFile.isEmpty()) {
+        QFile trace(mTraceFile);
+        if (trace.open(QIODevice::WriteOnly | QIODevice::Append))
+            trace.write(frame.toHex(' ') + '\n');
+    }
     return true;
 }
 
 bool KSimPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_t length)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    const auto it = mHandles.find(handle);
-    if (it == mHandles.end() || it->second.mode != KOpenMode::Read || !findLocked(it->second.path))
-        return false;
-    return mInputReportHandler && mInputReportHandler(it->second.path, buffer, length);
+    InputReportHandler handler;
+    QString path;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        const auto it = mHandles.find(handle);
+        KSimInterface *interface = it == mHandles.end() ? nullptr : findLocked(it->second.path);
+        if (!interface || it->second.mode != KOpenMode::Read)
+            return false;
+        if (interface->hasReceiver) {
+            const KSimReceiver &receiver = interface->receiver;
+            const bool ok = !(receiver.failAllReads || receiver.failReads.contains(receiver.exchanges))
+                && length >= 2;
+            if (ok) {
+                std::memset(buffer, 0, length);
+                buffer[0] = receiver.replyMarker;
+                buffer[1] = receiver.replyStatus;
+            }
+            recordLocked({Event::Fetch, mVirtualNow, 0,
+                          ok ? QByteArray(reinterpret_cast<const char *>(buffer), static_cast<int>(length))
+                             : QByteArray(),
+                          interface->path});
+            return ok;
+        }
+        handler = mInputReportHandler;
+        path = it->second.path;
+    }
+    // Outside the lock: a test's handler may block, or look at the scene.
+    return handler && handler(path, buffer, length);
 }
 
 void KSimPlatform::setInputReportHandler(InputReportHandler handler)
@@ -493,14 +637,31 @@ void KSimPlatform::closeHandle(KHandle handle)
     mHandles.erase(handle);
 }
 
+void KSimPlatform::setSleepHook(std::function<void(quint64)> hook)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mSleepHook = std::move(hook);
+}
+
 void KSimPlatform::sleepMs(uint32_t milliseconds)
 {
+    std::function<void(quint64)> hook;
+    quint64 now = 0;
+    bool virtualTime = false;
     {
         std::lock_guard<std::mutex> lock(mMutex);
-        if (mVirtualTime) {
+        recordLocked({Event::Sleep, mVirtualNow, milliseconds, QByteArray(), QString()});
+        virtualTime = mVirtualTime;
+        if (virtualTime) {
             mVirtualNow += milliseconds;
-            return;
+            hook = mSleepHook;
+            now = mVirtualNow;
         }
+    }
+    if (virtualTime) {
+        if (hook)
+            hook(now);
+        return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

@@ -17,6 +17,25 @@
 
 namespace KHID {
 
+// A receiver answering the pairing protocol (report 0xBA) on an interface.
+struct KSimReceiver {
+    // Poll replies say "not yet" this many times, then pairStatus; -1 never pairs.
+    int pairAfterPolls = 0;
+    quint8 pairStatus = 1;
+    quint8 replyMarker = 1;
+    quint8 queryState = 0;
+    // 1-based exchange numbers (one exchange: a write and the fetch after it).
+    QVector<int> failWrites;
+    QVector<int> failReads;
+    bool failAllWrites = false;
+    bool failAllReads = false;
+
+    // What the receiver has seen so far.
+    int exchanges = 0;
+    int polls = 0;
+    quint8 replyStatus = 0;
+};
+
 struct KSimInterface {
     QString path;
     quint16 vendorId = 0;
@@ -29,6 +48,8 @@ struct KSimInterface {
     QVector<KHidValueCaps> featureValueCaps;
     bool queryFails = false;
     bool openFails = false;
+    bool hasReceiver = false;
+    KSimReceiver receiver;
 };
 
 class KSimPlatform : public KHidPlatform
@@ -37,6 +58,14 @@ public:
     struct OpenRecord {
         QString path;
         KOpenMode mode;
+    };
+    // The timeline of report I/O and pauses, on the virtual clock.
+    struct Event {
+        enum Kind { Sleep, Write, Fetch } kind;
+        quint64 atMs;
+        quint32 sleepMs;  // Sleep
+        QByteArray bytes; // Write: the frame; Fetch: the reply (empty when it failed)
+        QString path;     // Write, Fetch
     };
 
     KSimPlatform() = default;
@@ -53,6 +82,8 @@ public:
 
     // Pauses advance a virtual clock instead of sleeping.
     void setVirtualTime(bool enabled);
+    // Called after each pause, outside the scene's lock, with the clock's new time.
+    void setSleepHook(std::function<void(quint64 nowMs)> hook);
     quint64 virtualTimeMs() const;
 
     // What the logic did, for tests and benchmarks (the latest few thousand).
@@ -60,6 +91,11 @@ public:
     int openHandleCount() const;
     int openInterfaceSetCount() const;
     QVector<QByteArray> writtenReports() const;
+    QVector<Event> events() const;
+    void clearRecords();
+
+    // Also appends every written report as a line of hex bytes to this file.
+    void setTraceFile(const QString &path);
 
     // Answers input report requests; without one, fetches fail.
     using InputReportHandler = std::function<bool(const QString &path, uint8_t *buffer, std::size_t length)>;
@@ -93,6 +129,8 @@ private:
     };
 
     const KSimInterface *findLocked(const QString &path) const;
+    KSimInterface *findLocked(const QString &path);
+    void recordLocked(const Event &event);
     void reindexLocked();
     const KSimInterface *interfaceOfLocked(KHandle handle) const;
 
@@ -107,7 +145,10 @@ private:
     std::intptr_t mNextId = 1;
     QVector<OpenRecord> mOpens;
     QVector<QByteArray> mWritten;
+    QVector<Event> mEvents;
+    QString mTraceFile;
     InputReportHandler mInputReportHandler;
+    std::function<void(quint64)> mSleepHook;
     bool mVirtualTime = false;
     quint64 mVirtualNow = 0;
 };

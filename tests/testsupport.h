@@ -5,6 +5,7 @@
 #include "kplatform.h"
 #include "ksimplatform.h"
 
+#include <QMutex>
 #include <QStringList>
 
 #include <iostream>
@@ -60,29 +61,37 @@ private:
     std::streambuf *mOld;
 };
 
-// Collects the debug log while it lives.
+// Collects the debug log, from any thread, while it lives.
 class LogCapture
 {
 public:
     LogCapture()
     {
+        QMutexLocker lock(&sMutex);
         sLines = &mLines;
         mOld = qInstallMessageHandler(&LogCapture::handler);
     }
     ~LogCapture()
     {
+        QMutexLocker lock(&sMutex);
         qInstallMessageHandler(mOld);
         sLines = nullptr;
     }
-    const QStringList &lines() const { return mLines; }
+    QStringList lines() const
+    {
+        QMutexLocker lock(&sMutex);
+        return mLines;
+    }
 
 private:
     static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
     {
+        QMutexLocker lock(&sMutex);
         if (sLines)
             sLines->append(message);
     }
 
+    static inline QMutex sMutex;
     static inline QStringList *sLines = nullptr;
     QStringList mLines;
     QtMessageHandler mOld = nullptr;

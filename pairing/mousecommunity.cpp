@@ -1,0 +1,63 @@
+#include "mousecommunity.h"
+
+#include <QMutexLocker>
+
+MouseCommunity::MouseCommunity(QObject *parent)
+    : QObject(parent)
+{
+}
+
+MouseCommunity::~MouseCommunity() = default;
+
+void MouseCommunity::handOver(QSharedPointer<KHID::KUSBDevice> device, const DeviceDetail &detail)
+{
+    QSharedPointer<KHID::KUSBDevice> previous;
+    {
+        QMutexLocker lock(&mHandOverLock);
+        previous = mDevice;
+        mDevice = device;
+        mDetail = detail;
+        mReady = true;
+    }
+    // Dropped outside the lock; a run still holding it keeps it alive.
+    previous.reset();
+}
+
+void MouseCommunity::handOverReceiver(const DeviceDetail &detail)
+{
+    // Deleted on its own (GUI) thread once neither the worker nor a run holds it.
+    QSharedPointer<KHID::KUSBDevice> device(new KHID::KUSBDevice(), &QObject::deleteLater);
+    device->initDevice(static_cast<quint16>(detail.vid), static_cast<quint16>(detail.pid),
+                       static_cast<quint16>(detail.usage), static_cast<quint16>(detail.usagePage), 0);
+    handOver(device, detail);
+}
+
+bool MouseCommunity::isReady() const
+{
+    QMutexLocker lock(&mHandOverLock);
+    return mReady;
+}
+
+DeviceDetail MouseCommunity::catalogueRecord() const
+{
+    QMutexLocker lock(&mHandOverLock);
+    return mDetail;
+}
+
+QSharedPointer<KHID::KUSBDevice> MouseCommunity::device() const
+{
+    QMutexLocker lock(&mHandOverLock);
+    return mDevice;
+}
+
+bool MouseCommunity::beginRun()
+{
+    QMutexLocker lock(&mHandOverLock);
+    mRunDevice = mDevice;
+    return mReady;
+}
+
+void MouseCommunity::endRun()
+{
+    mRunDevice.reset();
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "devicedetail.h"
+#include "kusbdevice.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QSharedPointer>
+
+// The pairing worker's interface: one pairing run on the worker's own thread,
+// against the receiver that the GUI thread last handed over.
+class MouseCommunity : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kBufferSize = 2048;
+
+    explicit MouseCommunity(QObject *parent = nullptr);
+    ~MouseCommunity() override;
+
+    // Runs a whole pairing and emits sigPairResult. 2 pairs a keyboard, anything else a mouse.
+    virtual bool startPairing(int pairDevType) = 0;
+    virtual quint8 queryState() = 0;
+    virtual bool enterPairMode() = 0;
+    virtual bool waitPairResult() = 0;
+    virtual bool exitPairMode() = 0;
+
+    // Hand-over from the GUI thread, safe while a run is going on: the run
+    // finishes with the device it started with and the next one takes the new
+    // device. A device is released (deleteLater) once no run uses it.
+    void handOver(QSharedPointer<KHID::KUSBDevice> device, const DeviceDetail &detail);
+    // Opens the receiver `detail` names and hands it over, as the controller
+    // does for every supported receiver reported.
+    void handOverReceiver(const DeviceDetail &detail);
+
+    bool isReady() const;
+    DeviceDetail catalogueRecord() const;
+    QSharedPointer<KHID::KUSBDevice> device() const;
+
+signals:
+    void sigPairResult(bool status, QString msg);
+
+protected:
+    // Takes the hand-over state for one run; false before the first hand-over.
+    bool beginRun();
+    void endRun();
+
+    // The receiver of the run in progress: worker thread only.
+    QSharedPointer<KHID::KUSBDevice> mRunDevice;
+    quint8 mSendBuffer[kBufferSize] = {};
+    quint8 mReceiveBuffer[kBufferSize] = {};
+    int pairDevType = 0;
+
+private:
+    mutable QMutex mHandOverLock;
+    bool mReady = false;
+    DeviceDetail mDetail;
+    QSharedPointer<KHID::KUSBDevice> mDevice;
+};

@@ -1,0 +1,134 @@
+#include "mousecommunitybt.h"
+
+#include "kplatform.h"
+
+#include <QDebug>
+
+#include <cstring>
+
+namespace {
+
+constexpr quint8 kReportId = 0xBA;
+constexpr quint8 kReplyMarker = 0x01;
+constexpr int kClearedBytes = 1024;
+constexpr quint32 kCommandPauseMs = 50;
+constexpr quint32 kPollPauseMs = 300;
+constexpr quint32 kFetchPauseMs = 50;
+constexpr int kCommandAttempts = 3;
+constexpr int kPollAttempts = 85;
+
+} // namespace
+
+MouseCommunityBT::MouseCommunityBT(QObject *parent)
+    : MouseCommunity(parent)
+{
+}
+
+bool MouseCommunityBT::startPairing(int pairDevType)
+{
+    if (!beginRun()) {
+        endRun();
+        qDebug() << "Device未初始化";
+        emit sigPairResult(false, QStringLiteral("Device未初始化"));
+        return false;
+    }
+    this->pairDevType = pairDevType;
+
+    if (!enterPairMode()) {
+        endRun();
+        emit sigPairResult(false, tr("Matched failed"));
+        return false;
+    }
+    const bool paired = waitPairResult();
+    exitPairMode();
+    endRun();
+
+    if (paired)
+        emit sigPairResult(true, tr("Matched successfully"));
+    else
+        emit sigPairResult(false, tr("Matched failed"));
+    return paired;
+}
+
+quint8 MouseCommunityBT::queryState()
+{
+    const quint8 payload[4] = {0xA7, 0x00, 0x00, 0x00};
+    // Not called by the pairing run, so it takes the hand-over itself when idle.
+    const bool ownRun = !mRunDevice;
+    if (ownRun)
+        beginRun();
+    const bool ok = exchange(payload, sizeof payload, kCommandPauseMs, kCommandAttempts, Reply::Valid,
+                             "send errot", "read error");
+    const quint8 state = ok ? mReceiveBuffer[1] : 0;
+    if (ownRun)
+        endRun();
+    return state;
+}
+
+bool MouseCommunityBT::enterPairMode()
+{
+    const quint8 kind = pairDevType == 2 ? 0x02 : 0x01;
+    const quint8 payload[4] = {0xA0, 0x81, kind, 0x01};
+    return exchange(payload, sizeof payload, kCommandPauseMs, kCommandAttempts, Reply::Any, "send errot",
+                    "read error");
+}
+
+bool MouseCommunityBT::waitPairResult()
+{
+    const quint8 payload[2] = {0xA1, 0x01};
+    return exchange(payload, sizeof payload, kPollPauseMs, kPollAttempts, Reply::Paired, "[Error] send errot",
+                    "[Error] read error");
+}
+
+bool MouseCommunityBT::exitPairMode()
+{
+    const quint8 payload[2] = {0xA1, 0x84};
+    return exchange(payload, sizeof payload, kCommandPauseMs, kCommandAttempts, Reply::Any, "send errot",
+                    "read error");
+}
+
+bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pauseMs, int attempts, Reply accept,
+                                const char *writeError, const char *readError)
+{
+    std::memset(mSendBuffer, 0, kClearedBytes);
+    std::memcpy(mSendBuffer, payload, length);
+    std::memset(mReceiveBuffer, 0, kClearedBytes);
+
+    KHID::KUSBDevice *device = mRunDevice.data();
+    KHID::KHidPlatform &hid = KHID::platform();
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        hid.sleepMs(pauseMs);
+        if (!device || !device->writeReport(kReportId, mSendBuffer, length)) {
+            qDebug() << writeError << int(firstFeatureReportId());
+            continue;
+        }
+        hid.sleepMs(kFetchPauseMs);
+        if (!device->readReport(kReportId, mReceiveBuffer)) {
+            qDebug() << readError;
+            continue;
+        }
+        switch (accept) {
+        case Reply::Any:
+            return true;
+        case Reply::Valid:
+            if (mReceiveBuffer[0] == kReplyMarker)
+                return true;
+            break;
+        case Reply::Paired:
+            if (mReceiveBuffer[0] == kReplyMarker && (mReceiveBuffer[1] == 0x01 || mReceiveBuffer[1] == 0x02)) {
+                qDebug() << "对码成功";
+                return true;
+            }
+            break;
+        }
+    }
+    return false;
+}
+
+quint8 MouseCommunityBT::firstFeatureReportId() const
+{
+    if (!mRunDevice)
+        return 0;
+    const KHID::KHidDetail detail = mRunDevice->getDetail();
+    return detail.capAbilitiesValue.isEmpty() ? 0 : detail.capAbilitiesValue.first().ReportID;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "mousecommunity.h"
+
+// The receiver's vendor report protocol: begin, poll, end, on report 0xBA.
+class MouseCommunityBT : public MouseCommunity
+{
+    Q_OBJECT
+
+public:
+    explicit MouseCommunityBT(QObject *parent = nullptr);
+
+    bool startPairing(int pairDevType) override;
+    quint8 queryState() override;
+    bool enterPairMode() override;
+    bool waitPairResult() override;
+    bool exitPairMode() override;
+
+private:
+    enum class Reply { Any, Valid, Paired };
+
+    // One command: up to `attempts` write-then-fetch exchanges until the reply passes.
+    bool exchange(const quint8 *payload, int length, quint32 pauseMs, int attempts, Reply accept,
+                  const char *writeError, const char *readError);
+    quint8 firstFeatureReportId() const;
+};

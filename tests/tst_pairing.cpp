@@ -1,0 +1,361 @@
+// The pairing worker on its own thread, against the simulated receiver in virtual time.
+
+#include "mousecommunitybt.h"
+#include "testsupport.h"
+
+#include <QtTest>
+
+#include <QSemaphore>
+
+using namespace KHID;
+
+namespace {
+
+const QString kReceiverPath = QStringLiteral("sim:rx#col04");
+
+KSimInterface receiverInterface(const QString &path, quint16 pid, int pairAfterPolls)
+{
+    KSimInterface interface = testsupport::simInterface(path, 0x1209, pid, 0xFF00, 0x0001, 32, 32);
+    interface.hasReceiver = true;
+    interface.receiver.pairAfterPolls = pairAfterPolls;
+    return interface;
+}
+
+DeviceDetail catalogueEntry(int pid)
+{
+    DeviceDetail detail;
+    detail.name = QStringLiteral("Receiver");
+    detail.vid = 0x1209;
+    detail.pid = pid;
+    detail.usage = 0x0001;
+    detail.usagePage = 0xFF00;
+    return detail;
+}
+
+QByteArray frame(std::initializer_list<int> bytes)
+{
+    QByteArray out(32, '\0');
+    int i = 0;
+    for (int byte : bytes)
+        out[i++] = char(byte);
+    return out;
+}
+
+} // namespace
+
+// Sends requests the way the controller does: a signal queued to the worker's thread.
+class Requester : public QObject
+{
+    Q_OBJECT
+signals:
+    void startPair(int pairDevType);
+};
+
+class TestPairing : public QObject
+{
+    Q_OBJECT
+
+private:
+    KSimPlatform *sim = nullptr;
+    QThread *thread = nullptr;
+    MouseCommunityBT *worker = nullptr;
+    Requester requester;
+    std::unique_ptr<QSignalSpy> results;
+
+    QVector<QByteArray> framesTo(const QString &path) const
+    {
+        QVector<QByteArray> frames;
+        for (const KSimPlatform::Event &event : sim->events()) {
+            if (event.kind == KSimPlatform::Event::Write && event.path == path)
+                frames << event.bytes;
+        }
+        return frames;
+    }
+
+    QVector<QByteArray> frames() const { return framesTo(kReceiverPath); }
+
+    int countOf(const QByteArray &command, const QVector<QByteArray> &list) const
+    {
+        int count = 0;
+        for (const QByteArray &f : list)
+            count += f.startsWith(command) ? 1 : 0;
+        return count;
+    }
+
+    void plugAndHandOver(int pairAfterPolls, const std::function<void(KSimReceiver &)> &adjust = {})
+    {
+        KSimInterface interface = receiverInterface(kReceiverPath, 0x0001, pairAfterPolls);
+        if (adjust)
+            adjust(interface.receiver);
+        sim->addInterface(interface);
+        worker->handOverReceiver(catalogueEntry(0x0001));
+    }
+
+    // One request; waits for its result.
+    QList<QVariant> pair(int type)
+    {
+        const int before = results->count();
+        emit requester.startPair(type);
+        if (!QTest::qWaitFor([&] { return results->count() > before; }, 10000))
+            return {};
+        return results->takeLast();
+    }
+
+private slots:
+    void init()
+    {
+        sim = testsupport::installSimulation();
+        // Set up as the controller does: worker without parent, moved to its own thread.
+        thread = new QThread;
+        worker = new MouseCommunityBT;
+        worker->moveToThread(thread);
+        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        connect(&requester, &Requester::startPair, worker, &MouseCommunity::startPairing);
+        results = std::make_unique<QSignalSpy>(worker, &MouseCommunity::sigPairResult);
+        thread->start();
+    }
+
+    void cleanup()
+    {
+        results.reset();
+        QPointer<QThread> watched(thread);
+        thread->quit();
+        QVERIFY(thread->wait(5000));
+        QTRY_VERIFY(watched.isNull()); // the finished connections released both
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(sim->openHandleCount(), 0);
+    }
+
+    void requestBeforeHandOverWritesNothing()
+    {
+        testsupport::LogCapture log;
+        const QList<QVariant> result = pair(1);
+        QCOMPARE(result.value(0).toBool(), false);
+        QCOMPARE(result.value(1).toString(), QString("Device未初始化"));
+        QVERIFY(log.lines().contains("Device未初始化"));
+        QVERIFY(sim->events().isEmpty());
+    }
+
+    void framesFollowTheRequestedKind_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("kindByte");
+        QTest::newRow("keyboard") << 2 << 0x02;
+        QTest::newRow("mouse") << 1 << 0x01;
+        QTest::newRow("nothing chosen pairs a mouse") << 0 << 0x01;
+        QTest::newRow("unknown pairs a mouse") << 7 << 0x01;
+    }
+
+    void framesFollowTheRequestedKind()
+    {
+        QFETCH(int, type);
+        QFETCH(int, kindByte);
+        plugAndHandOver(2);
+        const QList<QVariant> result = pair(type);
+        QCOMPARE(result.value(0).toBool(), true);
+        QCOMPARE(result.value(1).toString(), QString("Matched successfully"));
+        const QVector<QByteArray> expected = {frame({0xBA, 0xA0, 0x81, kindByte, 0x01}),
+                                              frame({0xBA, 0xA1, 0x01}), frame({0xBA, 0xA1, 0x01}),
+                                              frame({0xBA, 0xA1, 0x01}), frame({0xBA, 0xA1, 0x84})};
+        QCOMPARE(frames(), expected);
+    }
+
+    void everyWriteAndFetchIsPreceededByItsPause()
+    {
+        plugAndHandOver(3);
+        QCOMPARE(pair(1).value(0).toBool(), true);
+        const QVector<KSimPlatform::Event> events = sim->events();
+        int writes = 0;
+        for (int i = 0; i < events.size(); ++i) {
+            const KSimPlatform::Event &event = events.at(i);
+            if (event.kind == KSimPlatform::Event::Sleep)
+                continue;
+            QVERIFY(i > 0);
+            const KSimPlatform::Event &before = events.at(i - 1);
+            QCOMPARE(before.kind, KSimPlatform::Event::Sleep);
+            if (event.kind == KSimPlatform::Event::Fetch) {
+                QCOMPARE(before.sleepMs, 50u);
+            } else {
+                ++writes;
+                const bool poll = event.bytes.startsWith(frame({0xBA, 0xA1, 0x01}).left(3));
+                QCOMPARE(before.sleepMs, poll ? 300u : 50u);
+            }
+        }
+        QCOMPARE(writes, 6); // begin, four polls, end
+        // begin 50+50, four polls of 300+50, end 50+50
+        QCOMPARE(sim->virtualTimeMs(), quint64(100 + 4 * 350 + 100));
+    }
+
+    void pollRepliesDecideTheOutcome_data()
+    {
+        QTest::addColumn<int>("pairAfterPolls");
+        QTest::addColumn<int>("pairStatus");
+        QTest::addColumn<int>("replyMarker");
+        QTest::addColumn<bool>("paired");
+        QTest::addColumn<int>("polls");
+        QTest::newRow("01 01 after 01 00") << 5 << 1 << 1 << true << 6;
+        QTest::newRow("01 02 counts as paired") << 0 << 2 << 1 << true << 1;
+        QTest::newRow("01 03 is not paired") << 0 << 3 << 1 << false << 85;
+        QTest::newRow("never pairs") << -1 << 1 << 1 << false << 85;
+        QTest::newRow("paired on the last poll") << 84 << 1 << 1 << true << 85;
+        QTest::newRow("one poll too late") << 85 << 1 << 1 << false << 85;
+        // The begin step takes any reply; a poll reply needs the marker.
+        QTest::newRow("wrong marker ignored") << 0 << 1 << 2 << false << 85;
+        QTest::newRow("all-zero replies") << 0 << 0 << 0 << false << 85;
+    }
+
+    void pollRepliesDecideTheOutcome()
+    {
+        QFETCH(int, pairAfterPolls);
+        QFETCH(int, pairStatus);
+        QFETCH(int, replyMarker);
+        QFETCH(bool, paired);
+        QFETCH(int, polls);
+        plugAndHandOver(pairAfterPolls, [&](KSimReceiver &receiver) {
+            receiver.pairStatus = quint8(pairStatus);
+            receiver.replyMarker = quint8(replyMarker);
+        });
+        testsupport::LogCapture log;
+        const QList<QVariant> result = pair(1);
+        QCOMPARE(result.value(0).toBool(), paired);
+        QCOMPARE(result.value(1).toString(), QString(paired ? "Matched successfully" : "Matched failed"));
+        QCOMPARE(log.lines().count("对码成功"), paired ? 1 : 0);
+
+        const QVector<QByteArray> sent = frames();
+        QCOMPARE(sent.size(), 1 + polls + 1);
+        QCOMPARE(countOf(QByteArray::fromHex("baa101"), sent), polls);
+        // The end command goes out whatever the poll gave.
+        QCOMPARE(sent.last(), frame({0xBA, 0xA1, 0x84}));
+        if (!paired)
+            QCOMPARE(sim->virtualTimeMs(), quint64(100 + 85 * 350 + 100));
+    }
+
+    void unpluggedReceiverGivesUpAfterThreeBegins()
+    {
+        plugAndHandOver(0, [](KSimReceiver &receiver) { receiver.failAllWrites = true; });
+        testsupport::LogCapture log;
+        const QList<QVariant> result = pair(2);
+        QCOMPARE(result.value(0).toBool(), false);
+        QCOMPARE(result.value(1).toString(), QString("Matched failed"));
+        QVERIFY(frames().isEmpty()); // no poll, no end
+        QCOMPARE(log.lines().count("send errot 0"), 3);
+        QCOMPARE(sim->virtualTimeMs(), quint64(150));
+    }
+
+    void failuresAreRetriedWithinTheirAttempts()
+    {
+        // Exchanges: 1-2 begin (fetches fail), 3 begin ok, 4 poll (write fails), 5 poll ok, 6 end.
+        plugAndHandOver(0, [](KSimReceiver &receiver) {
+            receiver.failReads = {1, 2};
+            receiver.failWrites = {4};
+        });
+        testsupport::LogCapture log;
+        QCOMPARE(pair(1).value(0).toBool(), true);
+        const QStringList lines = log.lines();
+        QCOMPARE(lines.count("read error"), 2);
+        QCOMPARE(lines.count("[Error] send errot 0"), 1);
+        QCOMPARE(frames().size(), 5);
+    }
+
+    void writeFailureNamesTheFeatureReportId()
+    {
+        KSimInterface interface = receiverInterface(kReceiverPath, 0x0001, 0);
+        KHidValueCaps value;
+        value.ReportID = 0x07;
+        interface.featureValueCaps = {value};
+        interface.receiver.failWrites = {2};
+        sim->addInterface(interface);
+        worker->handOverReceiver(catalogueEntry(0x0001));
+        testsupport::LogCapture log;
+        QCOMPARE(pair(1).value(0).toBool(), true);
+        QCOMPARE(log.lines().count("[Error] send errot 7"), 1);
+    }
+
+    void receiverThatCannotBeOpenedFailsThePairing()
+    {
+        KSimInterface interface = receiverInterface(kReceiverPath, 0x0001, 0);
+        interface.openFails = true;
+        sim->addInterface(interface);
+        worker->handOverReceiver(catalogueEntry(0x0001));
+        QVERIFY(worker->isReady());
+        const QList<QVariant> result = pair(1);
+        QCOMPARE(result.value(0).toBool(), false);
+        QCOMPARE(result.value(1).toString(), QString("Matched failed"));
+    }
+
+    void queuedRequestsRunOneAfterAnother()
+    {
+        plugAndHandOver(1);
+        emit requester.startPair(1);
+        emit requester.startPair(2);
+        QTRY_COMPARE_WITH_TIMEOUT(results->count(), 2, 10000);
+        QVERIFY(results->at(0).at(0).toBool() && results->at(1).at(0).toBool());
+        const QVector<QByteArray> expected = {
+            frame({0xBA, 0xA0, 0x81, 0x01, 0x01}), frame({0xBA, 0xA1, 0x01}), frame({0xBA, 0xA1, 0x01}),
+            frame({0xBA, 0xA1, 0x84}),
+            frame({0xBA, 0xA0, 0x81, 0x02, 0x01}), frame({0xBA, 0xA1, 0x01}), frame({0xBA, 0xA1, 0x01}),
+            frame({0xBA, 0xA1, 0x84})};
+        QCOMPARE(frames(), expected);
+    }
+
+    void handOverDuringARunTakesEffectAtTheNext()
+    {
+        const QString second = QStringLiteral("sim:rx2#col04");
+        sim->addInterface(receiverInterface(kReceiverPath, 0x0001, 10));
+        sim->addInterface(receiverInterface(second, 0x0002, 0));
+        worker->handOverReceiver(catalogueEntry(0x0001));
+
+        // Hold the worker in the middle of its poll.
+        QSemaphore reached, resume;
+        sim->setSleepHook([&](quint64 now) {
+            if (now == 100 + 3 * 300 + 2 * 50) {
+                reached.release();
+                resume.acquire();
+            }
+        });
+        emit requester.startPair(1);
+        QVERIFY(reached.tryAcquire(1, 10000));
+
+        QPointer<KUSBDevice> first = worker->device().data();
+        worker->handOverReceiver(catalogueEntry(0x0002));
+        QCOMPARE(worker->catalogueRecord().pid, 0x0002);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!first.isNull()); // still in use by the run
+        QCOMPARE(sim->openHandleCount(), 4);
+        resume.release();
+
+        QTRY_COMPARE_WITH_TIMEOUT(results->count(), 1, 10000);
+        QVERIFY(results->takeFirst().at(0).toBool());
+        QTRY_VERIFY(first.isNull()); // released once the run let go
+        QCOMPARE(sim->openHandleCount(), 2);
+
+        QCOMPARE(pair(2).value(0).toBool(), true);
+        const QVector<QByteArray> toFirst = framesTo(kReceiverPath);
+        const QVector<QByteArray> toSecond = framesTo(second);
+        QCOMPARE(toFirst.size(), 1 + 11 + 1); // the whole first run, on the first receiver
+        QCOMPARE(toFirst.first(), frame({0xBA, 0xA0, 0x81, 0x01, 0x01}));
+        QCOMPARE(toSecond.size(), 1 + 1 + 1);
+        QCOMPARE(toSecond.first(), frame({0xBA, 0xA0, 0x81, 0x02, 0x01}));
+    }
+
+    void queryStateReadsTheStatusByte()
+    {
+        plugAndHandOver(0, [](KSimReceiver &receiver) { receiver.queryState = 0x5A; });
+        quint8 state = 0;
+        QMetaObject::invokeMethod(worker, [&] { state = worker->queryState(); }, Qt::BlockingQueuedConnection);
+        QCOMPARE(state, quint8(0x5A));
+        QCOMPARE(frames().last(), frame({0xBA, 0xA7}));
+
+        sim->removeInterface(kReceiverPath);
+        KSimInterface silent = receiverInterface(kReceiverPath, 0x0001, 0);
+        silent.receiver.queryState = 0x5A;
+        silent.receiver.replyMarker = 0;
+        sim->addInterface(silent);
+        QMetaObject::invokeMethod(worker, [&] { state = worker->queryState(); }, Qt::BlockingQueuedConnection);
+        QCOMPARE(state, quint8(0)); // no valid reply in three attempts
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPairing)
+#include "tst_pairing.moc"
