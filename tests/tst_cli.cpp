@@ -10,14 +10,17 @@ struct Run {
     QByteArray err;
 };
 
-Run runCli(const QStringList &args, const QString &scene = QString())
+Run runCli(const QStringList &args, const QString &scene = QString(), const QString &trace = QString())
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("BONDARA_SIMULATE_TRACE");
     if (scene.isEmpty())
         env.remove("BONDARA_SIMULATE");
     else
         env.insert("BONDARA_SIMULATE", scene);
+    if (!trace.isEmpty())
+        env.insert("BONDARA_SIMULATE_TRACE", trace);
     process.setProcessEnvironment(env);
     process.start(BONDARA_CLI, args);
     Run run;
@@ -110,6 +113,53 @@ private slots:
         QCOMPARE(run.exitCode, 2);
         const QString err = QString::fromUtf8(run.err);
         QVERIFY2(err.contains(reason), qPrintable(err));
+    }
+
+    // The real binary, in real time, against the simulated receiver.
+    void pairRunsTheProtocolInRealTime()
+    {
+        QTemporaryDir dir;
+        const QString trace = dir.filePath("trace.txt");
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = runCli({"pair", "keyboard"}, source("tests/scenes/pair-after-two-polls.json"), trace);
+        const qint64 elapsed = clock.elapsed();
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.trimmed().endsWith("Matched successfully"), run.out);
+        // begin 50+50, three polls of 300+50, end 50+50: the pauses are real.
+        QVERIFY2(elapsed >= 1250, qPrintable(QString::number(elapsed)));
+
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+        const QByteArray zeros27 = QByteArray(27, '\0').toHex(' ');
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines.at(0), "ba a0 81 02 01 " + zeros27);
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY(lines.at(i).startsWith("ba a1 01 00"));
+        QVERIFY(lines.at(4).startsWith("ba a1 84 00"));
+        QCOMPARE(lines.at(4).size(), 32 * 3 - 1);
+    }
+
+    void pairFailuresAndRefusals()
+    {
+        QTemporaryDir dir;
+        const QString trace = dir.filePath("trace.txt");
+        const Run unplugged = runCli({"pair", "mouse"}, source("tests/scenes/unplugged-receiver.json"), trace);
+        QCOMPARE(unplugged.exitCode, 1);
+        QVERIFY2(unplugged.out.trimmed().endsWith("Matched failed"), unplugged.out);
+        QVERIFY(!QFile::exists(trace)); // nothing went out
+
+        const Run noReceiver = runCli({"pair", "mouse"}, source("tests/scenes/no-receiver.json"));
+        QCOMPARE(noReceiver.exitCode, 2);
+        QVERIFY(noReceiver.err.contains("no supported receiver"));
+
+        const Run wrongKind = runCli({"pair", "mouse"}, source("tests/scenes/keyboard-only-receiver.json"));
+        QCOMPARE(wrongKind.exitCode, 2);
+        QVERIFY(wrongKind.err.contains("does not pair a mouse"));
+
+        QCOMPARE(runCli({"pair"}, source("tests/scenes/pair-after-two-polls.json")).exitCode, 2);
+        QCOMPARE(runCli({"pair", "trackball"}, source("tests/scenes/pair-after-two-polls.json")).exitCode, 2);
     }
 
     void descriptorListsEveryTopLevelCollection()

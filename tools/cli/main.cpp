@@ -4,6 +4,7 @@
 #include "khid.h"
 #include "kplatform.h"
 #include "kreportdescriptor.h"
+#include "mousecommunitybt.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,9 +13,12 @@
 #include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
+#include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <iostream>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +58,8 @@ QString usageText()
         "\n"
         "Commands:\n"
         "  list [--json] [--config FILE]  every HID interface, then the supported receiver found\n"
+        "  pair mouse|keyboard [--config FILE]\n"
+        "                                  pair a device with the receiver found (about 30 s)\n"
         "  descriptor FILE [--json]        the top-level collections of a report descriptor\n"
         "                                  (raw bytes, or text of hex bytes)\n"
         "\n"
@@ -63,7 +69,7 @@ QString usageText()
         "  --version       show the version\n"
         "\n"
         "With BONDARA_SIMULATE=SCENE.json the simulated receiver stands in for the machine's HID devices.\n"
-        "Exit status: 0 success, 1 not found, 2 bad input.\n");
+        "Exit status: 0 success, 1 not found or pairing failed, 2 bad input or no receiver.\n");
 }
 
 QJsonArray reportIds(const QVector<KHID::KHidValueCaps> &values)
@@ -174,6 +180,87 @@ int listCommand(const QStringList &args)
     return found ? ExitOk : ExitNotFound;
 }
 
+// Pairs through the same worker, on its own thread, as the window does.
+int pairCommand(const QStringList &args)
+{
+    int type = 0;
+    QString config = ConfigController::configFilePath();
+    for (int i = 0; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("mouse") && type == 0)
+            type = 1;
+        else if (args.at(i) == QLatin1String("keyboard") && type == 0)
+            type = 2;
+        else if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
+            config = args.at(++i);
+        else
+            return fail(ExitBadInput, QStringLiteral("pair: unexpected argument \"%1\"").arg(args.at(i)));
+    }
+    if (type == 0)
+        return fail(ExitBadInput, QStringLiteral("pair: say what to pair: mouse or keyboard"));
+
+    ConfigController catalogue;
+    if (!catalogue.loadConfig(config))
+        return fail(ExitBadInput, QStringLiteral("cannot use the catalogue %1 (missing or not JSON)").arg(config));
+    bool found = false;
+    DeviceDetail receiver;
+    QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange, [&](bool status, DeviceDetail detail) {
+        found = status;
+        receiver = detail;
+    });
+    catalogue.findDevice();
+    if (!found)
+        return fail(ExitBadInput, QStringLiteral("no supported receiver is plugged in"));
+    const bool canPair = catalogue.isSuit(receiver.pid)
+        || (type == 1 ? catalogue.isMouse(receiver.pid) : catalogue.isKeyboard(receiver.pid));
+    if (!canPair)
+        return fail(ExitBadInput, QStringLiteral("%1 does not pair a %2")
+                                      .arg(receiver.name, type == 1 ? QStringLiteral("mouse") : QStringLiteral("keyboard")));
+
+    auto *thread = new QThread;
+    auto *worker = new MouseCommunityBT;
+    worker->moveToThread(thread);
+    QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+    worker->handOverReceiver(receiver);
+
+    out() << "Receiver: " << receiver.name << " (pid 0x" << QString::number(receiver.pid, 16) << ")\n"
+          << "Put the " << (type == 1 ? "mouse" : "keyboard")
+          << " into pairing mode now; waiting for it for up to 30 seconds.\n";
+    out().flush();
+
+    const bool terminal = isatty(STDOUT_FILENO);
+    int seconds = 0;
+    QTimer progress;
+    QObject::connect(&progress, &QTimer::timeout, [&] {
+        ++seconds;
+        if (terminal)
+            out() << "\r" << QString(qMin(seconds, 30), QLatin1Char('#')).leftJustified(30, QLatin1Char('.'))
+                  << ' ' << seconds << " s";
+        else
+            out() << "waiting " << seconds << " s\n";
+        out().flush();
+    });
+    progress.start(1000);
+
+    int code = ExitNotFound;
+    QObject::connect(worker, &MouseCommunity::sigPairResult, qApp, [&](bool status, const QString &message) {
+        progress.stop();
+        if (terminal && seconds > 0)
+            out() << '\n';
+        out() << message << '\n';
+        out().flush();
+        code = status ? ExitOk : ExitNotFound;
+        QCoreApplication::quit();
+    });
+    QMetaObject::invokeMethod(worker, [worker, type] { worker->startPairing(type); }, Qt::QueuedConnection);
+    QCoreApplication::exec();
+
+    thread->quit();
+    thread->wait();
+    return code;
+}
+
 // Printable text is taken as hex bytes; anything else as the raw descriptor.
 bool readDescriptorFile(const QString &path, std::vector<uint8_t> &bytes, QString &error)
 {
@@ -282,5 +369,7 @@ int main(int argc, char *argv[])
 
     if (command == QLatin1String("list"))
         return listCommand(args);
+    if (command == QLatin1String("pair"))
+        return pairCommand(args);
     return fail(ExitBadInput, QStringLiteral("unknown command \"%1\"\n").arg(command) + usageText());
 }
