@@ -19,6 +19,7 @@ KUSBDevice::KUSBDevice(QObject *parent)
 KUSBDevice::~KUSBDevice()
 {
     qDebug() << "~USBDevice";
+    std::lock_guard<std::mutex> lock(mLock);
     if (mOpen) {
         platform().closeHandle(mWriteHandle);
         platform().closeHandle(mReadHandle);
@@ -29,6 +30,7 @@ KUSBDevice::~KUSBDevice()
 bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usagePage,
                             quint16 featureLength)
 {
+    std::lock_guard<std::mutex> lock(mLock);
     if (mOpen) {
         qDebug() << "initDevice : Device正在运行，请先停止Device!";
         return false;
@@ -78,6 +80,7 @@ bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usa
 
 bool KUSBDevice::writeReport(quint8 reportId, const quint8 *data, int length)
 {
+    std::lock_guard<std::mutex> lock(mLock);
     if (!mOpen)
         return false;
     const int outputLength = mDetail.capAbilities.OutputReportByteLength;
@@ -101,6 +104,7 @@ bool KUSBDevice::writeReport(quint8 reportId, const quint8 *data, int length)
 
 bool KUSBDevice::readReport(quint8 reportId, quint8 *destination)
 {
+    std::lock_guard<std::mutex> lock(mLock);
     if (!mOpen)
         return false;
     const int inputLength = mDetail.capAbilities.InputReportByteLength;
@@ -119,6 +123,7 @@ bool KUSBDevice::readReport(quint8 reportId, quint8 *destination)
 
 KHidDetail KUSBDevice::getDetail() const
 {
+    std::lock_guard<std::mutex> lock(mLock);
     return mDetail;
 }
 

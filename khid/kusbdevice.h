@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <mutex>
+
 namespace KHID {
 
 // The receiver's interface, opened for report I/O.
@@ -27,6 +29,9 @@ public:
     KHidDetail getDetail() const;
 
 private:
+    // The GUI thread creates, opens and destroys the object; the pairing
+    // worker does its I/O. The lock orders the two.
+    mutable std::mutex mLock;
     KHidDetail mDetail;
     KHandle mWriteHandle = kInvalidHandle;
     KHandle mReadHandle = kInvalidHandle;

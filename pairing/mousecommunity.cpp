@@ -1,6 +1,5 @@
 #include "mousecommunity.h"
 
-#include <QMutexLocker>
 
 MouseCommunity::MouseCommunity(QObject *parent)
     : QObject(parent)
@@ -13,7 +12,7 @@ void MouseCommunity::handOver(QSharedPointer<KHID::KUSBDevice> device, const Dev
 {
     QSharedPointer<KHID::KUSBDevice> previous;
     {
-        QMutexLocker lock(&mHandOverLock);
+        std::lock_guard<std::mutex> lock(mHandOverLock);
         previous = mDevice;
         mDevice = device;
         mDetail = detail;
@@ -34,25 +33,25 @@ void MouseCommunity::handOverReceiver(const DeviceDetail &detail)
 
 bool MouseCommunity::isReady() const
 {
-    QMutexLocker lock(&mHandOverLock);
+    std::lock_guard<std::mutex> lock(mHandOverLock);
     return mReady;
 }
 
 DeviceDetail MouseCommunity::catalogueRecord() const
 {
-    QMutexLocker lock(&mHandOverLock);
+    std::lock_guard<std::mutex> lock(mHandOverLock);
     return mDetail;
 }
 
 QSharedPointer<KHID::KUSBDevice> MouseCommunity::device() const
 {
-    QMutexLocker lock(&mHandOverLock);
+    std::lock_guard<std::mutex> lock(mHandOverLock);
     return mDevice;
 }
 
 bool MouseCommunity::beginRun()
 {
-    QMutexLocker lock(&mHandOverLock);
+    std::lock_guard<std::mutex> lock(mHandOverLock);
     mRunDevice = mDevice;
     return mReady;
 }

@@ -3,9 +3,10 @@
 #include "devicedetail.h"
 #include "kusbdevice.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QSharedPointer>
+
+#include <mutex>
 
 // The pairing worker's interface: one pairing run on the worker's own thread,
 // against the receiver that the GUI thread last handed over.
@@ -53,7 +54,7 @@ protected:
     int pairDevType = 0;
 
 private:
-    mutable QMutex mHandOverLock;
+    mutable std::mutex mHandOverLock;
     bool mReady = false;
     DeviceDetail mDetail;
     QSharedPointer<KHID::KUSBDevice> mDevice;

@@ -5,10 +5,12 @@
 #include "kplatform.h"
 #include "ksimplatform.h"
 
-#include <QMutex>
 #include <QStringList>
 
+#include <condition_variable>
 #include <iostream>
+#include <limits>
+#include <mutex>
 #include <sstream>
 
 namespace testsupport {
@@ -67,34 +69,60 @@ class LogCapture
 public:
     LogCapture()
     {
-        QMutexLocker lock(&sMutex);
+        std::lock_guard<std::mutex> lock(sMutex);
         sLines = &mLines;
         mOld = qInstallMessageHandler(&LogCapture::handler);
     }
     ~LogCapture()
     {
-        QMutexLocker lock(&sMutex);
+        std::lock_guard<std::mutex> lock(sMutex);
         qInstallMessageHandler(mOld);
         sLines = nullptr;
     }
     QStringList lines() const
     {
-        QMutexLocker lock(&sMutex);
+        std::lock_guard<std::mutex> lock(sMutex);
         return mLines;
     }
 
 private:
     static void handler(QtMsgType, const QMessageLogContext &, const QString &message)
     {
-        QMutexLocker lock(&sMutex);
+        std::lock_guard<std::mutex> lock(sMutex);
         if (sLines)
             sLines->append(message);
     }
 
-    static inline QMutex sMutex;
+    static inline std::mutex sMutex;
     static inline QStringList *sLines = nullptr;
     QStringList mLines;
     QtMessageHandler mOld = nullptr;
+};
+
+// A counting semaphore on the standard library, which the thread checker understands.
+class Semaphore
+{
+public:
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        ++mCount;
+        mCondition.notify_all();
+    }
+    bool tryAcquire(int timeoutMs)
+    {
+        std::unique_lock<std::mutex> lock(mMutex);
+        if (!mCondition.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return mCount > 0; }))
+            return false;
+        --mCount;
+        return true;
+    }
+    void acquire() { tryAcquire(std::numeric_limits<int>::max() / 2); }
+
+private:
+    std::mutex mMutex;
+    std::condition_variable mCondition;
+    int mCount = 0;
 };
 
 } // namespace testsupport

@@ -5,7 +5,8 @@
 
 #include <QtTest>
 
-#include <QSemaphore>
+#include <future>
+
 
 using namespace KHID;
 
@@ -49,6 +50,17 @@ class Requester : public QObject
     Q_OBJECT
 signals:
     void startPair(int pairDevType);
+    void query();
+};
+
+// Takes the results on this (the GUI) thread, as the controller does.
+class Results : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QList<QVariant>> received;
+public slots:
+    void onResult(bool status, const QString &message) { received.append({status, message}); }
 };
 
 class TestPairing : public QObject
@@ -60,7 +72,9 @@ private:
     QThread *thread = nullptr;
     MouseCommunityBT *worker = nullptr;
     Requester requester;
-    std::unique_ptr<QSignalSpy> results;
+    std::unique_ptr<Results> results;
+    std::mutex queryLock;
+    std::promise<quint8> *queryAnswer = nullptr;
 
     QVector<QByteArray> framesTo(const QString &path) const
     {
@@ -94,11 +108,11 @@ private:
     // One request; waits for its result.
     QList<QVariant> pair(int type)
     {
-        const int before = results->count();
+        const int before = results->received.size();
         emit requester.startPair(type);
-        if (!QTest::qWaitFor([&] { return results->count() > before; }, 10000))
+        if (!QTest::qWaitFor([&] { return results->received.size() > before; }, 10000))
             return {};
-        return results->takeLast();
+        return results->received.takeLast();
     }
 
 private slots:
@@ -112,7 +126,15 @@ private slots:
         connect(thread, &QThread::finished, worker, &QObject::deleteLater);
         connect(thread, &QThread::finished, thread, &QObject::deleteLater);
         connect(&requester, &Requester::startPair, worker, &MouseCommunity::startPairing);
-        results = std::make_unique<QSignalSpy>(worker, &MouseCommunity::sigPairResult);
+        // Connected before the thread starts, like every cross-thread connection here.
+        connect(&requester, &Requester::query, worker, [this] {
+            const quint8 state = worker->queryState();
+            std::lock_guard<std::mutex> lock(queryLock);
+            if (queryAnswer)
+                queryAnswer->set_value(state);
+        });
+        results = std::make_unique<Results>();
+        connect(worker, &MouseCommunity::sigPairResult, results.get(), &Results::onResult);
         thread->start();
     }
 
@@ -289,8 +311,8 @@ private slots:
         plugAndHandOver(1);
         emit requester.startPair(1);
         emit requester.startPair(2);
-        QTRY_COMPARE_WITH_TIMEOUT(results->count(), 2, 10000);
-        QVERIFY(results->at(0).at(0).toBool() && results->at(1).at(0).toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(results->received.size(), 2, 10000);
+        QVERIFY(results->received.at(0).at(0).toBool() && results->received.at(1).at(0).toBool());
         const QVector<QByteArray> expected = {
             frame({0xBA, 0xA0, 0x81, 0x01, 0x01}), frame({0xBA, 0xA1, 0x01}), frame({0xBA, 0xA1, 0x01}),
             frame({0xBA, 0xA1, 0x84}),
@@ -307,7 +329,7 @@ private slots:
         worker->handOverReceiver(catalogueEntry(0x0001));
 
         // Hold the worker in the middle of its poll.
-        QSemaphore reached, resume;
+        testsupport::Semaphore reached, resume;
         sim->setSleepHook([&](quint64 now) {
             if (now == 100 + 3 * 300 + 2 * 50) {
                 reached.release();
@@ -315,7 +337,7 @@ private slots:
             }
         });
         emit requester.startPair(1);
-        QVERIFY(reached.tryAcquire(1, 10000));
+        QVERIFY(reached.tryAcquire(10000));
 
         QPointer<KUSBDevice> first = worker->device().data();
         worker->handOverReceiver(catalogueEntry(0x0002));
@@ -325,8 +347,8 @@ private slots:
         QCOMPARE(sim->openHandleCount(), 4);
         resume.release();
 
-        QTRY_COMPARE_WITH_TIMEOUT(results->count(), 1, 10000);
-        QVERIFY(results->takeFirst().at(0).toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(results->received.size(), 1, 10000);
+        QVERIFY(results->received.takeFirst().at(0).toBool());
         QTRY_VERIFY(first.isNull()); // released once the run let go
         QCOMPARE(sim->openHandleCount(), 2);
 
@@ -339,12 +361,25 @@ private slots:
         QCOMPARE(toSecond.first(), frame({0xBA, 0xA0, 0x81, 0x02, 0x01}));
     }
 
+    quint8 queryOnWorkerThread()
+    {
+        std::promise<quint8> state;
+        std::future<quint8> answer = state.get_future();
+        {
+            std::lock_guard<std::mutex> lock(queryLock);
+            queryAnswer = &state;
+        }
+        emit requester.query();
+        const bool ready = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        std::lock_guard<std::mutex> lock(queryLock);
+        queryAnswer = nullptr;
+        return ready ? answer.get() : 0xEE;
+    }
+
     void queryStateReadsTheStatusByte()
     {
         plugAndHandOver(0, [](KSimReceiver &receiver) { receiver.queryState = 0x5A; });
-        quint8 state = 0;
-        QMetaObject::invokeMethod(worker, [&] { state = worker->queryState(); }, Qt::BlockingQueuedConnection);
-        QCOMPARE(state, quint8(0x5A));
+        QCOMPARE(queryOnWorkerThread(), quint8(0x5A));
         QCOMPARE(frames().last(), frame({0xBA, 0xA7}));
 
         sim->removeInterface(kReceiverPath);
@@ -352,8 +387,7 @@ private slots:
         silent.receiver.queryState = 0x5A;
         silent.receiver.replyMarker = 0;
         sim->addInterface(silent);
-        QMetaObject::invokeMethod(worker, [&] { state = worker->queryState(); }, Qt::BlockingQueuedConnection);
-        QCOMPARE(state, quint8(0)); // no valid reply in three attempts
+        QCOMPARE(queryOnWorkerThread(), quint8(0)); // no valid reply in three attempts
     }
 };
 

@@ -221,8 +221,10 @@ int pairCommand(const QStringList &args)
     worker->moveToThread(thread);
     QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
-    worker->handOverReceiver(receiver);
+    // The request crosses to the worker's thread as a queued call, wired before the thread runs.
+    QTimer request;
+    request.setSingleShot(true);
+    QObject::connect(&request, &QTimer::timeout, worker, [worker, type] { worker->startPairing(type); });
 
     out() << "Receiver: " << receiver.name << " (pid 0x" << QString::number(receiver.pid, 16) << ")\n"
           << "Put the " << (type == 1 ? "mouse" : "keyboard")
@@ -244,7 +246,7 @@ int pairCommand(const QStringList &args)
     progress.start(1000);
 
     int code = ExitNotFound;
-    QObject::connect(worker, &MouseCommunity::sigPairResult, qApp, [&](bool status, const QString &message) {
+    QObject::connect(worker, &MouseCommunity::sigPairResult, &progress, [&](bool status, const QString &message) {
         progress.stop();
         if (terminal && seconds > 0)
             out() << '\n';
@@ -253,7 +255,9 @@ int pairCommand(const QStringList &args)
         code = status ? ExitOk : ExitNotFound;
         QCoreApplication::quit();
     });
-    QMetaObject::invokeMethod(worker, [worker, type] { worker->startPairing(type); }, Qt::QueuedConnection);
+    thread->start();
+    worker->handOverReceiver(receiver);
+    request.start(0);
     QCoreApplication::exec();
 
     thread->quit();
