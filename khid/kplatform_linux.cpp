@@ -433,6 +433,40 @@ bool asciiPath(const std::u16string &path, std::string &out)
     return true;
 }
 
+// Reads the descriptor through sysfs; false when the node has gone.
+bool descriptorOf(udev_device *hidraw, KReportDescriptor &descriptor)
+{
+    udev_device *hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
+    const char *syspath = hid ? udev_device_get_syspath(hid) : nullptr;
+    std::vector<uint8_t> bytes;
+    if (!syspath || !readDescriptorFile(std::string(syspath) + "/report_descriptor", bytes, nullptr))
+        return false;
+    descriptor = parseReportDescriptor(bytes.data(), bytes.size());
+    return true;
+}
+
+std::vector<NodeListing> listNodes(udev *u, udev_enumerate *enumerate)
+{
+    std::vector<NodeListing> nodes;
+    udev_list_entry *entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate))
+    {
+        // A node unplugged since the scan simply drops out of the snapshot.
+        DevicePtr device(udev_device_new_from_syspath(u, udev_list_entry_get_name(entry)));
+        if (!device)
+            continue;
+        const char *sysname = udev_device_get_sysname(device.get());
+        NodeListing listing;
+        if (!sysname || !parseNodeName(sysname, listing.node))
+            continue;
+        KReportDescriptor descriptor;
+        if (readCollections(device.get(), descriptor))
+            listing.collections = descriptor.collections.size();
+        nodes.push_back(listing);
+    }
+    return nodes;
+}
+
 class LinuxHidPlatform final : public KHidPlatform {
 public:
     KInterfaceSet openInterfaceSet() override
@@ -445,24 +479,7 @@ public:
             || udev_enumerate_scan_devices(enumerate.get()) < 0)
             return kNoInterfaceSet;
 
-        std::vector<NodeListing> nodes;
-        udev_list_entry *entry = nullptr;
-        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
-        {
-            // A node unplugged since the scan simply drops out of the snapshot.
-            DevicePtr device(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
-            if (!device)
-                continue;
-            const char *sysname = udev_device_get_sysname(device.get());
-            NodeListing listing;
-            if (!sysname || !parseNodeName(sysname, listing.node))
-                continue;
-            KReportDescriptor descriptor;
-            if (readCollections(device.get(), descriptor))
-                listing.collections = descriptor.collections.size();
-            nodes.push_back(listing);
-        }
-
+        std::vector<NodeListing> nodes = listNodes(u.get(), enumerate.get());
         auto set = std::make_unique<InterfaceSet>();
         for (const std::string &path : listInterfacePaths(std::move(nodes)))
             set->paths.push_back(utf8ToUtf16(path));
@@ -670,5 +687,33 @@ std::unique_ptr<KHidPlatform> makeNativePlatform()
 {
     return std::make_unique<LinuxHidPlatform>();
 }
+
+namespace linuxhid {
+
+std::vector<NodeListing> presentNodes()
+{
+    UdevPtr u(udev_new());
+    EnumeratePtr enumerate(u ? udev_enumerate_new(u.get()) : nullptr);
+    if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw") < 0
+        || udev_enumerate_scan_devices(enumerate.get()) < 0)
+        return {};
+    return listNodes(u.get(), enumerate.get());
+}
+
+bool nodeCollections(unsigned node, std::size_t &collections)
+{
+    UdevPtr u(udev_new());
+    if (!u)
+        return false;
+    const std::string sysname = std::string(kNodePrefix) + std::to_string(node);
+    DevicePtr device(udev_device_new_from_subsystem_sysname(u.get(), "hidraw", sysname.c_str()));
+    KReportDescriptor descriptor;
+    if (!device || !descriptorOf(device.get(), descriptor))
+        return false;
+    collections = descriptor.ok ? descriptor.collections.size() : 0;
+    return true;
+}
+
+} // namespace linuxhid
 
 } // namespace KHID

@@ -52,6 +52,13 @@ struct NodeListing {
 // The interface paths of an enumeration, in node order, one per collection.
 std::vector<std::string> listInterfacePaths(std::vector<NodeListing> nodes);
 
+// The hidraw nodes present now, with their collection counts (needs udev, not the nodes).
+std::vector<NodeListing> presentNodes();
+
+// The node's collection count (0 when its descriptor does not parse); false
+// when the node or its descriptor is gone.
+bool nodeCollections(unsigned node, std::size_t &collections);
+
 // Ill-formed input becomes U+FFFD, one per maximal ill-formed subsequence.
 std::u16string utf8ToUtf16(std::string_view text);
 

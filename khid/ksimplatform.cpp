@@ -2,6 +2,7 @@
 
 #include "kreportdescriptor.h"
 
+#include <QDebug>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <cstring>
 #include <thread>
 
@@ -199,9 +201,8 @@ public:
         return true;
     }
 
-    bool readInterface(const QJsonValue &entry, int index, KSimInterface &interface)
+    bool readInterface(const QJsonValue &entry, const QString &where, KSimInterface &interface)
     {
-        const QString where = QStringLiteral("interfaces[%1]").arg(index);
         if (!entry.isObject())
             return fail(where, QStringLiteral("expected an object"));
         const QJsonObject object = entry.toObject();
@@ -230,6 +231,44 @@ public:
         if (object.contains(QLatin1String("reportDescriptor")))
             return readDescriptor(object, where, interface);
         return readExplicitCaps(object, where, interface);
+    }
+
+    bool readEvent(const QJsonValue &entry, int index, QVector<KSimChange> &changes)
+    {
+        const QString where = QStringLiteral("events[%1]").arg(index);
+        if (!entry.isObject())
+            return fail(where, QStringLiteral("expected an object"));
+        const QJsonObject object = entry.toObject();
+        const QJsonValue after = object.value(QLatin1String("afterMs"));
+        if (!after.isDouble() || after.toDouble() != static_cast<qint64>(after.toDouble())
+            || after.toDouble() > std::numeric_limits<int>::max())
+            return fail(where + ".afterMs", QStringLiteral("expected a whole number of milliseconds"));
+        KSimChange change;
+        change.afterMs = static_cast<qint64>(after.toDouble());
+
+        const QString action = object.value(QLatin1String("action")).toString();
+        if (action == QLatin1String("unplug")) {
+            const QJsonValue path = object.value(QLatin1String("path"));
+            if (!path.isString() || path.toString().isEmpty())
+                return fail(where + ".path", QStringLiteral("expected the path of the interface to unplug"));
+            change.path = path.toString();
+        } else if (action == QLatin1String("plug")) {
+            change.plug = true;
+            if (!readInterface(object.value(QLatin1String("interface")), where + ".interface", change.interface))
+                return false;
+            change.path = change.interface.path;
+        } else {
+            return fail(where + ".action", QStringLiteral("expected \"plug\" or \"unplug\""));
+        }
+
+        if (change.afterMs < 0) {
+            qDebug().noquote() << QStringLiteral("scene %1: %2 at %3 ms is in the past; ignored")
+                                      .arg(mOrigin, where)
+                                      .arg(change.afterMs);
+            return true;
+        }
+        changes.append(change);
+        return true;
     }
 
 private:
@@ -266,7 +305,7 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, con
     const QJsonArray entries = list.toArray();
     for (int i = 0; i < entries.size(); ++i) {
         KSimInterface interface;
-        if (!reader.readInterface(entries.at(i), i, interface)) {
+        if (!reader.readInterface(entries.at(i), QStringLiteral("interfaces[%1]").arg(i), interface)) {
             if (error)
                 *error = reader.error();
             return nullptr;
@@ -274,6 +313,18 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, con
         scene->mInterfaces.append(interface);
     }
     scene->reindexLocked();
+
+    const QJsonValue events = document.object().value(QLatin1String("events"));
+    if (!events.isUndefined() && !events.isArray())
+        return report(QString(), QStringLiteral("\"events\" must be an array"));
+    const QJsonArray changes = events.toArray();
+    for (int i = 0; i < changes.size(); ++i) {
+        if (!reader.readEvent(changes.at(i), i, scene->mScheduled)) {
+            if (error)
+                *error = reader.error();
+            return nullptr;
+        }
+    }
     return scene;
 }
 
@@ -316,6 +367,74 @@ void KSimPlatform::reindexLocked()
     // The first of two interfaces with one path wins, as a lookup by path would find it.
     for (int i = mInterfaces.size() - 1; i >= 0; --i)
         mIndex.insert(mInterfaces.at(i).path, i);
+}
+
+bool KSimPlatform::plug(const KSimInterface &interface)
+{
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        if (findLocked(interface.path)) {
+            qDebug().noquote() << "simulated plug: already plugged:" << interface.path;
+            return false;
+        }
+        mInterfaces.append(interface);
+        reindexLocked();
+    }
+    notify(true, interface.path);
+    return true;
+}
+
+bool KSimPlatform::unplug(const QString &path)
+{
+    if (!removeInterface(path)) {
+        qDebug().noquote() << "simulated unplug: no interface" << path;
+        return false;
+    }
+    notify(false, path);
+    return true;
+}
+
+void KSimPlatform::notify(bool arrival, const QString &path)
+{
+    std::map<int, ChangeListener> listeners;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        listeners = mListeners;
+    }
+    for (const auto &entry : listeners)
+        entry.second(arrival, path);
+}
+
+int KSimPlatform::addChangeListener(ChangeListener listener)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const int id = mNextListener++;
+    mListeners.emplace(id, std::move(listener));
+    return id;
+}
+
+void KSimPlatform::removeChangeListener(int id)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mListeners.erase(id);
+}
+
+QVector<KSimChange> KSimPlatform::scheduledChanges() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mScheduled;
+}
+
+void KSimPlatform::setNotificationFailure(long code)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mNotificationFailure = code;
+}
+
+long KSimPlatform::notificationFailure() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mNotificationFailure;
 }
 
 QVector<KSimInterface> KSimPlatform::interfaces() const

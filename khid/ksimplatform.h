@@ -52,6 +52,14 @@ struct KSimInterface {
     KSimReceiver receiver;
 };
 
+// A change of the simulated machine that the scene schedules.
+struct KSimChange {
+    qint64 afterMs = 0; // from the start of notifications
+    bool plug = false;
+    QString path;            // unplug
+    KSimInterface interface; // plug
+};
+
 class KSimPlatform : public KHidPlatform
 {
 public:
@@ -75,10 +83,25 @@ public:
                                                   QString *error);
     static std::unique_ptr<KSimPlatform> fromFile(const QString &file, QString *error);
 
-    // Plugging and unplugging.
+    // Changing the machine without telling anyone (set-up).
     void addInterface(const KSimInterface &interface);
     bool removeInterface(const QString &path);
     QVector<KSimInterface> interfaces() const;
+
+    // Plugging and unplugging as a user does: the walk sees the change
+    // before the listeners hear of it. False (with a log line, and no
+    // notice) for a path already plugged or not there.
+    bool plug(const KSimInterface &interface);
+    bool unplug(const QString &path);
+
+    // Listeners are called on the thread that plugs or unplugs.
+    using ChangeListener = std::function<void(bool arrival, const QString &path)>;
+    int addChangeListener(ChangeListener listener);
+    void removeChangeListener(int id);
+    QVector<KSimChange> scheduledChanges() const;
+    // Non-zero: starting notifications fails with this error code.
+    void setNotificationFailure(long code);
+    long notificationFailure() const;
 
     // Pauses advance a virtual clock instead of sleeping.
     void setVirtualTime(bool enabled);
@@ -132,6 +155,7 @@ private:
     KSimInterface *findLocked(const QString &path);
     void recordLocked(const Event &event);
     void reindexLocked();
+    void notify(bool arrival, const QString &path);
     const KSimInterface *interfaceOfLocked(KHandle handle) const;
 
     mutable std::mutex mMutex;
@@ -148,6 +172,10 @@ private:
     QVector<Event> mEvents;
     QString mTraceFile;
     InputReportHandler mInputReportHandler;
+    std::map<int, ChangeListener> mListeners;
+    int mNextListener = 1;
+    QVector<KSimChange> mScheduled;
+    long mNotificationFailure = 0;
     std::function<void(quint64)> mSleepHook;
     bool mVirtualTime = false;
     quint64 mVirtualNow = 0;

@@ -162,6 +162,21 @@ private slots:
         QCOMPARE(runCli({"pair", "trackball"}, source("tests/scenes/pair-after-two-polls.json")).exitCode, 2);
     }
 
+    void watchReportsChangesWithAFreshVerdict()
+    {
+        const Run run = runCli({"watch", "--for", "0.6"}, source("tests/scenes/timed-events.json"));
+        QCOMPARE(run.exitCode, 0);
+        QStringList lines = QString::fromUtf8(run.out).trimmed().split('\n');
+        QCOMPARE(lines.size(), 5);
+        lines.removeFirst(); // the banner
+        QVERIFY(lines.at(0).endsWith(" arrival sim:rx#col01"));
+        QCOMPARE(lines.at(1), QString("  receiver: 2.4G Receiver (vid 1209, pid 0001)"));
+        QVERIFY(lines.at(2).endsWith(" removal sim:mouse"));
+        QCOMPARE(lines.at(3), QString("  receiver: 2.4G Receiver (vid 1209, pid 0001)"));
+
+        QCOMPARE(runCli({"watch", "--for", "soon"}, source("tests/scenes/timed-events.json")).exitCode, 2);
+    }
+
     void descriptorListsEveryTopLevelCollection()
     {
         const Run run = runCli({"descriptor", source("tests/descriptors/receiver.hex"), "--json"});

@@ -1,12 +1,14 @@
 // bondara-cli: the receiver tool without a window.
 
 #include "configcontroller.h"
+#include "kdevicemonitor.h"
 #include "khid.h"
 #include "kplatform.h"
 #include "kreportdescriptor.h"
 #include "mousecommunitybt.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -60,6 +62,8 @@ QString usageText()
         "  list [--json] [--config FILE]  every HID interface, then the supported receiver found\n"
         "  pair mouse|keyboard [--config FILE]\n"
         "                                  pair a device with the receiver found (about 30 s)\n"
+        "  watch [--for SECONDS] [--config FILE]\n"
+        "                                  print HID arrivals and removals, each with a fresh scan\n"
         "  descriptor FILE [--json]        the top-level collections of a report descriptor\n"
         "                                  (raw bytes, or text of hex bytes)\n"
         "\n"
@@ -265,6 +269,54 @@ int pairCommand(const QStringList &args)
     return code;
 }
 
+int watchCommand(const QStringList &args)
+{
+    double seconds = -1;
+    QString config = ConfigController::configFilePath();
+    for (int i = 0; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--for") && i + 1 < args.size()) {
+            bool ok = false;
+            seconds = args.at(++i).toDouble(&ok);
+            if (!ok || seconds < 0 || seconds > 24 * 3600)
+                return fail(ExitBadInput, QStringLiteral("watch: --for takes 0 to 86400 seconds"));
+        } else if (args.at(i) == QLatin1String("--config") && i + 1 < args.size()) {
+            config = args.at(++i);
+        } else {
+            return fail(ExitBadInput, QStringLiteral("watch: unexpected argument \"%1\"").arg(args.at(i)));
+        }
+    }
+
+    ConfigController catalogue;
+    if (!catalogue.loadConfig(config))
+        return fail(ExitBadInput, QStringLiteral("cannot use the catalogue %1 (missing or not JSON)").arg(config));
+    QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange, [](bool status, DeviceDetail detail) {
+        if (status)
+            out() << "  receiver: " << detail.name << " (vid " << hex(detail.vid) << ", pid " << hex(detail.pid) << ")\n";
+        else
+            out() << "  not found device\n";
+        out().flush();
+    });
+
+    std::unique_ptr<KHID::KDeviceMonitor> monitor = KHID::makeDeviceMonitor();
+    long code = 0;
+    if (!monitor || !monitor->start(0, &code))
+        return fail(ExitBadInput, QStringLiteral("cannot watch for HID changes (error code %1)").arg(code));
+    QObject::connect(monitor.get(), &KHID::KDeviceMonitor::sigDeviceChange, [&](bool arrival, const QString &path) {
+        out() << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << ' '
+              << (arrival ? "arrival" : "removal") << ' ' << path << '\n';
+        out().flush();
+        catalogue.slotDeviceChange(arrival, path);
+    });
+
+    out() << "watching for HID changes" << (seconds >= 0 ? QStringLiteral(" for %1 s").arg(seconds) : QString())
+          << "\n";
+    out().flush();
+    if (seconds >= 0)
+        QTimer::singleShot(static_cast<int>(seconds * 1000), qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    return ExitOk;
+}
+
 // Printable text is taken as hex bytes; anything else as the raw descriptor.
 bool readDescriptorFile(const QString &path, std::vector<uint8_t> &bytes, QString &error)
 {
@@ -375,5 +427,7 @@ int main(int argc, char *argv[])
         return listCommand(args);
     if (command == QLatin1String("pair"))
         return pairCommand(args);
+    if (command == QLatin1String("watch"))
+        return watchCommand(args);
     return fail(ExitBadInput, QStringLiteral("unknown command \"%1\"\n").arg(command) + usageText());
 }

@@ -1,0 +1,27 @@
+#include "kdevicemonitor.h"
+
+#include "kplatform.h"
+#include "ksimdevicemonitor.h"
+#include "ksimplatform.h"
+
+namespace KHID {
+
+KDeviceMonitor::KDeviceMonitor(QObject *parent)
+    : QObject(parent)
+{
+}
+
+KDeviceMonitor::~KDeviceMonitor() = default;
+
+void KDeviceMonitor::handleNativeEvent(const QByteArray &, void *)
+{
+}
+
+std::unique_ptr<KDeviceMonitor> makeDeviceMonitor()
+{
+    if (auto *simulated = dynamic_cast<KSimPlatform *>(&platform()))
+        return std::make_unique<KSimDeviceMonitor>(simulated);
+    return makeNativeDeviceMonitor();
+}
+
+} // namespace KHID

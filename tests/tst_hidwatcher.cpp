@@ -1,0 +1,46 @@
+// The hidden watcher widget, on the simulated machine.
+
+#include "khidwatcher.h"
+#include "testsupport.h"
+
+#include <QtTest>
+
+using namespace KHID;
+
+class TestHidWatcher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { testsupport::installSimulation(); }
+
+    void forwardsEveryChange()
+    {
+        auto *sim = static_cast<KSimPlatform *>(&platform());
+        KHIDWatcher watcher;
+        QSignalSpy spy(&watcher, &KHIDWatcher::sigHIDDeviceChange);
+        QVERIFY(watcher.registerNotification());
+        QVERIFY(!watcher.isVisible());
+        sim->plug(testsupport::simInterface("sim:rx#col01", 0x1209, 1, 0x0001, 0x0006));
+        sim->plug(testsupport::simInterface("sim:kbd", 0x046D, 0xC31C, 0x0001, 0x0006));
+        sim->unplug("sim:rx#col01");
+        QCOMPARE(spy.size(), 3);
+        QCOMPARE(spy.at(1), QList<QVariant>({true, "sim:kbd"}));
+        QCOMPARE(spy.at(2), QList<QVariant>({false, "sim:rx#col01"}));
+    }
+
+    void failedRegistrationSaysSoOnce()
+    {
+        static_cast<KSimPlatform *>(&platform())->setNotificationFailure(1062);
+        KHIDWatcher watcher;
+        QSignalSpy spy(&watcher, &KHIDWatcher::sigHIDDeviceChange);
+        testsupport::LogCapture log;
+        QVERIFY(!watcher.registerNotification());
+        QCOMPARE(log.lines(), QStringList({"error: RegisterDeviceNotification, code: 1062"}));
+        static_cast<KSimPlatform *>(&platform())->plug(testsupport::simInterface("sim:x", 1, 2, 3, 4));
+        QCOMPARE(spy.size(), 0);
+    }
+};
+
+QTEST_MAIN(TestHidWatcher)
+#include "tst_hidwatcher.moc"
