@@ -24,12 +24,13 @@ extern "C" {
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace KHID {
 
 // The logic's records are handed to the HID services as they are.
-static_assert(sizeof(KHidCaps) == sizeof(HIDP_CAPS), "HIDP_CAPS");
+static_assert(sizeof(KHidCaps) == sizeof(HIDP_CAPS) && std::is_trivially_copyable<KHidCaps>::value, "HIDP_CAPS");
 static_assert(offsetof(KHidCaps, Usage) == offsetof(HIDP_CAPS, Usage), "HIDP_CAPS.Usage");
 static_assert(offsetof(KHidCaps, UsagePage) == offsetof(HIDP_CAPS, UsagePage), "HIDP_CAPS.UsagePage");
 static_assert(offsetof(KHidCaps, InputReportByteLength) == offsetof(HIDP_CAPS, InputReportByteLength),
@@ -297,7 +298,7 @@ public:
         HIDP_CAPS c = {};
         if (static_cast<uint32_t>(HidP_GetCaps(toPreparsed(data), &c)) != kHidpStatusSuccess)
             return false;
-        std::memcpy(&caps, &c, sizeof caps);
+        std::memcpy(static_cast<void *>(&caps), &c, sizeof caps);
         return true;
     }
 

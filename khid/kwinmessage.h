@@ -34,7 +34,8 @@ struct KDeviceChange {
 // True for the arrival or removal of a device interface, with its path.
 // `record` is the message's lParam; it is read only after the message and
 // wParam qualify, and never past the size its header gives. A name the
-// system left unterminated ends with the record.
+// system left unterminated ends with the record. False, with `change`
+// untouched, for every other message and for malformed records.
 bool decodeDeviceChange(uint32_t message, uintptr_t wParam, const void *record, KDeviceChange &change);
 
 } // namespace winmsg

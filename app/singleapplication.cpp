@@ -1,0 +1,118 @@
+#include "singleapplication.h"
+
+#include <QDataStream>
+#include <QDeadlineTimer>
+#include <QThread>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QTimer>
+
+namespace {
+
+// A client that never finishes its message is dropped after this.
+constexpr int kReadTimeoutMs = 5000;
+
+QString userTag()
+{
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty())
+        user = qEnvironmentVariable("USERNAME");
+    return QString::fromLatin1(user.toUtf8().toHex());
+}
+
+} // namespace
+
+QString SingleApplication::serverName(const QString &id)
+{
+    // The user's runtime directory is private to the user; elsewhere the name
+    // carries the user so that another user's copy neither blocks nor hears us.
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        dir = QDir::tempPath();
+    return QDir(dir).filePath(id + QLatin1Char('-') + userTag());
+}
+
+SingleApplication::SingleApplication(const QString &id, int &argc, char **argv)
+    : QApplication(argc, argv)
+    , mServerName(serverName(id))
+{
+    mLock = std::make_unique<QLockFile>(mServerName + QStringLiteral(".lock"));
+    // A lock left by a copy that crashed names a dead process and is taken over.
+    mLock->setStaleLockTime(0);
+    if (!mLock->tryLock(0)) {
+        mRunning = mLock->error() == QLockFile::LockFailedError;
+        return;
+    }
+
+    mServer = new QLocalServer(this);
+    mServer->setSocketOptions(QLocalServer::UserAccessOption);
+    QLocalServer::removeServer(mServerName); // a socket file left behind by a crash
+    if (mServer->listen(mServerName))
+        connect(mServer, &QLocalServer::newConnection, this, &SingleApplication::acceptConnection);
+}
+
+SingleApplication::~SingleApplication()
+{
+    if (mServer)
+        mServer->close();
+}
+
+bool SingleApplication::isRunning() const
+{
+    return mRunning;
+}
+
+bool SingleApplication::sendMessage(const QString &message, int timeoutMs)
+{
+    const QByteArray payload = message.toUtf8();
+    if (payload.size() > kMaxMessageBytes)
+        return false;
+    QDeadlineTimer deadline(timeoutMs);
+    QLocalSocket socket;
+    // The first copy may still be starting: retry until the time-out.
+    while (true) {
+        socket.connectToServer(mServerName);
+        if (socket.waitForConnected(int(qMax<qint64>(0, deadline.remainingTime()))))
+            break;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    QByteArray frame;
+    QDataStream(&frame, QIODevice::WriteOnly) << quint32(payload.size());
+    frame += payload;
+    socket.write(frame);
+    while (socket.bytesToWrite() > 0) {
+        if (deadline.hasExpired() || !socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
+            return false;
+    }
+    socket.disconnectFromServer();
+    return true;
+}
+
+void SingleApplication::acceptConnection()
+{
+    while (QLocalSocket *socket = mServer->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(kReadTimeoutMs, socket, [socket] { socket->abort(); });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            const QByteArray head = socket->peek(4);
+            if (head.size() < 4)
+                return;
+            quint32 length = 0;
+            QDataStream(head) >> length;
+            if (length > quint32(kMaxMessageBytes)) {
+                socket->abort();
+                return;
+            }
+            if (socket->bytesAvailable() < qint64(4 + length))
+                return;
+            socket->read(4);
+            const QString message = QString::fromUtf8(socket->read(length));
+            socket->disconnectFromServer();
+            emit messageReceived(message);
+        });
+    }
+}

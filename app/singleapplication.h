@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QApplication>
+#include <QLockFile>
+
+#include <memory>
+
+class QLocalServer;
+
+// One running copy per user: the first start holds a lock and listens on a
+// local socket; a later start finds the lock taken and only sends a message.
+class SingleApplication : public QApplication
+{
+    Q_OBJECT
+
+public:
+    // Messages longer than this are refused; the program's own is a few bytes.
+    static constexpr int kMaxMessageBytes = 4096;
+
+    SingleApplication(const QString &id, int &argc, char **argv);
+    ~SingleApplication() override;
+
+    // Another copy of this user's holds the id.
+    bool isRunning() const;
+    // Delivers `message` to the running copy; false when that fails within the time-out.
+    bool sendMessage(const QString &message, int timeoutMs);
+
+    // Where the lock and the socket of `id` live for this user.
+    static QString serverName(const QString &id);
+
+signals:
+    void messageReceived(QString message);
+
+private:
+    void acceptConnection();
+
+    QString mServerName;
+    std::unique_ptr<QLockFile> mLock;
+    QLocalServer *mServer = nullptr;
+    bool mRunning = false;
+};

@@ -1,0 +1,42 @@
+// The Windows monitor: registration and decoding live in the Qt-free
+// kwinnotify, which the cross build checks; this only hands them Qt's values.
+
+#include "kdevicemonitor.h"
+#include "kwinnotify.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace KHID {
+
+namespace {
+
+class KWinDeviceMonitor final : public KDeviceMonitor
+{
+public:
+    bool start(quintptr nativeWindow, long *errorCode) override
+    {
+        return mNotifications.registerWindow(nativeWindow, errorCode);
+    }
+
+    void handleNativeEvent(const QByteArray &eventType, void *message) override
+    {
+        if (eventType != "windows_generic_MSG")
+            return;
+        winmsg::KDeviceChange change;
+        if (winnotify::decodeMessage(message, change))
+            emit sigDeviceChange(change.arrival, QString::fromStdU16String(change.path));
+    }
+
+private:
+    winnotify::KHidNotifications mNotifications;
+};
+
+} // namespace
+
+std::unique_ptr<KDeviceMonitor> makeNativeDeviceMonitor()
+{
+    return std::make_unique<KWinDeviceMonitor>();
+}
+
+} // namespace KHID

@@ -1,0 +1,507 @@
+// The main window: its tree, themes, text fitting, pages and the status bubble.
+
+#include "maincontrol.h"
+#include "mainwindow.h"
+#include "trans.h"
+
+#include <QtTest>
+
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QPropertyAnimation>
+#include <QPushButton>
+
+namespace {
+
+const char *const kStatusStyleNotConnected = "QLabel{background:rgb(255,255,255);font-size:16px;color:#FF8473}";
+const char *const kStatusStyleConnected = "QLabel{background:rgb(255,255,255);font-size:16px;color:#A1A3DB}";
+
+QStringList widgetChildren(QWidget *parent)
+{
+    QStringList names;
+    for (QObject *child : parent->children()) {
+        if (child->isWidgetType())
+            names << child->objectName();
+    }
+    return names;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<MainWindow> window;
+    Trans *trans = nullptr;
+
+    template <typename T = QWidget>
+    T *child(const char *name) const
+    {
+        return window->findChild<T *>(QLatin1String(name));
+    }
+    QString sheet(const char *name) const { return child(name)->styleSheet(); }
+    QString text(const char *name) const
+    {
+        if (auto *label = child<QLabel>(name))
+            return label->text();
+        return child<QPushButton>(name)->text();
+    }
+    void click(const char *name) { QTest::mouseClick(child(name), Qt::LeftButton); }
+    void setLanguage(const char *lang)
+    {
+        trans->setCurrentLang(lang);
+        window->retranslate();
+    }
+    bool shown(const char *name) const { return child(name)->isVisibleTo(window.get()); }
+    int currentDev()
+    {
+        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
+        const bool enabled = child("btnPair")->isEnabled();
+        child("btnPair")->setEnabled(true);
+        QMetaObject::invokeMethod(window.get(), "on_btnPair_clicked");
+        child("btnPair")->setEnabled(enabled);
+        return spy.value(0).value(0).toInt();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QApplication::setFont(loadApplicationFont(":/font/SOURCEHANSANSCN-NORMAL_0.ttf"));
+        trans = new Trans(this);
+        trans->init();
+        trans->setCurrentLang(LANG_ZH);
+    }
+
+    void init()
+    {
+        trans->setCurrentLang(LANG_ZH);
+        window = std::make_unique<MainWindow>();
+        window->retranslate();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    void cleanup() { window.reset(); }
+
+    void treeContract()
+    {
+        QCOMPARE(window->size(), QSize(1200, 700));
+        QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(window->contextMenuPolicy(), Qt::CustomContextMenu);
+        QCOMPARE(child("btnClose")->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(child("btnMini")->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(window->windowTitle(), QString("Velko设备对码工具"));
+
+        // Bottom to top: popups above everything, card buttons above their cards.
+        QCOMPARE(widgetChildren(child("centralWidget")),
+                 QStringList({"widgetTitle", "pagePair", "btnClose", "btnMini", "btnModify", "keymouse", "keyboard",
+                              "mouseCode", "keyboardCode", "widMouseStatus", "widKeyboardStatus", "btnLanguage",
+                              "colorLabel", "widgetLanguage"}));
+        QCOMPARE(widgetChildren(child("pagePair")),
+                 QStringList({"btnPair", "label_3", "label_2", "label_5", "label_6", "widStatus", "widConnectStatus",
+                              "label_tips", "label_4"}));
+        QCOMPARE(widgetChildren(child("widStatus")), QStringList({"pairStatus", "pairType"}));
+        QCOMPARE(child("btnSkyblue")->parentWidget(), child("colorLabel"));
+        QCOMPARE(child("btnEN")->parentWidget(), child("widgetLanguage"));
+        QCOMPARE(child("mouseConnect1")->parentWidget(), child("widConnectStatus"));
+
+        // The home page after construction.
+        for (const char *hidden : {"pagePair", "btnReturn", "widStatus", "colorLabel", "widgetLanguage"})
+            QVERIFY2(!shown(hidden), hidden);
+        for (const char *visible : {"keymouse", "keyboard", "mouseCode", "keyboardCode", "widMouseStatus", "btnClose"})
+            QVERIFY2(shown(visible), visible);
+        QCOMPARE(child("pairTitle")->pos(), QPoint(76, 26));
+        QCOMPARE(child("mouseTitle")->pos(), QPoint(221, 26));
+        QCOMPARE(text("mouseTitle"), QString("欢迎使用!"));
+        QCOMPARE(text("mouseStatus"), QString("状态：未连接"));
+        QVERIFY(sheet("centralWidget").contains("home_page4.png"));
+    }
+
+    void slotsAreBoundByName()
+    {
+        // Each connect-by-name slot reacts to its button.
+        click("btnModify");
+        QVERIFY(shown("colorLabel"));
+        click("btnSkyblue");
+        QVERIFY(sheet("widgetTitle").contains("title3.png"));
+        click("mouseCode");
+        QVERIFY(shown("pagePair"));
+        click("btnReturn");
+        QVERIFY(!shown("pagePair"));
+        click("keyboardCode");
+        QCOMPARE(text("mouseTitle"), QString("键盘对码"));
+    }
+
+    void popupsNeverOpenTogether()
+    {
+        click("btnModify");
+        QVERIFY(shown("colorLabel") && !shown("widgetLanguage"));
+        click("btnLanguage");
+        QVERIFY(!shown("colorLabel") && shown("widgetLanguage"));
+        click("btnModify");
+        QVERIFY(shown("colorLabel") && !shown("widgetLanguage"));
+        click("btnBlue"); // a theme choice leaves the popup open
+        QVERIFY(shown("colorLabel"));
+        click("btnModify");
+        QVERIFY(!shown("colorLabel"));
+    }
+
+    void pressesOnTheWindowClosePopups()
+    {
+        click("btnModify");
+        // A press on a button does not reach the window (released off the button: no click).
+        QTest::mousePress(child("btnClose"), Qt::LeftButton);
+        QVERIFY(shown("colorLabel"));
+        QTest::mouseRelease(child("btnClose"), Qt::LeftButton, {}, QPoint(-40, 40));
+        // A press on a label does, with any button, and does not start a drag.
+        const QPoint before = window->pos();
+        QTest::mousePress(child("keyboard"), Qt::RightButton, {}, QPoint(20, 20));
+        QTest::mouseMove(child("keyboard"), QPoint(120, 120));
+        QVERIFY(!shown("colorLabel"));
+        QCOMPARE(window->pos(), before);
+        click("btnLanguage");
+        QTest::mouseClick(child("keymouse"), Qt::LeftButton);
+        QVERIFY(!shown("widgetLanguage"));
+    }
+
+    void dragsOnlyWithTheLeftButton()
+    {
+        window->move(100, 100);
+        const QPoint start = window->pos();
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(300, 10), QPointF(start + QPoint(300, 10)), Qt::RightButton,
+                          Qt::RightButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &press);
+        QMouseEvent moveRight(QEvent::MouseMove, QPointF(340, 30), QPointF(start + QPoint(340, 30)), Qt::NoButton,
+                              Qt::RightButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &moveRight);
+        QCOMPARE(window->pos(), start);
+
+        QMouseEvent pressLeft(QEvent::MouseButtonPress, QPointF(300, 10), QPointF(start + QPoint(300, 10)),
+                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &pressLeft);
+        QMouseEvent moveLeft(QEvent::MouseMove, QPointF(340, 30), QPointF(start + QPoint(340, 30)), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &moveLeft);
+        QCOMPARE(window->pos(), start + QPoint(40, 20));
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(340, 30), QPointF(start + QPoint(340, 30)),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &release);
+        QApplication::sendEvent(window.get(), &moveLeft);
+        QCOMPARE(window->pos(), start + QPoint(40, 20));
+    }
+
+    void themesOnTheHomePage_data()
+    {
+        QTest::addColumn<QString>("swatch");
+        QTest::addColumn<QString>("background");
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<QString>("close");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("logo");
+        QTest::addColumn<QString>("titleColor");
+        QTest::newRow("black") << "btnBlack" << "home_page4" << "mouseCode" << "close" << "title" << "logo"
+                               << "white";
+        QTest::newRow("blue") << "btnBlue" << "home_page6" << "mouseCode1" << "close" << "title2" << "logo"
+                              << "white";
+        QTest::newRow("skyblue") << "btnSkyblue" << "home_page5" << "mouseCode2" << "close2" << "title3" << "logo3"
+                                 << "#474F6C";
+    }
+
+    void themesOnTheHomePage()
+    {
+        QFETCH(QString, swatch);
+        QFETCH(QString, background);
+        QFETCH(QString, card);
+        QFETCH(QString, close);
+        QFETCH(QString, title);
+        QFETCH(QString, logo);
+        QFETCH(QString, titleColor);
+        click("btnModify");
+        click("btnSkyblue"); // start from another theme, so every sheet must change back
+        click(qPrintable(swatch));
+        QCOMPARE(sheet("centralWidget"), "background-image: url(:/newImage/" + background + ".png);");
+        QVERIFY(sheet("mouseCode").contains("border-image: url(:/newImage/" + card + ".png)"));
+        QVERIFY(sheet("mouseCode").contains("url(:/newImage/" + card + "_click.png)"));
+        QCOMPARE(sheet("keyboardCode"), sheet("mouseCode"));
+        QVERIFY(sheet("btnClose").contains("url(:/newImage/" + close + "_ov.png);outline: 0px; border: none;}"));
+        QCOMPARE(sheet("widgetTitle"), "background: url(:/newImage/" + title + ".png)");
+        QCOMPARE(sheet("pairTitle"), "background-image: url(:/newImage/" + logo + ".png)");
+        QCOMPARE(sheet("mouseTitle"), "background:transparent;font-size:22px;color:" + titleColor + ";");
+    }
+
+    void skyblueSwapsTheBackArrow()
+    {
+        click("btnModify");
+        click("btnSkyblue");
+        QCOMPARE(sheet("btnReturn"),
+                 QString("QPushButton{ background-color: transparent;background: url(:/newImage/Return_ov.png);"
+                         "outline: 0px;border: none;border-radius: 2px;}QPushButton:hover{ background: "
+                         "url(:/newImage/Return.png);outline: 0px;border: none;}QPushButton:pressed{ background: "
+                         "url(:/newImage/Return_ov.png);outline: 0px;border: none;}"));
+        click("btnBlue");
+        QVERIFY(sheet("btnReturn").startsWith(
+            "QPushButton{ background-color: transparent;background: url(:/newImage/Return.png);"));
+        QVERIFY(sheet("btnMini").contains("minimize.png"));
+    }
+
+    void themeOnAPairingPageWaitsForTheWayBack()
+    {
+        click("mouseCode");
+        click("btnModify");
+        click("btnSkyblue");
+        QCOMPARE(sheet("widgetTitle"), QString("background: url(:/newImage/title3.png)"));
+        QCOMPARE(sheet("centralWidget"), QString()); // no home art on a pairing page
+        QVERIFY(sheet("mouseCode").contains("mouseCode.png"));
+        click("btnReturn");
+        QVERIFY(sheet("centralWidget").contains("home_page5.png"));
+        QVERIFY(sheet("mouseCode").contains("mouseCode2.png"));
+
+        const QString before = sheet("btnClose");
+        window->applyTheme(7, true);
+        QCOMPARE(sheet("btnClose"), before);
+        QVERIFY(sheet("centralWidget").contains("home_page5.png"));
+    }
+
+    void textsFitBothLanguages()
+    {
+        auto *pair = child<QPushButton>("btnPair");
+        const QString narrowPairSheet = pair->styleSheet();
+        setLanguage(LANG_EN);
+        // English widens what its texts fill.
+        auto *keyboardCode = child<QPushButton>("keyboardCode");
+        const int w = keyboardCode->fontMetrics().horizontalAdvance("Keyboard connect");
+        if (w >= 0.7 * 202) {
+            const int n = int(w * 1.5);
+            QCOMPARE(keyboardCode->geometry(), QRect((494 - n) / 2 + 635, 126, n, 56));
+            QCOMPARE(child("mouseCode")->geometry(), QRect((494 - n) / 2 + 83, 126, n, 56));
+        }
+        const int wp = pair->fontMetrics().horizontalAdvance("Matching code");
+        QVERIFY2(wp >= 0.7 * 146, "the English pairing text should take the wide button");
+        QVERIFY(pair->styleSheet().contains("code_en.png"));
+        QCOMPARE(pair->geometry(), QRect((1200 - int(wp * 1.5)) / 2, 480, int(wp * 1.5), 40));
+        const int ws = child<QLabel>("connectStatus")->fontMetrics().horizontalAdvance("Status:Not connected");
+        QCOMPARE(child("widConnectStatus")->pos(), QPoint((1132 - ws) / 2, 20));
+        QCOMPARE(child("widKeyboardStatus")->pos(), QPoint((464 - ws) / 2 + 635, 544));
+        QCOMPARE(child("label_tips")->geometry(), QRect(445, 50, 310, 24));
+
+        // Back to Chinese: narrow geometry again, the wide pairing art stays.
+        setLanguage(LANG_ZH);
+        QCOMPARE(pair->geometry(), QRect(527, 480, 146, 40));
+        QVERIFY(pair->styleSheet() != narrowPairSheet);
+        QVERIFY(pair->styleSheet().contains("code_en.png"));
+        QCOMPARE(child("mouseCode")->geometry(), QRect(229, 126, 202, 56));
+        QCOMPARE(child("keyboardCode")->geometry(), QRect(781, 126, 202, 56));
+        QCOMPARE(child("label_tips")->geometry(), QRect(516, 50, 147, 24));
+    }
+
+    void pagesFollowTheReceiver_data()
+    {
+        QTest::addColumn<int>("devType");
+        QTest::addColumn<bool>("homeConnected");
+        QTest::addColumn<bool>("mouseConnected");
+        QTest::addColumn<bool>("keyboardConnected");
+        QTest::newRow("set") << 3 << true << true << true;
+        QTest::newRow("mouse only") << 1 << true << true << false;
+        // The home rows follow the mouse flag alone.
+        QTest::newRow("keyboard only") << 2 << false << false << true;
+    }
+
+    void pagesFollowTheReceiver()
+    {
+        QFETCH(int, devType);
+        QFETCH(bool, homeConnected);
+        QFETCH(bool, mouseConnected);
+        QFETCH(bool, keyboardConnected);
+        window->setConnectState(devType, true, false);
+        QCOMPARE(sheet("mouseStatus"), QString(homeConnected ? kStatusStyleConnected : kStatusStyleNotConnected));
+        QCOMPARE(text("keyboardStatus"), QString(homeConnected ? "状态：已连接" : "状态：未连接"));
+        QCOMPARE(currentDev(), 0);
+
+        click("mouseCode");
+        QCOMPARE(child("btnPair")->isEnabled(), mouseConnected);
+        QCOMPARE(text("connectStatus"), QString(mouseConnected ? "状态：已连接" : "状态：未连接"));
+        QCOMPARE(currentDev(), 1); // the slot sets it, connected or not
+        click("btnReturn");
+        QCOMPARE(currentDev(), 0);
+
+        click("keyboardCode");
+        QCOMPARE(child("btnPair")->isEnabled(), keyboardConnected);
+        QCOMPARE(sheet("mouseConnect1"), QString(keyboardConnected ? "background: url(:/newImage/connected.png)"
+                                                                     : "background: url(:/newImage/not_connected.png)"));
+        QCOMPARE(currentDev(), 2);
+
+        // A receiver change while a pairing page shows returns home at once.
+        window->setConnectState(3, false, false);
+        QVERIFY(!shown("pagePair"));
+        QVERIFY(shown("keymouse"));
+        QCOMPARE(currentDev(), 0);
+        QCOMPARE(text("mouseStatus"), QString("状态：未连接"));
+    }
+
+    void guidesForEachDevice()
+    {
+        click("mouseCode");
+        QCOMPARE(child("label_2")->geometry(), QRect(40, 96, 218, 336));
+        QCOMPARE(child("label_6")->geometry(), QRect(944, 96, 218, 336));
+        QCOMPARE(sheet("label_4"), QString("background: url(:/newImage/mouse3.png)"));
+        QVERIFY(shown("label_6"));
+        click("btnReturn");
+
+        window->setConnectState(2, true, true);
+        click("keyboardCode");
+        QCOMPARE(sheet("label_3"), QString("background: url(:/newImage/keyboard6.png)"));
+        QCOMPARE(sheet("label_5"), QString("background: url(:/newImage/keyboard7.png)"));
+        QCOMPARE(child("label_5")->geometry(), QRect(860, 96, 218, 336));
+        QVERIFY(!shown("label_6"));
+
+        // The language changes the pictures in place.
+        setLanguage(LANG_EN);
+        QCOMPARE(sheet("label_3"), QString("background: url(:/newImage/keyboard6_en.png)"));
+        QCOMPARE(child("label_3")->geometry(), QRect(364, 96, 218, 336));
+        QCOMPARE(text("mouseTitle"), QString("Keyboard connect"));
+
+        window->setConnectState(3, true, false);
+        click("keyboardCode");
+        QVERIFY(shown("label_6"));
+        QCOMPARE(sheet("label_6"), QString("background: url(:/newImage/keyboard5_en.png)"));
+    }
+
+    void pairingButtonAsksForTheShownDevice()
+    {
+        window->setConnectState(3, true, false);
+        click("keyboardCode");
+        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
+        click("btnPair");
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).toInt(), 2);
+    }
+
+    void statusCodesEnableThePairingButton()
+    {
+        window->setConnectState(3, true, false);
+        window->setPairStatus(0, "未连接");
+        QVERIFY(!child("btnPair")->isEnabled());
+        window->setPairStatus(1, "已连接(pid:0x1)"); // also on the home page
+        QVERIFY(child("btnPair")->isEnabled());
+        window->setPairStatus(9, QString());
+        QVERIFY(child("btnPair")->isEnabled());
+        QVERIFY(!shown("widStatus"));
+    }
+
+    void bubbleWidensForLongTexts()
+    {
+        window->setConnectState(3, true, false);
+        click("mouseCode");
+        window->setPairStatus(2, "对码中...");
+        auto *status = child<QLabel>("pairStatus");
+        const int w = status->fontMetrics().horizontalAdvance(status->text());
+        if (w > 81)
+            QCOMPARE(child("widStatus")->geometry(), QRect((1200 - (w + 60)) / 2, 540, w + 60, 45));
+        else
+            QCOMPARE(child("widStatus")->geometry(), QRect(520, 540, 141, 45));
+        QVERIFY(!child("btnPair")->isEnabled());
+
+        // English texts do not fit in 81 pixels: the bubble grows around x = 600.
+        setLanguage(LANG_EN);
+        window->setPairStatus(4, "Matched failed");
+        const int wf = status->fontMetrics().horizontalAdvance("Matched failed");
+        QVERIFY(wf > 81);
+        const int x = (1200 - (wf + 60)) / 2;
+        QCOMPARE(child("widStatus")->geometry().size(), QSize(wf + 60, 45));
+        QCOMPARE(status->geometry(), QRect(50, 11, wf, 21));
+        QCOMPARE(window->mPosAnimation->startValue().toPoint(), QPoint(x, 540));
+        QCOMPARE(window->mPosAnimation->endValue().toPoint(), QPoint(x, 570));
+        QCOMPARE(window->mPosAnimation->duration(), 6000);
+        QVERIFY(sheet("pairType").contains("paired_fail.png"));
+
+        // A result that fits keeps the standard bubble and slides 30 pixels down.
+        setLanguage(LANG_ZH);
+        window->setPairStatus(3, "配对成功");
+        QCOMPARE(child("widStatus")->geometry(), QRect(520, 540, 141, 45));
+        QCOMPARE(window->mPosAnimation->startValue().toPoint(), QPoint(520, 540));
+        QCOMPARE(window->mPosAnimation->endValue().toPoint(), QPoint(520, 570));
+        QCOMPARE(window->mOpacityAnimation->duration(), 4000);
+        QCOMPARE(text("pairStatus"), QString("配对成功"));
+    }
+
+    void resultLocksThePairingButtonBriefly()
+    {
+        window->setConnectState(3, true, false);
+        click("mouseCode");
+        window->setPairStatus(2, QString());
+        window->setPairStatus(3, QString());
+        QVERIFY(!child("btnPair")->isEnabled());
+        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
+        click("btnPair");
+        QCOMPARE(spy.size(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(child("btnPair")->isEnabled(), 1500);
+        QVERIFY(window->mTimer->isActive()); // the result is still on show
+    }
+
+    void resultDisplayEndsOnce()
+    {
+        window->setConnectState(3, true, false);
+        click("mouseCode");
+        window->setPairStatus(3, QString());
+        QVERIFY(shown("widStatus"));
+        QCOMPARE(window->mTimer->interval(), 4000);
+        // The timer's first timeout hides the bubble; a second does nothing.
+        window->mTimer->setInterval(10);
+        QTRY_VERIFY(!shown("widStatus"));
+        QVERIFY(!window->mTimer->isActive());
+        QCOMPARE(window->mOpacityAnimation->state(), QAbstractAnimation::Stopped);
+        child("widStatus")->show();
+        QMetaObject::invokeMethod(window.get(), "TimerTimeOut");
+        QVERIFY(shown("widStatus"));
+    }
+
+    void workingIconTurnsAndKeepsItsAngle()
+    {
+        window->setConnectState(3, true, false);
+        click("mouseCode");
+        window->setPairStatus(2, QString());
+        QVERIFY(window->mRotater->isActive());
+        QCOMPARE(window->mRotater->interval(), 14);
+        const int start = window->mRotateAngle;
+        QTRY_VERIFY(window->mRotateAngle != start);
+        QVERIFY(!child<QLabel>("pairType")->pixmap(Qt::ReturnByValue).isNull());
+        window->setPairStatus(4, QString());
+        QVERIFY(!window->mRotater->isActive());
+        QVERIFY(child<QLabel>("pairType")->pixmap(Qt::ReturnByValue).isNull());
+        const int kept = window->mRotateAngle;
+        QCOMPARE(kept % 6, 0);
+
+        // A new request during a result restarts the working state from the kept angle.
+        window->setPairStatus(2, QString());
+        QVERIFY(window->mRotater->isActive());
+        QVERIFY(!window->mTimer->isActive());
+        QCOMPARE(window->mOpacityEffect->opacity(), 1.0);
+        QCOMPARE(window->mPosAnimation->state(), QAbstractAnimation::Stopped);
+        window->mRotater->stop();
+        const int before = window->mRotateAngle;
+        QMetaObject::invokeMethod(window.get(), "RotaterTimeOut");
+        QCOMPARE(window->mRotateAngle, (before + 6) % 360);
+    }
+
+    void languageButtonsMarkTheCurrentLanguage()
+    {
+        window->updateLanguageButtons(LANG_EN);
+        QVERIFY(sheet("btnEN").contains("modifyLan_en.png"));
+        QVERIFY(!child("btnEN")->isEnabled());
+        QVERIFY(child("btnZH")->isEnabled());
+        QCOMPARE(sheet("btnZH"),
+                 QString("QPushButton{background:transparent;font-weight:400;font-size: 16px;color: #000B3E;}"));
+        window->updateLanguageButtons("fr");
+        QVERIFY(!child("btnEN")->isEnabled());
+        window->updateLanguageButtons(LANG_ZH);
+        QVERIFY(sheet("btnZH").contains("modifyLan_zh.png"));
+        QVERIFY(!child("btnZH")->isEnabled());
+        QCOMPARE(text("btnZH"), QString("中文"));
+        QCOMPARE(text("btnEN"), QString("English"));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,331 @@
+// The embedded resources as the program sees them at run time: the pictures the window names,
+// the translation folder, the interface font. Nothing here registers the resources by hand,
+// so every check also proves that the linker kept them.
+
+#include <QtTest>
+
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QImageReader>
+#include <QRawFont>
+#include <QResource>
+
+namespace {
+
+const QString kPictures = QStringLiteral(":/newImage/");
+const QString kFont = QStringLiteral(":/font/SOURCEHANSANSCN-NORMAL_0.ttf");
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(path));
+    return QString::fromUtf8(file.readAll());
+}
+
+// The list the build draws and embeds: name to size.
+QMap<QString, QSize> pictureList()
+{
+    QMap<QString, QSize> list;
+    for (const QString &line : readText(BONDARA_PICTURE_LIST).split('\n')) {
+        const QStringList fields = line.split(' ', Qt::SkipEmptyParts);
+        if (fields.size() == 3 && !line.startsWith('#'))
+            list.insert(fields[0], QSize(fields[1].toInt(), fields[2].toInt()));
+    }
+    return list;
+}
+
+QList<QPair<QString, QString>> catalogue()
+{
+    QList<QPair<QString, QString>> entries;
+    for (const QJsonValue &entry : QJsonDocument::fromJson(readText(":/trans/language_zh.json").toUtf8())["trans"].toArray())
+        entries << qMakePair(entry["key"].toString(), entry["value"].toString());
+    return entries;
+}
+
+QStringList neutralTexts()
+{
+    QStringList texts;
+    for (const QString &line : readText(BONDARA_NEUTRAL_TEXTS).split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#'))
+            texts << line;
+    return texts;
+}
+
+// The window's sources: everything under ui/ and app/, once they exist.
+QMap<QString, QString> windowSources()
+{
+    QMap<QString, QString> sources;
+    for (const char *sub : {"ui", "app"}) {
+        QDirIterator it(QStringLiteral(BONDARA_SOURCE_DIR "/") + sub, {"*.cpp", "*.h", "*.ui", "*.qss"}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            sources.insert(path, readText(path));
+        }
+    }
+    return sources;
+}
+
+QString unescape(QString text, bool xml)
+{
+    if (xml) {
+        text.replace("&quot;", "\"").replace("&apos;", "'").replace("&lt;", "<").replace("&gt;", ">");
+        return text.replace("&amp;", "&");
+    }
+    return text.replace("\\\"", "\"").replace("\\n", "\n").replace("\\\\", "\\");
+}
+
+// The texts passed to tr() (or QCoreApplication::translate) as literals, and a .ui file's
+// translatable strings.
+QStringList translatedLiterals(const QString &path, const QString &source)
+{
+    QStringList texts;
+    const bool form = path.endsWith(".ui");
+    const QRegularExpression pattern(
+        form ? QStringLiteral("<string>([^<]+)</string>")
+             : QStringLiteral("\\b(?:tr\\(\\s*|translate\\(\\s*\"(?:[^\"\\\\]|\\\\.)*\"\\s*,\\s*)\"((?:[^\"\\\\]|\\\\.)*)\"\\s*[,)]"));
+    for (auto it = pattern.globalMatch(source); it.hasNext();)
+        texts << unescape(it.next().captured(1), form);
+    return texts;
+}
+
+// Resource paths a source names: ":/newImage/NAME.png" and style-sheet "url(...)" arguments.
+// Names put together at run time ("%1.png", "... + tr(...)") are not fixed paths and are skipped.
+QStringList namedPaths(const QString &source)
+{
+    QStringList paths;
+    static const QRegularExpression picture(QStringLiteral(":/newImage/([A-Za-z0-9_.\\-]+\\.png)"));
+    for (auto it = picture.globalMatch(source); it.hasNext();)
+        paths << kPictures + it.next().captured(1);
+    static const QRegularExpression url(QStringLiteral("url\\(\\s*(:/[^)\"'%\\s]+\\.png)\\s*\\)"));
+    for (auto it = url.globalMatch(source); it.hasNext();)
+        paths << it.next().captured(1);
+    paths.removeDuplicates();
+    return paths;
+}
+
+// Share of pixels that differ visibly between two pictures of one size.
+double difference(const QImage &a, const QImage &b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage y = b.convertToFormat(QImage::Format_ARGB32);
+    if (x.size() != y.size())
+        return 1;
+    int differing = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const QRgb *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
+        const QRgb *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            const int d = qAbs(qRed(p[col]) - qRed(q[col])) + qAbs(qGreen(p[col]) - qGreen(q[col])) +
+                          qAbs(qBlue(p[col]) - qBlue(q[col])) + qAbs(qAlpha(p[col]) - qAlpha(q[col]));
+            if (d > 24)
+                ++differing;
+        }
+    }
+    return double(differing) / (x.width() * x.height());
+}
+
+QColor meanColour(const QImage &image)
+{
+    const QImage scaled = image.convertToFormat(QImage::Format_ARGB32).scaled(1, 1, Qt::IgnoreAspectRatio,
+                                                                               Qt::SmoothTransformation);
+    return scaled.pixelColor(0, 0);
+}
+
+} // namespace
+
+class TestResources : public QObject
+{
+    Q_OBJECT
+
+private:
+    QMap<QString, QSize> list;
+
+private slots:
+    void initTestCase()
+    {
+        list = pictureList();
+        QVERIFY2(list.size() > 50, "the picture list was not read");
+        QVERIFY2(QFileInfo(kPictures).isDir() && QFileInfo(":/trans/").isDir() && QFileInfo(kFont).isFile(),
+                 "the resource collections are not registered: dropped at link time?");
+    }
+
+    void everyListedPictureIsEmbeddedAtItsSize()
+    {
+        QStringList embedded = QDir(kPictures).entryList(QDir::Files);
+        embedded.sort();
+        QStringList listed;
+        for (const QString &name : list.keys())
+            listed << name + ".png";
+        listed.sort();
+        QCOMPARE(embedded, listed);
+
+        for (auto it = list.constBegin(); it != list.constEnd(); ++it) {
+            const QString path = kPictures + it.key() + ".png";
+            QImageReader reader(path);
+            QCOMPARE(reader.format(), QByteArray("png"));
+            QCOMPARE(reader.size(), it.value());
+            const QImage image = reader.read();
+            QVERIFY2(!image.isNull(), qPrintable(path + ": " + reader.errorString()));
+            QVERIFY2(meanColour(image).alpha() > 0 || image.pixelColor(image.width() / 2, image.height() / 2).alpha() > 0,
+                     qPrintable(path + " is empty"));
+            QCOMPARE(QResource(path).compressionAlgorithm(), QResource::NoCompression);
+        }
+    }
+
+    void everyPictureTheWindowNamesExists()
+    {
+        const auto sources = windowSources();
+        int named = 0;
+        for (auto it = sources.constBegin(); it != sources.constEnd(); ++it) {
+            for (const QString &path : namedPaths(it.value())) {
+                ++named;
+                QVERIFY2(QFileInfo(path).isFile(), qPrintable(it.key() + " names " + path + ", which is not embedded"));
+                if (path.startsWith(kPictures))
+                    QVERIFY(list.contains(QFileInfo(path).completeBaseName()));
+            }
+        }
+        qInfo("%d picture paths named by %d window sources", named, int(sources.size()));
+    }
+
+    void translatedPicturesHaveBothFaces()
+    {
+        int pictures = 0;
+        for (const auto &[key, value] : catalogue()) {
+            if (!key.endsWith(".png"))
+                continue;
+            ++pictures;
+            const QImage english(kPictures + key);
+            const QImage chinese(kPictures + value);
+            QVERIFY2(!english.isNull() && !chinese.isNull(), qPrintable(key + " / " + value));
+            QVERIFY2(english.size() != chinese.size() || difference(english, chinese) > 0.01,
+                     qPrintable(key + " and " + value + " look the same"));
+        }
+        QCOMPARE(pictures, 13);
+    }
+
+    void hoverAndPressedFacesDiffer()
+    {
+        for (const QString &name : list.keys()) {
+            for (const char *suffix : {"_ov", "_click"}) {
+                if (!name.endsWith(suffix))
+                    continue;
+                const QString base = name.chopped(int(strlen(suffix)));
+                QVERIFY2(list.contains(base), qPrintable(name + " has no normal face"));
+                const double share = difference(QImage(kPictures + base + ".png"), QImage(kPictures + name + ".png"));
+                QVERIFY2(share > 0.05, qPrintable(QString("%1 differs from %2 in %3 of its pixels").arg(name, base).arg(share)));
+            }
+        }
+    }
+
+    void themesLookDistinct()
+    {
+        const QStringList groups[] = {{"home_page4", "home_page6", "home_page5"},
+                                      {"title", "title2", "title3"},
+                                      {"mouseCode", "mouseCode1", "mouseCode2"}};
+        for (const QStringList &group : groups) {
+            for (int i = 0; i < group.size(); ++i) {
+                for (int j = i + 1; j < group.size(); ++j) {
+                    const QColor a = meanColour(QImage(kPictures + group[i] + ".png"));
+                    const QColor b = meanColour(QImage(kPictures + group[j] + ".png"));
+                    const int distance = qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue());
+                    QVERIFY2(distance > 60, qPrintable(group[i] + " and " + group[j] + " are alike"));
+                }
+            }
+        }
+    }
+
+    void translationFolderHoldsTheCatalogue()
+    {
+        const QFileInfoList files = QDir(":/trans/").entryInfoList({"language_*.json"}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QCOMPARE(files.first().fileName(), QString("language_zh.json"));
+        QCOMPARE(QResource(files.first().filePath()).compressionAlgorithm(), QResource::ZlibCompression);
+
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(readText(files.first().filePath()).toUtf8(), &error);
+        QVERIFY2(document.isObject(), qPrintable(error.errorString()));
+        QCOMPARE(document["lang"].toString(), QString("zh"));
+        const QJsonArray entries = document["trans"].toArray();
+        QCOMPARE(entries.size(), 25);
+        QSet<QString> keys;
+        for (const QJsonValue &entry : entries) {
+            QVERIFY(entry["key"].isString() && entry["value"].isString());
+            const QString key = entry["key"].toString();
+            const QString value = entry["value"].toString();
+            QVERIFY2(!keys.contains(key), qPrintable(key + " twice"));
+            keys << key;
+            QVERIFY(!value.isEmpty());
+            // "状态" is always followed by the full-width colon.
+            if (value.contains(QString::fromUtf8("状态")))
+                QVERIFY2(value.contains(QChar(0xFF1A)) && !value.contains(':'), qPrintable(value));
+        }
+    }
+
+    void everyTranslatedLiteralIsInTheCatalogue()
+    {
+        QSet<QString> known;
+        for (const auto &[key, value] : catalogue())
+            known << key;
+        for (const QString &text : neutralTexts())
+            known << text;
+        auto sources = windowSources();
+        QDirIterator pairing(BONDARA_SOURCE_DIR "/pairing", {"*.cpp", "*.h"}, QDir::Files);
+        while (pairing.hasNext()) {
+            const QString path = pairing.next();
+            sources.insert(path, readText(path));
+        }
+        int literals = 0;
+        for (auto it = sources.constBegin(); it != sources.constEnd(); ++it) {
+            for (const QString &text : translatedLiterals(it.key(), it.value())) {
+                ++literals;
+                QVERIFY2(known.contains(text), qPrintable(it.key() + ": \"" + text +
+                                                           "\" has no catalogue entry and is not in neutral_texts.txt"));
+            }
+        }
+        QVERIFY2(literals >= 2, "found no tr() literal in the pairing worker");
+    }
+
+    void fontIsOneFamilyCoveringTheInterface()
+    {
+        QFile file(kFont);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray data = file.readAll();
+        QVERIFY(data.startsWith("OTTO")); // OpenType with CFF outlines
+        QCOMPARE(QResource(kFont).compressionAlgorithm(), QResource::NoCompression);
+
+        const int id = QFontDatabase::addApplicationFont(kFont);
+        QVERIFY(id >= 0);
+        const QStringList families = QFontDatabase::applicationFontFamilies(id);
+        QCOMPARE(families.size(), 1);
+        QFont font(families.first());
+        font.setWeight(QFont::Normal);
+        QCOMPARE(QFontInfo(font).family(), families.first());
+        qInfo("interface font family: %s", qPrintable(families.first()));
+
+        // Every character the interface can show: printable ASCII, the catalogue, the texts
+        // without an entry, and whatever the window's sources pass to tr().
+        QString texts;
+        for (char c = 0x20; c < 0x7F; ++c)
+            texts += QChar(c);
+        for (const auto &[key, value] : catalogue())
+            texts += key + value;
+        texts += neutralTexts().join(QString());
+        const auto sources = windowSources();
+        for (auto it = sources.constBegin(); it != sources.constEnd(); ++it)
+            texts += translatedLiterals(it.key(), it.value()).join(QString());
+
+        const QRawFont raw(data, 16);
+        QVERIFY(raw.isValid());
+        QString missing;
+        for (const QChar c : texts)
+            if (c.unicode() >= 0x20 && !c.isSurrogate() && !raw.supportsCharacter(c) && !missing.contains(c))
+                missing += c;
+        QVERIFY2(missing.isEmpty(), qPrintable("the interface font lacks: " + missing));
+        QFontDatabase::removeApplicationFont(id);
+    }
+};
+
+QTEST_MAIN(TestResources)
+#include "tst_resources.moc"

@@ -1,0 +1,342 @@
+// The translation catalogue: loading files and folders, look-ups, language switches, bad
+// files, and look-ups on another thread while the language changes.
+
+#include "trans.h"
+
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+const QString kEmbedded = QStringLiteral(":/trans/");
+
+// The embedded Chinese table, read straight from the file rather than through Trans.
+QList<QPair<QString, QString>> embeddedEntries()
+{
+    QFile file(kEmbedded + "language_zh.json");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<QPair<QString, QString>> entries;
+    for (const QJsonValue &entry : QJsonDocument::fromJson(file.readAll())["trans"].toArray())
+        entries << qMakePair(entry["key"].toString(), entry["value"].toString());
+    return entries;
+}
+
+// Every signal of a Trans, in the order it came, with its argument.
+class Recorder
+{
+public:
+    explicit Recorder(Trans &trans)
+    {
+        QObject::connect(&trans, &Trans::currentLangChanged, [this](const QString &v) { events << "current " + v; });
+        QObject::connect(&trans, &Trans::languagesChanged,
+                         [this](const QStringList &v) { events << "languages " + v.join(','); });
+        QObject::connect(&trans, &Trans::langLoaded, [this](const QString &v) { events << "loaded " + v; });
+        QObject::connect(&trans, &Trans::folderLoaded, [this](const QString &v) { events << "folder " + v; });
+        QObject::connect(&trans, &Trans::transStringChanged, [this] { events << "transString"; });
+    }
+    QStringList events;
+};
+
+} // namespace
+
+class TestTrans : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+    // A folder holding the given files, each written as it is.
+    QString folder(const QString &name, const QMap<QString, QByteArray> &files)
+    {
+        const QString path = dir.filePath(name);
+        QDir().mkpath(path);
+        for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
+            QFile file(path + '/' + it.key());
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                qFatal("cannot write %s", qPrintable(file.fileName()));
+            file.write(it.value());
+        }
+        return path;
+    }
+
+    static QByteArray embeddedFile()
+    {
+        QFile file(kEmbedded + "language_zh.json");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // loadFolder always logs the folder; tests that are not about the log expect it quietly.
+    static void loadQuietly(Trans &trans, const QString &path)
+    {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Trans loadFolder "));
+        trans.loadFolder(path);
+    }
+
+private slots:
+    void interfaceOrder()
+    {
+        const QMetaObject &meta = Trans::staticMetaObject;
+        QStringList methods;
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+            methods << QString::fromLatin1(meta.method(i).methodSignature());
+        QCOMPARE(methods, QStringList({"currentLangChanged(QString)", "languagesChanged(QStringList)",
+                                       "langLoaded(QString)", "folderLoaded(QString)", "transStringChanged()",
+                                       "trans(QString)", "setCurrentLang(QString)", "loadFolder(QString)",
+                                       "load(QString&,QString)"}));
+        QCOMPARE(meta.method(meta.methodOffset() + 4).methodType(), QMetaMethod::Signal);
+        QCOMPARE(meta.method(meta.methodOffset() + 6).methodType(), QMetaMethod::Slot);
+        QCOMPARE(meta.method(meta.methodOffset() + 7).methodType(), QMetaMethod::Method);
+
+        const QStringList names = {"currentLang", "languages", "transString"};
+        const QStringList notifiers = {"currentLangChanged", "languagesChanged", "transStringChanged"};
+        QCOMPARE(meta.propertyCount() - meta.propertyOffset(), 3);
+        for (int i = 0; i < 3; ++i) {
+            const QMetaProperty property = meta.property(meta.propertyOffset() + i);
+            QCOMPARE(QString(property.name()), names[i]);
+            QCOMPARE(QString(property.notifySignal().name()), notifiers[i]);
+            QVERIFY(property.isDesignable() && property.isScriptable() && property.isStored());
+            QCOMPARE(property.isWritable(), i == 0);
+        }
+    }
+
+    void initLoadsEmbeddedFolderAndInstalls()
+    {
+        Trans trans;
+        QCOMPARE(trans.translate("MainWindow", "Matching code"), QString("Matching code"));
+        Recorder recorder(trans);
+        QTest::ignoreMessage(QtWarningMsg, "Trans loadFolder \":/trans/\"");
+        trans.init();
+
+        QCOMPARE(recorder.events, QStringList({"loaded zh", "languages zh,en", "current zh", "folder :/trans/"}));
+        QCOMPARE(trans.languages(), QStringList({"zh", "en"}));
+        QCOMPARE(trans.currentLang(), QString("zh"));
+        QVERIFY(trans.transString().isEmpty());
+        QVERIFY(trans.isEmpty()); // no compiled translation data, as QTranslator sees it
+        // Installed: Qt's own translate() reaches the catalogue.
+        QCOMPARE(QCoreApplication::translate("MouseCommunityBT", "Matched failed"), QString::fromUtf8("配对失败"));
+    }
+
+    void lookUps_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("text") << "zh" << "Matching code" << QString::fromUtf8("对码");
+        QTest::newRow("picture name") << "zh" << "mouse3_en.png" << "mouse3.png";
+        QTest::newRow("title") << "zh" << "Bondara" << QString::fromUtf8("Velko设备对码工具");
+        QTest::newRow("case differs from the key") << "zh" << "Status:" << "Status:";
+        QTest::newRow("no entry") << "zh" << QString::fromUtf8("中文") << QString::fromUtf8("中文");
+        QTest::newRow("full-width colon") << "zh" << "Status:Connected" << QString::fromUtf8("状态\uFF1A已连接");
+        QTest::newRow("English picture") << "en" << "mouse3_en.png" << "mouse3_en.png";
+        QTest::newRow("English text") << "en" << "Matching code" << "Matching code";
+        QTest::newRow("code without a table") << "fr" << "Matching code" << "Matching code";
+    }
+
+    void lookUps()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QString, source);
+        QFETCH(QString, expected);
+        Trans trans;
+        loadQuietly(trans, kEmbedded);
+        trans.setCurrentLang(lang);
+        const QByteArray utf8 = source.toUtf8();
+        QCOMPARE(trans.trans(source), expected);
+        // Context, disambiguation and plural count do not matter.
+        QCOMPARE(trans.translate("MainWindow", utf8.constData()), expected);
+        QCOMPARE(trans.translate("Other", utf8.constData(), "a note", 3), expected);
+        QVERIFY(trans.translate("MainWindow", nullptr).isNull());
+    }
+
+    void everyEntryInBothLanguages()
+    {
+        const auto entries = embeddedEntries();
+        QCOMPARE(entries.size(), 25);
+        Trans trans;
+        loadQuietly(trans, kEmbedded);
+        for (const auto &[key, value] : entries)
+            QCOMPARE(trans.trans(key), value);
+        trans.setCurrentLang("en");
+        for (const auto &[key, value] : entries)
+            QCOMPARE(trans.trans(key), key);
+    }
+
+    void laterFilesAddLanguagesAndOverride()
+    {
+        Trans trans;
+        loadQuietly(trans, kEmbedded);
+        trans.setCurrentLang("en");
+        const QString extra = folder("extra", {
+            {"language_de.json", R"({"lang": "de", "trans": [{"key": "Matching code", "value": "Koppeln"}]})"},
+            {"language_zh2.json", R"({"lang": "zh", "trans": [{"key": "Matching code", "value": "配对"}]})"},
+            {"other.json", R"({"lang": "xx", "trans": [{"key": "Matching code", "value": "no"}]})"},
+        });
+        Recorder recorder(trans);
+        loadQuietly(trans, extra);
+
+        // Folders are read in name order; "zh" stays first, the default language comes back.
+        QCOMPARE(recorder.events,
+                 QStringList({"loaded de", "loaded zh", "languages zh,de,en", "current zh", "folder " + extra}));
+        QCOMPARE(trans.trans("Matching code"), QString::fromUtf8("配对"));
+        for (const auto &[key, value] : embeddedEntries())
+            if (key != "Matching code")
+                QCOMPARE(trans.trans(key), value);
+        trans.setCurrentLang("de");
+        QCOMPARE(trans.trans("Matching code"), QString("Koppeln"));
+        QCOMPARE(trans.trans("Welcome!"), QString("Welcome!"));
+    }
+
+    void setCurrentLangSignalsOnlyChanges()
+    {
+        Trans trans;
+        loadQuietly(trans, kEmbedded);
+        Recorder recorder(trans);
+        trans.setCurrentLang("zh");
+        QVERIFY(recorder.events.isEmpty());
+        trans.setCurrentLang("en");
+        trans.setCurrentLang("en");
+        QVERIFY(trans.setProperty("currentLang", "fr"));
+        QCOMPARE(recorder.events, QStringList({"current en", "current fr"}));
+        QCOMPARE(trans.property("currentLang").toString(), QString("fr"));
+        QCOMPARE(trans.languages(), QStringList({"zh", "en"})); // a code need not have a table
+        QCOMPARE(trans.trans("Matching code"), QString("Matching code"));
+    }
+
+    void englishFileIsKept()
+    {
+        const QString path = folder("english", {
+            {"language_zh.json", embeddedFile()},
+            {"language_en.json", R"({"lang": "en", "trans": [{"key": "Matching code", "value": "Pair"}]})"},
+        });
+        Trans trans;
+        loadQuietly(trans, path);
+        QCOMPARE(trans.languages(), QStringList({"zh", "en"}));
+        trans.setCurrentLang("en");
+        QCOMPARE(trans.trans("Matching code"), QString("Pair"));
+        // Not made the identity over the Chinese keys: other texts fall back to themselves.
+        QCOMPARE(trans.trans("mouse3_en.png"), QString("mouse3_en.png"));
+    }
+
+    void badFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // empty: no file at all
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QStringList>("languages"); // after loading its folder
+        QTest::newRow("unreadable") << QByteArray() << false << "" << "^open file  \".*\" failed: \".+\"$"
+                                    << QStringList();
+        QTest::newRow("invalid JSON") << QByteArray(R"({"lang": "zh", "trans": [)") << false << ""
+                                      << "^parse json failed: \".+\"$" << QStringList();
+        QTest::newRow("top-level array") << QByteArray(R"([{"lang": "zh"}])") << true << "" << "" << QStringList();
+        QTest::newRow("trans of numbers") << QByteArray(R"({"lang": "zh", "trans": [1, 2]})") << true << "zh" << ""
+                                          << QStringList({"zh", "en"});
+        QTest::newRow("no lang") << QByteArray(R"({"trans": [{"key": "a", "value": "b"}]})") << true << "" << ""
+                                 << QStringList({"", "en"});
+        QTest::newRow("empty trans") << QByteArray(R"({"lang": "zh", "trans": []})") << true << "zh" << ""
+                                     << QStringList();
+    }
+
+    void badFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, loaded);
+        QFETCH(QString, lang);
+        QFETCH(QString, log);
+        QFETCH(QStringList, languages);
+        const QString path = folder(QTest::currentDataTag(),
+                                    content.isEmpty() ? QMap<QString, QByteArray>() : QMap<QString, QByteArray>{
+                                                                                          {"language_x.json", content}});
+        const QString file = path + "/language_x.json";
+
+        Trans trans;
+        QString code = "stale";
+        if (!log.isEmpty())
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
+        QCOMPARE(trans.load(code, file), loaded);
+        QCOMPARE(code, lang);
+
+        Trans fresh;
+        if (!log.isEmpty() && !content.isEmpty())
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
+        loadQuietly(fresh, path);
+        QCOMPARE(fresh.languages(), languages);
+        QCOMPARE(fresh.currentLang(), QString(languages.contains("zh") ? "zh" : "en"));
+        if (!languages.isEmpty()) {
+            // Entries that are not strings read as empty: the empty key maps to the empty text.
+            fresh.setCurrentLang(languages.first());
+            QCOMPARE(fresh.trans("a"), QString(languages.first().isEmpty() ? "b" : "a"));
+        }
+    }
+
+    void badFileDoesNotStopTheFolder()
+    {
+        const QString path = folder("mixed", {{"language_a.json", "{ not json"}, {"language_b.json", embeddedFile()}});
+        Trans trans;
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^parse json failed:"));
+        loadQuietly(trans, path);
+        QCOMPARE(trans.languages(), QStringList({"zh", "en"}));
+        QCOMPARE(trans.trans("Matched failed"), QString::fromUtf8("配对失败"));
+    }
+
+    void noFolder()
+    {
+        Trans trans;
+        Recorder recorder(trans);
+        const QString missing = dir.filePath("missing");
+        loadQuietly(trans, missing);
+        QCOMPARE(recorder.events, QStringList({"current en", "folder " + missing}));
+        QVERIFY(trans.languages().isEmpty());
+        QCOMPARE(trans.trans("Matching code"), QString("Matching code"));
+        QCOMPARE(trans.trans("mouse1_en.png"), QString("mouse1_en.png"));
+    }
+
+    // The pairing thread translates its results while the user switches the language, and a
+    // second loadFolder may rewrite the tables. Run under ThreadSanitizer, a data race aborts.
+    void lookUpsDuringLanguageSwitches()
+    {
+        Trans trans;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Trans loadFolder "));
+        trans.init();
+        const QString chinese = QString::fromUtf8("配对失败");
+        const QString english = QStringLiteral("Matched failed");
+
+        std::atomic<bool> stop{false};
+        std::atomic<int> lookups{0};
+        std::atomic<int> wrong{0};
+        auto reader = [&](bool throughQt) {
+            while (!stop.load()) {
+                const QString text = throughQt ? QCoreApplication::translate("MouseCommunityBT", "Matched failed")
+                                               : trans.translate("MouseCommunityBT", "Matched failed");
+                if (text != chinese && text != english)
+                    ++wrong;
+                if (trans.languages().isEmpty() || trans.currentLang().isEmpty())
+                    ++wrong;
+                ++lookups;
+            }
+        };
+        std::thread direct(reader, false);
+        std::thread viaQt(reader, true);
+        for (int i = 0; i < 2000; ++i) {
+            trans.setCurrentLang(i % 2 ? "en" : "zh");
+            if (i % 250 == 0) {
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Trans loadFolder "));
+                trans.loadFolder(kEmbedded);
+            }
+        }
+        // Let the readers see the last switch too.
+        while (lookups.load() < 2000)
+            std::this_thread::yield();
+        stop = true;
+        direct.join();
+        viaQt.join();
+        QCOMPARE(wrong.load(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTrans)
+#include "tst_trans.moc"

@@ -1,0 +1,80 @@
+// Shows the main window on its own, in a chosen state, and optionally saves a
+// screenshot of it as the display shows it. For looking at the window while
+// working on it; not part of the product.
+
+#include "maincontrol.h"
+#include "mainwindow.h"
+#include "trans.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOptions({
+        {"lang", "zh or en", "lang", "zh"},
+        {"theme", "0 black, 1 blue, 2 skyblue", "theme", "0"},
+        {"receiver", "device kind of the connected receiver: 0 none, 1 mouse, 2 keyboard, 3 both", "kind", "3"},
+        {"tovrik", "the receiver is of the Tovrik family"},
+        {"page", "home, mouse or keyboard", "page", "home"},
+        {"status", "pairing status to show: 2 working, 3 success, 4 failure", "status"},
+        {"popup", "theme or language", "popup"},
+        {"shot", "save a screenshot to this file and quit", "file"},
+    });
+    parser.process(app);
+
+    QApplication::setFont(loadApplicationFont(":/font/SOURCEHANSANSCN-NORMAL_0.ttf"));
+    Trans trans;
+    trans.init();
+    trans.setCurrentLang(parser.value("lang"));
+
+    MainWindow window;
+    window.updateLanguageButtons(parser.value("lang"));
+    window.retranslate();
+    window.move(0, 0);
+    // Style changes before the first show are not all painted; a user only
+    // ever changes things on a shown window anyway.
+    window.show();
+    const int kind = parser.value("receiver").toInt();
+    if (kind != 0)
+        window.setConnectState(kind, true, parser.isSet("tovrik"));
+
+    auto clickChild = [&window](const char *name) {
+        if (auto *button = window.findChild<QPushButton *>(QLatin1String(name)))
+            button->click();
+    };
+    const char *const swatches[] = {"btnBlack", "btnBlue", "btnSkyblue"};
+    const int theme = parser.value("theme").toInt();
+    if (theme >= 0 && theme <= 2)
+        clickChild(swatches[theme]);
+    if (parser.value("page") == "mouse")
+        clickChild("mouseCode");
+    else if (parser.value("page") == "keyboard")
+        clickChild("keyboardCode");
+    if (parser.isSet("status"))
+        window.setPairStatus(parser.value("status").toInt(), QString());
+    if (parser.value("popup") == "theme")
+        clickChild("btnModify");
+    else if (parser.value("popup") == "language")
+        clickChild("btnLanguage");
+
+    if (parser.isSet("shot")) {
+        const QString file = parser.value("shot");
+        // Late enough for the window manager-less display to have painted it.
+        QTimer::singleShot(600, &app, [&] {
+            const QPixmap shot = window.screen()->grabWindow(0, window.x(), window.y(), window.width(), window.height());
+            if (!shot.save(file))
+                std::fprintf(stderr, "preview: cannot save %s\n", qPrintable(file));
+            app.exit(shot.isNull() ? 1 : 0);
+        });
+    }
+    return app.exec();
+}

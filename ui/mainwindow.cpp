@@ -1,0 +1,617 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "maincontrol.h"
+
+#include <QDebug>
+#include <QFontMetrics>
+#include <QGraphicsOpacityEffect>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPropertyAnimation>
+#include <QTimer>
+#include <QTransform>
+
+namespace {
+
+const char *const kEnglish = "en";
+const char *const kChinese = "zh";
+
+// Pictures of one colour theme.
+struct ThemeArt {
+    const char *background;
+    const char *card;
+    const char *close;
+    const char *minimize;
+    const char *modifyColor;
+    const char *modifyLan;
+    const char *title;
+    const char *titleColor;
+    const char *logo;
+    const char *returnNormal;
+    const char *returnHover;
+};
+
+const ThemeArt kThemes[] = {
+    {"home_page4", "mouseCode", "close", "minimize", "modifyColor", "modifyLan", "title", "white", "logo", "Return",
+     "Return_ov"},
+    {"home_page6", "mouseCode1", "close", "minimize", "modifyColor", "modifyLan", "title2", "white", "logo", "Return",
+     "Return_ov"},
+    // Skyblue's light title strip takes the dark arrow as its normal face.
+    {"home_page5", "mouseCode2", "close2", "minimize2", "modifyColor2", "modifyLan2", "title3", "#474F6C", "logo3",
+     "Return_ov", "Return"},
+};
+
+QString titleBarSheet(const QString &base)
+{
+    return QStringLiteral("QPushButton{ background-color: transparent;background: url(:/newImage/%1.png);outline: "
+                          "0px;border: none;border-radius: 2px;}QPushButton:hover{ background: "
+                          "url(:/newImage/%1_ov.png);outline: 0px; border: none;}QPushButton:pressed{ background: "
+                          "url(:/newImage/%1.png);outline: 0px;border: none;}")
+        .arg(base);
+}
+
+QString backSheet(const QString &normal, const QString &hover)
+{
+    return QStringLiteral("QPushButton{ background-color: transparent;background: url(:/newImage/%1.png);outline: "
+                          "0px;border: none;border-radius: 2px;}QPushButton:hover{ background: "
+                          "url(:/newImage/%2.png);outline: 0px;border: none;}QPushButton:pressed{ background: "
+                          "url(:/newImage/%1.png);outline: 0px;border: none;}")
+        .arg(normal, hover);
+}
+
+QString cardSheet(const QString &base)
+{
+    return QStringLiteral("QPushButton{ background:transparent;border-image: url(:/newImage/%1.png);outline: "
+                          "0px;border-radius: 2px;font-size:20px;color:#FFFFFF;font-weight: 500;}QPushButton:hover{ "
+                          "border-image: url(:/newImage/%1_ov.png);outline: 0px;border-radius: "
+                          "2px;font-size:20px;color:#FFFFFF;font-weight: 500;}QPushButton:pressed{ border-image: "
+                          "url(:/newImage/%1_click.png);outline: 0px;border-radius: "
+                          "2px;font-size:20px;color:#FFFFFF;font-weight: 500;}")
+        .arg(base);
+}
+
+const char *const kWidePairSheet =
+    "QPushButton{ background: transparent;border-image: url(:/newImage/code_en.png);outline: 0px;border: "
+    "none;border-radius: 2px;font-size: 18px;color:#FFFFFF}QPushButton:hover{border-image: "
+    "url(:/newImage/code_en_ov.png);outline: 0px;border: none;font-size: 18px;color:#FFFFFF}QPushButton:pressed{ "
+    "border-image: url(:/newImage/code_en_click.png);outline: 0px;border: none;font-size: 18px;color:#FFFFFF;}";
+
+const char *const kSelectedZhSheet = "QPushButton{ background:transparent;border-image:url(:/newImage/"
+                                     "modifyLan_zh.png);font-weight:400;font-size: 16px;color: #000B3E;}";
+const char *const kSelectedEnSheet = "QPushButton{ background:transparent;border-image:url(:/newImage/"
+                                     "modifyLan_en.png);font-weight:400;font-size: 16px;color: #000B3E;}";
+const char *const kPlainItemSheet =
+    "QPushButton{background:transparent;font-weight:400;font-size: 16px;color: #000B3E;}";
+
+const char *const kWorkingTextSheet = "QLabel{border-image:#ffffff;font-size:16px;color:#838CB7}";
+const char *const kFailedTextSheet = "QLabel{border-image:#ffffff;font-size:16px;color:#FF8473}";
+
+// The guide pictures of a page, left to right from label_2, with their x positions.
+struct Guide {
+    const char *pictures[5];
+    int x[5];
+    int count;
+};
+
+const Guide kMouseGuide = {{"mouse1_en.png", "mouse2_en.png", "mouse3_en.png", "mouse4_en.png", "mouse5_en.png"},
+                           {40, 266, 492, 718, 944},
+                           5};
+const Guide kKeyboardGuide = {
+    {"keyboard1_en.png", "keyboard2_en.png", "keyboard3_en.png", "keyboard4_en.png", "keyboard5_en.png"},
+    {40, 266, 492, 718, 944},
+    5};
+const Guide kTovrikGuide = {{"keyboard1_en.png", "keyboard6_en.png", "keyboard3_en.png", "keyboard7_en.png"},
+                            {116, 364, 612, 860},
+                            4};
+
+enum Status { StatusNoReceiver = 0, StatusConnected = 1, StatusWorking = 2, StatusSuccess = 3, StatusFailed = 4 };
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    qDebug() << "+MainWindow";
+    setWindowFlag(Qt::FramelessWindowHint);
+    initWindow();
+
+    if (!mTimer) {
+        mTimer = new QTimer;
+        connect(mTimer, &QTimer::timeout, this, &MainWindow::TimerTimeOut);
+        mRotater = new QTimer;
+        connect(mRotater, &QTimer::timeout, this, &MainWindow::RotaterTimeOut);
+    }
+    ui->btnClose->setFocusPolicy(Qt::NoFocus);
+    ui->btnMini->setFocusPolicy(Qt::NoFocus);
+    // Nothing answers the request, so a right click shows no menu.
+    setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+MainWindow::~MainWindow()
+{
+    qDebug() << "-MainWindow";
+    // Made without a parent; they live exactly as long as the window.
+    delete mOpacityAnimation;
+    delete mPosAnimation;
+    delete mTimer;
+    delete mRotater;
+    delete ui;
+}
+
+void MainWindow::initWindow()
+{
+    setWindowTitle(tr("Bondara"));
+    ui->centralWidget->setMouseTracking(true);
+    setMouseTracking(true);
+
+    mPressed = false;
+    mTheme = ThemeBlack;
+    mMouseConnected = false;
+    mKeyboardConnected = false;
+
+    ui->widStatus->hide();
+    ui->colorLabel->hide();
+    ui->widgetLanguage->hide();
+    ui->pagePair->hide();
+
+    ui->label_tips->setStyleSheet("QLabel{border-image: url(:/newImage/" + tr("tips_en.png")
+                                  + ");font-size:12px;color:#FF8473}");
+
+    ui->widgetTitle->show();
+    ui->btnReturn->hide();
+    ui->pairTitle->move(76, 26);
+    ui->mouseTitle->setText(tr("Welcome!"));
+    ui->mouseTitle->move(221, 26);
+
+    ui->centralWidget->setStyleSheet("background-image: url(:/newImage/home_page4.png);");
+    ui->mouseTitle->setStyleSheet("font-size:22px;color:white;");
+    ui->pairTitle->setStyleSheet("background-image: url(:/newImage/logo.png)");
+
+    mOpacityEffect = new QGraphicsOpacityEffect(this);
+    mOpacityEffect->setOpacity(1.0);
+    ui->widStatus->setGraphicsEffect(mOpacityEffect);
+    mOpacityAnimation = new QPropertyAnimation(mOpacityEffect, "opacity");
+    mOpacityAnimation->setStartValue(1);
+    mOpacityAnimation->setEndValue(0);
+    mPosAnimation = new QPropertyAnimation(ui->widStatus, "pos");
+}
+
+void MainWindow::setRowConnected(QLabel *dot, QLabel *text, bool connected)
+{
+    if (connected) {
+        dot->setStyleSheet("background: url(:/newImage/connected.png)");
+        text->setStyleSheet("QLabel{background:rgb(255,255,255);font-size:16px;color:#A1A3DB}");
+        text->setText(tr("Status:Connected"));
+    } else {
+        dot->setStyleSheet("background: url(:/newImage/not_connected.png)");
+        text->setStyleSheet("QLabel{background:rgb(255,255,255);font-size:16px;color:#FF8473}");
+        text->setText(tr("Status:Not connected"));
+    }
+}
+
+void MainWindow::setConnectState(int devType, bool connected, bool tovrik)
+{
+    mTovrik = tovrik;
+    switch (devType) {
+    case 3:
+        mMouseConnected = connected;
+        mKeyboardConnected = connected;
+        break;
+    case 1:
+        mMouseConnected = connected;
+        mKeyboardConnected = false;
+        break;
+    case 2:
+        mMouseConnected = false;
+        mKeyboardConnected = connected;
+        break;
+    default:
+        break;
+    }
+    mPage = PageHome;
+    showPage(PageHome);
+}
+
+void MainWindow::layOutGuide(int page, bool geometry)
+{
+    const Guide &guide = page == PageMouse ? kMouseGuide : (mTovrik ? kTovrikGuide : kKeyboardGuide);
+    QLabel *const labels[] = {ui->label_2, ui->label_3, ui->label_4, ui->label_5, ui->label_6};
+    for (int i = 0; i < guide.count; ++i) {
+        if (geometry)
+            labels[i]->setGeometry(guide.x[i], 96, 218, 336);
+        labels[i]->setStyleSheet("background: url(:/newImage/" + tr(guide.pictures[i]) + ")");
+    }
+    if (geometry)
+        ui->label_6->setVisible(guide.count == 5);
+}
+
+void MainWindow::showPage(int page)
+{
+    if (page == PageHome) {
+        mCurrentDev = 0;
+        ui->pagePair->hide();
+        ui->btnReturn->hide();
+        ui->pairTitle->move(76, 26);
+        ui->mouseTitle->setText(tr("Welcome!"));
+        ui->mouseTitle->move(221, 26);
+
+        ui->keymouse->show();
+        ui->keyboard->show();
+        ui->widStatus->hide();
+        for (QWidget *widget : {static_cast<QWidget *>(ui->keyboardCode), static_cast<QWidget *>(ui->keyboardConnect),
+                                static_cast<QWidget *>(ui->keyboardStatus), static_cast<QWidget *>(ui->mouseCode),
+                                static_cast<QWidget *>(ui->mouseConnect), static_cast<QWidget *>(ui->mouseStatus)})
+            widget->show();
+        applyTheme(mTheme, true);
+
+        // Every row follows the mouse flag here, the keyboard flag included.
+        if (!mMouseConnected) {
+            setRowConnected(ui->keyboardConnect, ui->keyboardStatus, false);
+            setRowConnected(ui->mouseConnect, ui->mouseStatus, false);
+            setRowConnected(ui->mouseConnect1, ui->connectStatus, false);
+        } else {
+            setRowConnected(ui->mouseConnect, ui->mouseStatus, true);
+            setRowConnected(ui->mouseConnect1, ui->connectStatus, true);
+            setRowConnected(ui->keyboardConnect, ui->keyboardStatus, true);
+        }
+        return;
+    }
+
+    for (QWidget *widget : {static_cast<QWidget *>(ui->keymouse), static_cast<QWidget *>(ui->keyboard),
+                            static_cast<QWidget *>(ui->keyboardCode), static_cast<QWidget *>(ui->keyboardConnect),
+                            static_cast<QWidget *>(ui->keyboardStatus), static_cast<QWidget *>(ui->mouseCode),
+                            static_cast<QWidget *>(ui->mouseConnect), static_cast<QWidget *>(ui->mouseStatus)})
+        widget->hide();
+    ui->centralWidget->setStyleSheet("");
+    ui->btnReturn->show();
+    ui->widgetTitle->show();
+    ui->pagePair->show();
+    ui->pairTitle->move(540, 24);
+    ui->mouseTitle->move(95, 24);
+
+    if (page == PageMouse) {
+        ui->mouseTitle->setText(tr("Mouse connect"));
+        if (mMouseConnected) {
+            setRowConnected(ui->mouseConnect, ui->mouseStatus, true);
+            setRowConnected(ui->mouseConnect1, ui->connectStatus, true);
+            mCurrentDev = 1;
+            ui->btnPair->setEnabled(true);
+        } else {
+            setRowConnected(ui->mouseConnect, ui->mouseStatus, false);
+            setRowConnected(ui->mouseConnect1, ui->connectStatus, false);
+            ui->btnPair->setEnabled(false);
+        }
+        layOutGuide(PageMouse, true);
+    } else if (page == PageKeyboard) {
+        ui->mouseTitle->setText(tr("Keyboard connect"));
+        if (mKeyboardConnected) {
+            setRowConnected(ui->keyboardConnect, ui->keyboardStatus, true);
+            setRowConnected(ui->mouseConnect1, ui->connectStatus, true);
+            mCurrentDev = 2;
+            ui->btnPair->setEnabled(true);
+        } else {
+            setRowConnected(ui->keyboardConnect, ui->keyboardStatus, false);
+            setRowConnected(ui->mouseConnect1, ui->connectStatus, false);
+            ui->btnPair->setEnabled(false);
+        }
+        layOutGuide(PageKeyboard, true);
+    }
+}
+
+void MainWindow::on_mouseCode_clicked()
+{
+    mCurrentDev = 1;
+    showPage(PageMouse);
+    mPage = PageMouse;
+}
+
+void MainWindow::on_keyboardCode_clicked()
+{
+    mCurrentDev = 2;
+    showPage(PageKeyboard);
+    mPage = PageKeyboard;
+}
+
+void MainWindow::on_btnReturn_clicked()
+{
+    mCurrentDev = 0;
+    ui->pagePair->hide();
+    ui->btnReturn->hide();
+    for (QWidget *widget : {static_cast<QWidget *>(ui->keymouse), static_cast<QWidget *>(ui->keyboard),
+                            static_cast<QWidget *>(ui->keyboardCode), static_cast<QWidget *>(ui->keyboardConnect),
+                            static_cast<QWidget *>(ui->keyboardStatus), static_cast<QWidget *>(ui->mouseCode),
+                            static_cast<QWidget *>(ui->mouseConnect), static_cast<QWidget *>(ui->mouseStatus)})
+        widget->show();
+    applyTheme(mTheme, true);
+    ui->pairTitle->move(76, 26);
+    ui->mouseTitle->setText(tr("Welcome!"));
+    ui->mouseTitle->move(221, 26);
+    ui->widStatus->hide();
+    mPage = PageHome;
+}
+
+void MainWindow::on_btnPair_clicked()
+{
+    qDebug() << "mCurrentDev:" << mCurrentDev;
+    emit sigStartPair(mCurrentDev);
+}
+
+void MainWindow::on_btnClose_clicked()
+{
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::on_btnMini_clicked()
+{
+    showMinimized();
+}
+
+void MainWindow::setPairStatus(int status, QString msg)
+{
+    Q_UNUSED(msg)
+    qDebug() << "status:" << status;
+    const bool enable = status != StatusNoReceiver && status != StatusWorking;
+
+    ui->widStatus->setGeometry(520, 540, 141, 45);
+    ui->pairStatus->setGeometry(50, 11, 81, 21);
+
+    if (status == StatusWorking) {
+        const QString text = tr("In the progress of matching code...");
+        const int w = QFontMetrics(ui->pairStatus->font()).horizontalAdvance(text);
+        if (w > ui->pairStatus->width()) {
+            ui->pairStatus->setGeometry(50, 11, w, 21);
+            ui->widStatus->setGeometry((1200 - (w + 60)) / 2, 540, w + 60, 45);
+        }
+        ui->pairType->setStyleSheet("border-image:transparent;border-color:transparent;border: 0px");
+        mRotater->start(14);
+        ui->pairStatus->setStyleSheet(kWorkingTextSheet);
+        ui->pairStatus->setText(text);
+        mOpacityEffect->setOpacity(1.0);
+        mOpacityAnimation->stop();
+        mPosAnimation->stop();
+        mTimer->stop();
+        ui->widStatus->show();
+        ui->btnPair->setEnabled(false);
+    } else if (status == StatusSuccess || status == StatusFailed) {
+        showResult(status == StatusSuccess);
+    } else {
+        ui->btnPair->setEnabled(enable);
+    }
+}
+
+void MainWindow::showResult(bool success)
+{
+    const int duration = success ? 4000 : 6000;
+    ui->pairType->clear();
+    ui->pairType->setStyleSheet(success
+                                    ? "border-image: url(:/newImage/paired_success.png);background-color:transparent"
+                                    : "border-image: url(:/newImage/paired_fail.png);background-color:transparent");
+    ui->pairStatus->setStyleSheet(success ? kWorkingTextSheet : kFailedTextSheet);
+    ui->pairStatus->setText(success ? tr("Matched successfully") : tr("Matched failed"));
+    mPosAnimation->setStartValue(QPoint(520, 540));
+    mPosAnimation->setEndValue(QPoint(520, 570));
+
+    const int w = QFontMetrics(ui->pairStatus->font()).horizontalAdvance(ui->pairStatus->text());
+    if (w > ui->pairStatus->width()) {
+        const int x = (1200 - (w + 60)) / 2;
+        ui->widStatus->setGeometry(x, 540, w + 60, 45);
+        ui->pairStatus->setGeometry(50, 11, w, 21);
+        mPosAnimation->setStartValue(QPoint(x, 540));
+        mPosAnimation->setEndValue(QPoint(x, 570));
+    }
+    ui->widStatus->show();
+    mRotater->stop();
+
+    mOpacityAnimation->setDuration(duration);
+    mPosAnimation->setDuration(duration);
+    mOpacityAnimation->start();
+    mPosAnimation->start();
+    mTimer->start(duration);
+    // Tied to the window: a window that is gone is not touched.
+    QTimer::singleShot(1100, this, [this] { ui->btnPair->setEnabled(true); });
+}
+
+void MainWindow::RotaterTimeOut()
+{
+    QPixmap pixmap(":/newImage/paired_working.png");
+    ui->pairType->setAlignment(Qt::AlignCenter);
+    pixmap = pixmap.scaled(24, 24, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    mRotateAngle = (mRotateAngle + 6) % 360;
+    QTransform rotation;
+    rotation.rotate(mRotateAngle);
+    ui->pairType->setPixmap(pixmap.transformed(rotation, Qt::FastTransformation));
+    QCoreApplication::processEvents();
+}
+
+void MainWindow::TimerTimeOut()
+{
+    if (!mTimer->isActive())
+        return;
+    mTimer->stop();
+    mOpacityAnimation->stop();
+    mPosAnimation->stop();
+    ui->widStatus->hide();
+    qDebug() << "timeout";
+}
+
+void MainWindow::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        mPressed = true;
+        mDragOffset = event->globalPos() - pos();
+        event->accept();
+    }
+    if (!ui->widgetLanguage->hasFocus()) {
+        qDebug() << "lan nofocus";
+        ui->widgetLanguage->hide();
+    }
+    if (!ui->colorLabel->hasFocus()) {
+        qDebug() << "color nofocus";
+        ui->colorLabel->hide();
+    }
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    if (mPressed && (event->buttons() & Qt::LeftButton)) {
+        move(event->globalPos() - mDragOffset);
+        event->accept();
+    }
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent *)
+{
+    mPressed = false;
+}
+
+void MainWindow::retranslate()
+{
+    ui->mouseCode->setText(tr("Mouse connect"));
+    ui->keyboardCode->setText(tr("Keyboard connect"));
+    ui->btnPair->setText(tr("Matching code"));
+    ui->label_tips->setText(tr("Don't unplug the receiver during matching code"));
+    ui->label_tips->setStyleSheet("QLabel{border-image: url(:/newImage/" + tr("tips_en.png")
+                                  + ");font-size:12px;color:#FF8473}");
+
+    const QString rowText = mMouseConnected ? tr("Status:Connected") : tr("Status:Not connected");
+    ui->keyboardStatus->setText(rowText);
+    ui->mouseStatus->setText(rowText);
+    ui->connectStatus->setText(rowText);
+
+    if (mPage == PageHome) {
+        ui->mouseTitle->setText(tr("Welcome!"));
+    } else if (mPage == PageMouse) {
+        ui->mouseTitle->setText(tr("Mouse connect"));
+        layOutGuide(PageMouse, false);
+    } else if (mPage == PageKeyboard) {
+        ui->mouseTitle->setText(tr("Keyboard connect"));
+        layOutGuide(PageKeyboard, false);
+    }
+    fitTextWidths();
+}
+
+void MainWindow::on_btnModify_clicked()
+{
+    if (ui->widgetLanguage->isVisible())
+        ui->widgetLanguage->hide();
+    ui->colorLabel->setVisible(!ui->colorLabel->isVisible());
+}
+
+void MainWindow::on_btnBlack_clicked()
+{
+    mTheme = ThemeBlack;
+    applyTheme(mTheme, mCurrentDev == 0);
+}
+
+void MainWindow::on_btnBlue_clicked()
+{
+    mTheme = ThemeBlue;
+    applyTheme(mTheme, mCurrentDev == 0);
+}
+
+void MainWindow::on_btnSkyblue_clicked()
+{
+    mTheme = ThemeSkyblue;
+    applyTheme(mTheme, mCurrentDev == 0);
+}
+
+void MainWindow::applyTheme(int theme, bool homePage)
+{
+    if (theme < ThemeBlack || theme > ThemeSkyblue)
+        return;
+    const ThemeArt &art = kThemes[theme];
+    if (homePage) {
+        ui->centralWidget->setStyleSheet(QStringLiteral("background-image: url(:/newImage/%1.png);").arg(art.background));
+        ui->mouseCode->setStyleSheet(cardSheet(art.card));
+        ui->keyboardCode->setStyleSheet(cardSheet(art.card));
+    }
+    ui->btnClose->setStyleSheet(titleBarSheet(art.close));
+    ui->btnMini->setStyleSheet(titleBarSheet(art.minimize));
+    ui->btnModify->setStyleSheet(titleBarSheet(art.modifyColor));
+    ui->btnLanguage->setStyleSheet(titleBarSheet(art.modifyLan));
+    ui->widgetTitle->setStyleSheet(QStringLiteral("background: url(:/newImage/%1.png)").arg(art.title));
+    ui->mouseTitle->setStyleSheet(
+        QStringLiteral("background:transparent;font-size:22px;color:%1;").arg(art.titleColor));
+    ui->pairTitle->setStyleSheet(QStringLiteral("background-image: url(:/newImage/%1.png)").arg(art.logo));
+    ui->btnReturn->setStyleSheet(backSheet(art.returnNormal, art.returnHover));
+}
+
+void MainWindow::fitTextWidths()
+{
+    qDebug() << ui->keyboardCode->text();
+    int w = ui->keyboardCode->fontMetrics().horizontalAdvance(ui->keyboardCode->text());
+    int W = ui->keyboardCode->width();
+    if (w >= 0.7 * W) {
+        const int n = static_cast<int>(w * 1.5);
+        const int x = (494 - n) / 2;
+        ui->keyboardCode->setGeometry(x + 635, 126, n, 56);
+        ui->mouseCode->setGeometry(x + 83, 126, n, 56);
+    } else {
+        ui->mouseCode->setGeometry(229, 126, 202, 56);
+        ui->keyboardCode->setGeometry(781, 126, 202, 56);
+    }
+
+    w = ui->btnPair->fontMetrics().horizontalAdvance(ui->btnPair->text());
+    W = ui->btnPair->width();
+    if (w >= 0.7 * W) {
+        ui->btnPair->setStyleSheet(kWidePairSheet);
+        const int n = static_cast<int>(w * 1.5);
+        ui->btnPair->setGeometry((1200 - n) / 2, 480, n, 40);
+    } else {
+        ui->btnPair->setGeometry(527, 480, 146, 40);
+    }
+
+    w = ui->connectStatus->fontMetrics().horizontalAdvance(ui->connectStatus->text());
+    ui->widConnectStatus->move((1132 - w) / 2, 20);
+    ui->widMouseStatus->move((464 - w) / 2 + 83, 544);
+    ui->widKeyboardStatus->move((464 - w) / 2 + 635, 544);
+
+    w = ui->label_tips->fontMetrics().horizontalAdvance(ui->label_tips->text());
+    qDebug() << ui->label_tips->width();
+    W = ui->label_tips->width();
+    if (w >= 0.9 * W)
+        ui->label_tips->setGeometry(445, 50, 310, 24);
+    else
+        ui->label_tips->setGeometry(516, 50, 147, 24);
+}
+
+void MainWindow::on_btnLanguage_clicked()
+{
+    if (ui->colorLabel->isVisible())
+        ui->colorLabel->hide();
+    ui->widgetLanguage->setVisible(!ui->widgetLanguage->isVisible());
+}
+
+void MainWindow::on_btnZH_clicked()
+{
+    ui->widgetLanguage->hide();
+    MainControl::instance().setLanguage(kChinese);
+    retranslate();
+    updateLanguageButtons(kChinese);
+}
+
+void MainWindow::on_btnEN_clicked()
+{
+    ui->widgetLanguage->hide();
+    MainControl::instance().setLanguage(kEnglish);
+    retranslate();
+    updateLanguageButtons(kEnglish);
+}
+
+void MainWindow::updateLanguageButtons(QString lang)
+{
+    if (lang == QLatin1String(kChinese)) {
+        ui->btnZH->setStyleSheet(kSelectedZhSheet);
+        ui->btnEN->setStyleSheet(kPlainItemSheet);
+        ui->btnZH->setEnabled(false);
+        ui->btnEN->setEnabled(true);
+    } else if (lang == QLatin1String(kEnglish)) {
+        ui->btnZH->setStyleSheet(kPlainItemSheet);
+        ui->btnEN->setStyleSheet(kSelectedEnSheet);
+        ui->btnZH->setEnabled(true);
+        ui->btnEN->setEnabled(false);
+    }
+}

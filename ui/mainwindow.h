@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPoint>
+
+class QGraphicsOpacityEffect;
+class QLabel;
+class QPropertyAnimation;
+class QTimer;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The one window: the home page with its two cards and the pairing page
+// with the guide pictures, the pairing button and the status bubble.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Codes shared with the controller.
+    enum Page { PageMouse = 1, PageKeyboard = 2, PageHome = 3 };
+    enum Theme { ThemeBlack = 0, ThemeBlue = 1, ThemeSkyblue = 2 };
+
+    void setConnectState(int devType, bool connected, bool tovrik);
+    void setPairStatus(int status, QString msg);
+    void showPage(int page);
+    void retranslate();
+    void applyTheme(int theme, bool homePage);
+    void fitTextWidths();
+    void updateLanguageButtons(QString lang);
+
+signals:
+    void sigStartPair(int type = 0);
+
+private slots:
+    void on_btnPair_clicked();
+    void on_btnReturn_clicked();
+    void on_mouseCode_clicked();
+    void on_keyboardCode_clicked();
+    void on_btnClose_clicked();
+    void on_btnMini_clicked();
+    void on_btnModify_clicked();
+    void on_btnBlack_clicked();
+    void on_btnBlue_clicked();
+    void on_btnSkyblue_clicked();
+    void TimerTimeOut();
+    void on_btnZH_clicked();
+    void on_btnEN_clicked();
+    void RotaterTimeOut();
+    void on_btnLanguage_clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    friend class TestMainWindow;
+
+    void initWindow();
+    void setRowConnected(QLabel *dot, QLabel *text, bool connected);
+    void layOutGuide(int page, bool geometry);
+    void showResult(bool success);
+
+    Ui::MainWindow *ui;
+    bool mPressed = false;
+    QPoint mDragOffset;
+    int mTheme = ThemeBlack;
+    int mPage = PageHome;
+    bool mMouseConnected = false;
+    bool mKeyboardConnected = false;
+    bool mTovrik = false;
+    QGraphicsOpacityEffect *mOpacityEffect = nullptr;
+    QPropertyAnimation *mOpacityAnimation = nullptr;
+    QPropertyAnimation *mPosAnimation = nullptr;
+    QTimer *mTimer = nullptr;
+    QTimer *mRotater = nullptr;
+    int mCurrentDev = 0;
+    int mRotateAngle = 0;
+};
