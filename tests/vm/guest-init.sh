@@ -1,0 +1,394 @@
+#!/bin/busybox sh
+# The guest's /init: loads the HID modules, plays a receiver through uhid and
+# runs bondara-cli against the kernel's hidraw, sysfs and uevents. There is no
+# udev daemon, so the watcher has only the kernel's own events.
+# Results go to the console as "VMTEST: check N pass|fail - WHAT"; the host
+# reads them from there. The last line is "VMTEST: end", then the power goes off.
+
+/bin/busybox --install -s /bin
+export PATH=/bin:/opt/bondara
+export HOME=/tmp LC_ALL=C.UTF-8
+mount -t devtmpfs dev /dev
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t tmpfs tmp /tmp
+mount -t tmpfs run /run
+chmod 1777 /tmp
+
+CLI=/opt/bondara/bondara-cli
+EMULATOR=/opt/bondara/uhid-receiver
+VID=1209
+PID=5a01
+UNKNOWN_PID=5aff
+HIDNAME="Bondara VM Receiver"
+CATALOGUE_NAME="VM Receiver"
+
+say() { echo "VMTEST: $*"; }
+now_ms() { awk '{ printf "%d", $1 * 1000 }' /proc/uptime; }
+show() { sed 's/^/    | /' "$@"; }
+
+finish() {
+    say end
+    sync
+    poweroff -f
+    sleep 5
+}
+
+say start
+for module in $(cat /lib/modules/load-order); do
+    if ! insmod "/lib/modules/$module.ko"; then
+        say "fatal: insmod $module failed"
+        finish
+    fi
+done
+if [ ! -c /dev/uhid ]; then
+    say "fatal: no /dev/uhid after loading the modules"
+    finish
+fi
+if [ -e /run/udev/control ]; then
+    say "fatal: a udev daemon seems to run; the kernel-source watcher would not be tested"
+    finish
+fi
+
+# --- helpers -----------------------------------------------------------------
+
+BAD=0
+problem() {
+    echo "  problem: $*"
+    BAD=1
+}
+# "bondara.verbose" on the kernel's command line shows the details of passing checks too.
+details() {
+    [ "$BAD" -ne 0 ] || grep -qw bondara.verbose /proc/cmdline
+}
+verdict() {
+    if [ "$BAD" -eq 0 ]; then
+        say "check $1 pass - $2"
+    else
+        say "check $1 fail - $2"
+    fi
+    BAD=0
+}
+
+# The first hidraw node, once its device file exists; waits up to 10 s.
+wait_present() {
+    i=0
+    while [ $i -lt 200 ]; do
+        node=$(ls /sys/class/hidraw 2>/dev/null | head -n 1)
+        if [ -n "$node" ] && [ -c "/dev/$node" ]; then
+            echo "$node"
+            return 0
+        fi
+        usleep 50000
+        i=$((i + 1))
+    done
+    return 1
+}
+wait_absent() {
+    i=0
+    while [ $i -lt 200 ]; do
+        [ -z "$(ls /sys/class/hidraw 2>/dev/null)" ] && return 0
+        usleep 50000
+        i=$((i + 1))
+    done
+    return 1
+}
+
+# start_receiver LOG PID [EMULATOR OPTIONS]: sets RECEIVER (process) and NODE.
+start_receiver() {
+    log=$1
+    pid=$2
+    shift 2
+    : >"$log"
+    "$EMULATOR" --vid "$VID" --pid "$pid" --name "$HIDNAME" --log "$log" "$@" 2>>"$log" &
+    RECEIVER=$!
+    if ! NODE=$(wait_present); then
+        problem "no hidraw node appeared for the emulated receiver"
+        kill "$RECEIVER" 2>/dev/null
+        wait "$RECEIVER" 2>/dev/null
+        show "$log"
+        NODE=none
+        return 1
+    fi
+    return 0
+}
+stop_receiver() {
+    kill "$RECEIVER" 2>/dev/null
+    wait "$RECEIVER" 2>/dev/null
+    wait_absent || problem "the hidraw node stayed after the emulator ended"
+}
+
+# The 0xBA frames of an emulator log, by name, with runs of polls counted:
+# "begin-keyboard,poll*5,end". A frame that is not exactly one of the 32-byte
+# commands shows as other[bytes].
+frames() {
+    awk '
+    function zeros(n,   s, i) { s = ""; for (i = 0; i < n; i++) s = s " 00"; return s }
+    function flush() { if (last != "") { out = out sep last (count > 1 ? "*" count : ""); sep = "," } }
+    BEGIN {
+        name["ba a0 81 02 01" zeros(27)] = "begin-keyboard"
+        name["ba a0 81 01 01" zeros(27)] = "begin-mouse"
+        name["ba a1 01" zeros(29)] = "poll"
+        name["ba a1 84" zeros(29)] = "end"
+    }
+    $2 == "output" && $3 == "ba" {
+        frame = $3
+        for (i = 4; i <= NF; i++) frame = frame " " $i
+        kind = (frame in name) ? name[frame] : "other[" frame "]"
+        if (kind == last) { count++; next }
+        flush(); last = kind; count = 1
+    }
+    $2 == "destroy" && $3 == "(mid-poll)" { flush(); last = "unplugged"; count = 1 }
+    END { flush(); print out }
+    ' "$1"
+}
+# "COUNT MIN MAX MEAN" of the milliseconds between successive poll frames.
+poll_gaps() {
+    awk '
+    $2 == "output" && $3 == "ba" && $4 == "a1" && $5 == "01" {
+        if (n == 0) first = $1
+        if (n > 0) {
+            gap = $1 - previous
+            if (n == 1 || gap < min) min = gap
+            if (n == 1 || gap > max) max = gap
+        }
+        previous = $1; n++
+    }
+    END { printf "%d %d %d %d\n", n, min, max, (n > 1 ? (previous - first) / (n - 1) : 0) }
+    ' "$1"
+}
+# Every 0xBA command must be followed by exactly one fetch of input report 0xBA.
+fetches_match() {
+    awk '
+    $2 == "output" && $3 == "ba" { writes++ }
+    $2 == "get-report" && $3 == "ba" && $4 == "input" { reads++ }
+    END { exit !(writes == reads) }
+    ' "$1"
+}
+# Polls come every 350 ms: 300 ms before the write, 50 ms before the fetch. The
+# emulator may see a frame late, but always before it answers that frame's fetch,
+# and the next frame comes 300 ms after the answer: no gap can be below 300 ms.
+# The mean over all polls is blurred only at its two ends.
+check_gaps() {
+    set -- $(poll_gaps "$1") "$2"
+    echo "  $1 polls, $2 to $3 ms apart, $4 ms on average"
+    if [ $# -ne 5 ]; then
+        problem "the poll times could not be measured"
+    elif [ "$1" -ne "$5" ]; then
+        problem "$1 polls, expected $5"
+    elif [ "$1" -gt 1 ] && { [ "$2" -lt 300 ] || [ "$3" -gt 800 ] || [ "$4" -lt 340 ] || [ "$4" -gt 450 ]; }; then
+        problem "polls $2 to $3 ms apart, $4 on average, expected 350 on average and none below 300"
+    fi
+}
+
+# The interfaces of "list --json" as "path vid:pid page:usage in out feature version name",
+# then "match PID NAME" (or "match none").
+interfaces() {
+    awk '
+    function value(line) {
+        sub(/^[^:]*: /, "", line); sub(/,$/, "", line); gsub(/"/, "", line); return line
+    }
+    /^    "interfaces": \[/ { section = "interfaces"; next }
+    /^    "match": null/ { print "match none"; next }
+    /^    "match": \{/ { section = "match"; next }
+    section == "interfaces" && /^            "[A-Za-z]+": / {
+        key = $1; gsub(/[":]/, "", key); field[key] = value($0)
+    }
+    section == "interfaces" && /^        \},?$/ {
+        print field["path"], field["vendorId"] ":" field["productId"], field["usagePage"] ":" field["usage"],
+              field["inputReportLength"], field["outputReportLength"], field["featureReportLength"],
+              field["version"], field["name"]
+        delete field
+    }
+    section == "match" && /^        "[A-Za-z]+": / { key = $1; gsub(/[":]/, "", key); field[key] = value($0) }
+    section == "match" && /^    \},?$/ { print "match", field["pid"], field["name"]; section = "" }
+    ' "$1"
+}
+
+# --- 1. list ------------------------------------------------------------------
+
+echo "--- check 1: list finds the receiver on its vendor collection"
+if start_receiver /tmp/list.log "$PID"; then
+    "$CLI" list --json >/tmp/list.json 2>/tmp/list.err
+    rc=$?
+    [ $rc -eq 0 ] || problem "list --json exited $rc, expected 0"
+    interfaces /tmp/list.json >/tmp/list.got
+    # Windows' lengths: the longest report of the collection plus the ID byte. No USB
+    # parent (uhid), so no bcdDevice: version 0; the name is the HID name.
+    cat >/tmp/list.want <<EOF
+/dev/$NODE#col01 $VID:$PID 0001:0006 9 2 0 0 $HIDNAME
+/dev/$NODE#col02 $VID:$PID 0001:0002 5 0 0 0 $HIDNAME
+/dev/$NODE#col03 $VID:$PID ff00:0001 17 32 0 0 $HIDNAME
+match $PID $CATALOGUE_NAME
+EOF
+    if ! diff /tmp/list.want /tmp/list.got >/tmp/list.diff; then
+        problem "list --json differs from the emulated receiver (- expected, + listed):"
+        show /tmp/list.diff
+    fi
+    details && show /tmp/list.json /tmp/list.err
+    stop_receiver
+fi
+if start_receiver /tmp/unknown.log "$UNKNOWN_PID"; then
+    "$CLI" list >/tmp/unknown.out 2>/tmp/unknown.err
+    rc=$?
+    [ $rc -eq 1 ] || problem "list with an unknown product id exited $rc, expected 1"
+    grep -qx "not found device" /tmp/unknown.out || problem "list with an unknown product id did not say \"not found device\""
+    grep -q "^/dev/$NODE#col03  $VID:$UNKNOWN_PID " /tmp/unknown.out ||
+        problem "list did not show the unknown receiver's vendor collection"
+    details && show /tmp/unknown.out /tmp/unknown.err
+    stop_receiver
+fi
+verdict 1 "list --json: vendor collection 3 of 3 with input 17, output 32; unknown product: not found device"
+
+# --- 2. pair ------------------------------------------------------------------
+
+echo "--- check 2: pair in real time"
+# A keyboard, paired at the fifth poll.
+if start_receiver /tmp/pair.log "$PID" --pair-after 4; then
+    start=$(now_ms)
+    "$CLI" pair keyboard >/tmp/pair.out 2>/tmp/pair.err
+    rc=$?
+    took=$(($(now_ms) - start))
+    stop_receiver
+    [ $rc -eq 0 ] || problem "pair keyboard exited $rc, expected 0"
+    grep -qx "Matched successfully" /tmp/pair.out || problem "pair keyboard did not print \"Matched successfully\""
+    got=$(frames /tmp/pair.log)
+    [ "$got" = "begin-keyboard,poll*5,end" ] || problem "frames $got, expected begin-keyboard,poll*5,end"
+    check_gaps /tmp/pair.log 5
+    fetches_match /tmp/pair.log || problem "not one fetch of report 0xBA per command"
+    echo "  paired in $took ms"
+    details && show /tmp/pair.out /tmp/pair.err /tmp/pair.log
+fi
+# A mouse, with the receiver's other success status (01 02) at the first poll.
+if start_receiver /tmp/mouse.log "$PID" --pair-after 0 --pair-status 2; then
+    "$CLI" pair mouse >/tmp/mouse.out 2>/tmp/mouse.err
+    rc=$?
+    stop_receiver
+    [ $rc -eq 0 ] || problem "pair mouse exited $rc, expected 0"
+    got=$(frames /tmp/mouse.log)
+    [ "$got" = "begin-mouse,poll,end" ] || problem "frames $got, expected begin-mouse,poll,end"
+    details && show /tmp/mouse.out /tmp/mouse.err /tmp/mouse.log
+fi
+# A receiver that never pairs: the whole poll, then the end command, then failure.
+if start_receiver /tmp/never.log "$PID" --pair-after never; then
+    start=$(now_ms)
+    "$CLI" pair keyboard >/tmp/never.out 2>/tmp/never.err
+    rc=$?
+    took=$(($(now_ms) - start))
+    stop_receiver
+    [ $rc -eq 1 ] || problem "pair keyboard with a receiver that never pairs exited $rc, expected 1"
+    grep -qx "Matched failed" /tmp/never.out || problem "no \"Matched failed\" after the full poll"
+    got=$(frames /tmp/never.log)
+    [ "$got" = "begin-keyboard,poll*85,end" ] || problem "frames $got, expected begin-keyboard,poll*85,end"
+    check_gaps /tmp/never.log 85
+    fetches_match /tmp/never.log || problem "not one fetch of report 0xBA per command"
+    [ "$took" -ge 29750 ] || problem "the full poll took $took ms, less than 85 x 350 ms"
+    echo "  gave up after $took ms"
+    details && { show /tmp/never.out /tmp/never.err; tail -n 20 /tmp/never.log | show; }
+fi
+verdict 2 "pair: BA A0 81 02 01, BA A1 01 every 350 ms, BA A1 84; exit 0 when paired, 1 after 85 polls"
+
+# --- 3. watch -----------------------------------------------------------------
+
+echo "--- check 3: watch sees each collection come and go"
+: >/tmp/watch.want
+receiver_line="  receiver: $CATALOGUE_NAME (vid $VID, pid $PID)"
+expect_events() { # ACTION VERDICT
+    for collection in 01 02 03; do
+        echo "$1 /dev/$NODE#col$collection" >>/tmp/watch.want
+        echo "$2" >>/tmp/watch.want
+    done
+}
+unplug() {
+    kill -USR1 "$RECEIVER"
+    if wait_absent; then
+        expect_events removal "  not found device"
+    else
+        problem "the node stayed after the unplug"
+    fi
+    sleep 1
+}
+plug() {
+    kill -USR2 "$RECEIVER"
+    if NODE=$(wait_present); then
+        expect_events arrival "$receiver_line"
+    else
+        problem "no node after plugging the receiver in again"
+    fi
+    sleep 1
+}
+# Plugged in before the watch starts: its removal must still name every collection.
+if start_receiver /tmp/watch.log "$PID"; then
+    "$CLI" watch --for 10 >/tmp/watch.out 2>/tmp/watch.err &
+    watcher=$!
+    i=0
+    while ! grep -q "^watching" /tmp/watch.out && [ $i -lt 100 ]; do
+        usleep 50000
+        i=$((i + 1))
+    done
+    sleep 1
+    unplug
+    plug
+    unplug
+    plug
+    stop_receiver
+    expect_events removal "  not found device"
+    wait "$watcher"
+    rc=$?
+    [ $rc -eq 0 ] || problem "watch exited $rc, expected 0"
+    # Without the clock: "arrival /dev/hidraw0#col01".
+    sed -n '2,$p' /tmp/watch.out | sed -E 's/^[0-9:.]+ (arrival|removal) /\1 /' >/tmp/watch.got
+    if ! diff /tmp/watch.want /tmp/watch.got >/tmp/watch.diff; then
+        problem "watch's events differ (- expected, + seen):"
+        show /tmp/watch.diff
+    fi
+    details && show /tmp/watch.out /tmp/watch.err /tmp/watch.log
+fi
+verdict 3 "watch: one arrival or removal per collection at each plug and unplug, each with the catalogue's verdict"
+
+# --- 4. unplugged while pairing -------------------------------------------------
+
+echo "--- check 4: the receiver goes away in the middle of the poll"
+if start_receiver /tmp/unplug.log "$PID" --pair-after never --unplug-at-poll 3; then
+    start=$(now_ms)
+    timeout 90 "$CLI" -v pair keyboard >/tmp/unplug.out 2>/tmp/unplug.err
+    rc=$?
+    took=$(($(now_ms) - start))
+    stop_receiver
+    [ $rc -eq 1 ] || problem "pair exited $rc, expected 1 (timeout says 143)"
+    grep -qx "Matched failed" /tmp/unplug.out || problem "no \"Matched failed\""
+    got=$(frames /tmp/unplug.log)
+    [ "$got" = "begin-keyboard,poll*3,unplugged" ] ||
+        problem "frames $got, expected begin-keyboard,poll*3,unplugged"
+    echo "  ended after $took ms"
+    details && { show /tmp/unplug.out; tail -n 20 /tmp/unplug.err | show; show /tmp/unplug.log; }
+fi
+verdict 4 "pair with the receiver unplugged mid-poll: Matched failed, exit 1, no hang"
+
+# --- 5. unprivileged ------------------------------------------------------------
+
+echo "--- check 5: an unprivileged user, the node's permissions withheld"
+as_tester() { su -s /bin/sh -c "$*" tester; }
+if start_receiver /tmp/user.log "$PID" --pair-after 0; then
+    chown 0:0 "/dev/$NODE"
+    chmod 0600 "/dev/$NODE"
+    uid=$(as_tester "id -u")
+    [ "$uid" = 1000 ] || problem "could not run as the unprivileged user (uid \"$uid\")"
+    as_tester "$CLI list --json" >/tmp/user-list.json 2>/tmp/user-list.err
+    rc=$?
+    [ $rc -eq 0 ] || problem "list --json as uid 1000 exited $rc, expected 0"
+    interfaces /tmp/user-list.json >/tmp/user-list.got
+    grep -qx "match $PID $CATALOGUE_NAME" /tmp/user-list.got || problem "list as uid 1000 did not find the receiver"
+    as_tester "$CLI -v pair keyboard" >/tmp/user-pair.out 2>/tmp/user-pair.err
+    rc=$?
+    [ $rc -eq 1 ] || problem "pair as uid 1000 exited $rc, expected 1"
+    grep -qx "Matched failed" /tmp/user-pair.out || problem "pair as uid 1000 did not print \"Matched failed\""
+    grep -q "^/dev/$NODE#col03: Permission denied$" /tmp/user-pair.err ||
+        problem "pair as uid 1000 did not give the system's reason \"Permission denied\" for /dev/$NODE#col03"
+    [ -z "$(frames /tmp/user.log)" ] || problem "a report reached the receiver without permission"
+    stop_receiver
+    details && show /tmp/user-list.json /tmp/user-list.err /tmp/user-pair.out /tmp/user-pair.err
+fi
+verdict 5 "unprivileged: list finds the receiver through sysfs, pair fails with Permission denied"
+
+finish
