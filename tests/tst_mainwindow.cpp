@@ -286,6 +286,14 @@ private slots:
         QCOMPARE(child("widKeyboardStatus")->pos(), QPoint((464 - ws) / 2 + 635, 544));
         QCOMPARE(child("label_tips")->geometry(), QRect(445, 50, 310, 24));
 
+        // A second English pass (start-up in English, then "-en") keeps the fit.
+        const QRect wideCard = keyboardCode->geometry();
+        const QRect widePair = pair->geometry();
+        setLanguage(LANG_EN);
+        QCOMPARE(keyboardCode->geometry(), wideCard);
+        QCOMPARE(pair->geometry(), widePair);
+        QCOMPARE(child("label_tips")->geometry(), QRect(445, 50, 310, 24));
+
         // Back to Chinese: narrow geometry again, the wide pairing art stays.
         setLanguage(LANG_ZH);
         QCOMPARE(pair->geometry(), QRect(527, 480, 146, 40));

@@ -105,6 +105,11 @@ const Guide kTovrikGuide = {{"keyboard1_en.png", "keyboard6_en.png", "keyboard3_
                             {116, 364, 612, 860},
                             4};
 
+// Designed widths of the widgets that follow their texts.
+constexpr int kCardWidth = 202;
+constexpr int kPairWidth = 146;
+constexpr int kTipsWidth = 147;
+
 enum Status { StatusNoReceiver = 0, StatusConnected = 1, StatusWorking = 2, StatusSuccess = 3, StatusFailed = 4 };
 
 } // namespace
@@ -358,6 +363,7 @@ void MainWindow::setPairStatus(int status, QString msg)
     ui->widStatus->setGeometry(520, 540, 141, 45);
     ui->pairStatus->setGeometry(50, 11, 81, 21);
 
+    ui->pairStatus->ensurePolished();
     if (status == StatusWorking) {
         const QString text = tr("In the progress of matching code...");
         const int w = QFontMetrics(ui->pairStatus->font()).horizontalAdvance(text);
@@ -541,10 +547,20 @@ void MainWindow::applyTheme(int theme, bool homePage)
 
 void MainWindow::fitTextWidths()
 {
+    // Measure in the font the style sheets give, also before the window was
+    // first shown (start-up runs this first): until a widget is polished its
+    // font is still the plain default.
+    for (QWidget *widget : {static_cast<QWidget *>(ui->keyboardCode), static_cast<QWidget *>(ui->btnPair),
+                            static_cast<QWidget *>(ui->connectStatus), static_cast<QWidget *>(ui->label_tips)})
+        widget->ensurePolished();
+
+    // Each text is held against the widget's designed width, not its current
+    // one: against a width that an earlier pass widened, the same English text
+    // would fall under the threshold and be squeezed back into the narrow
+    // size on every second pass.
     qDebug() << ui->keyboardCode->text();
     int w = ui->keyboardCode->fontMetrics().horizontalAdvance(ui->keyboardCode->text());
-    int W = ui->keyboardCode->width();
-    if (w >= 0.7 * W) {
+    if (w >= 0.7 * kCardWidth) {
         const int n = static_cast<int>(w * 1.5);
         const int x = (494 - n) / 2;
         ui->keyboardCode->setGeometry(x + 635, 126, n, 56);
@@ -555,8 +571,7 @@ void MainWindow::fitTextWidths()
     }
 
     w = ui->btnPair->fontMetrics().horizontalAdvance(ui->btnPair->text());
-    W = ui->btnPair->width();
-    if (w >= 0.7 * W) {
+    if (w >= 0.7 * kPairWidth) {
         ui->btnPair->setStyleSheet(kWidePairSheet);
         const int n = static_cast<int>(w * 1.5);
         ui->btnPair->setGeometry((1200 - n) / 2, 480, n, 40);
@@ -571,8 +586,7 @@ void MainWindow::fitTextWidths()
 
     w = ui->label_tips->fontMetrics().horizontalAdvance(ui->label_tips->text());
     qDebug() << ui->label_tips->width();
-    W = ui->label_tips->width();
-    if (w >= 0.9 * W)
+    if (w >= 0.9 * kTipsWidth)
         ui->label_tips->setGeometry(445, 50, 310, 24);
     else
         ui->label_tips->setGeometry(516, 50, 147, 24);
