@@ -103,7 +103,8 @@ boot_image=$vmlinuz
 vmlinux="$kernel_dir/vmlinux"
 if [ ! -s "$vmlinux" ]; then
     offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$vmlinuz" 2>/dev/null | head -n 1 | cut -d: -f1)
-    if [ -n "$offset" ] && tail -c +"$((offset + 1))" "$vmlinuz" | xz -dc --single-stream >"$vmlinux.tmp" 2>/dev/null &&
+    # xz stops at the end of its stream, with the rest of the image unread.
+    if [ -n "$offset" ] && xz -dc --single-stream <(tail -c +"$((offset + 1))" "$vmlinuz") >"$vmlinux.tmp" 2>/dev/null &&
         [ "$(head -c 4 "$vmlinux.tmp" | od -An -c | tr -d ' ')" = '177ELF' ]; then
         mv "$vmlinux.tmp" "$vmlinux"
     else

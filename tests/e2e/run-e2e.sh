@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# The real program under a virtual X display, driven by real input events,
+# against the simulated receiver. Usage: run-e2e.sh BUILD_DIR OUT_DIR
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(realpath "$1")
+out=$(realpath -m "$2")
+program="$build/bondara"
+mkdir -p "$out"
+rm -f "$out"/*.log "$out"/*.png
+
+passed=0
+failed=0
+pass() { echo "PASS: $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+
+# A display of our own, and a runtime directory of our own so that the
+# single-instance lock of a user's running copy does not interfere.
+export XDG_RUNTIME_DIR=$(mktemp -d)
+chmod 700 "$XDG_RUNTIME_DIR"
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+trap 'kill $xvfb 2>/dev/null; pkill -f "^$program" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"' EXIT
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+# Type and text of every message, so warnings can be told from the debug log.
+export QT_MESSAGE_PATTERN="%{type}: %{message}"
+
+app_pid=""
+start() { # start LOG SCENE [ARGS...]
+    local log=$1 scene=$2
+    shift 2
+    BONDARA_SIMULATE="$scene" "$program" "$@" >"$log" 2>&1 &
+    app_pid=$!
+}
+wait_log() { # wait_log LOG PATTERN SECONDS
+    local deadline=$((SECONDS + $3))
+    while [ $SECONDS -lt $deadline ]; do
+        grep -q -- "$2" "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+window() { xdotool search --sync --onlyvisible --classname bondara 2>/dev/null | head -n1; }
+click() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
+shot() { import -window root -crop 1200x700+0+0 "$out/$1.png"; }
+# The close button, then the exit code.
+close_app() {
+    click 1156 36
+    local deadline=$((SECONDS + 10))
+    while kill -0 "$app_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+    if kill -0 "$app_pid" 2>/dev/null; then
+        kill -9 "$app_pid"
+        return 99
+    fi
+    wait "$app_pid"
+}
+# The catalogue's own "Trans loadFolder" line goes to the warning log by design.
+no_warnings() { ! grep -E '^(warning|critical|fatal): ' "$1" | grep -qv '^warning: Trans loadFolder'; }
+
+scenes="$here"
+
+# 1. Start: connected before the window is shown, then pair a mouse.
+log="$out/pair.log"
+start "$log" "$scenes/pairs.json" -en
+window >/dev/null
+if wait_log "$log" "^debug: status: 1" 10; then pass "opens connected"; else fail "opens connected"; fi
+shot home-connected-en
+click 330 154 # "Mouse connect"
+shot mouse-page-en
+click 600 570 # "Matching code"
+if wait_log "$log" "^debug: status: 2" 3; then pass "pairing starts"; else fail "pairing starts"; fi
+sleep 0.3
+shot pairing-working-en
+if wait_log "$log" "^debug: status: 3" 10; then pass "pairs in real time"; else fail "pairs in real time"; fi
+sleep 0.3
+shot pairing-success-en
+
+# 2. A second start raises the first and leaves at once, without a window.
+before=$(xdotool search --onlyvisible --classname bondara | wc -l)
+xdotool windowminimize "$(window)" 2>/dev/null
+timeout 10 env BONDARA_SIMULATE="$scenes/pairs.json" "$program" -zh >"$out/second.log" 2>&1
+code=$?
+after=$(xdotool search --onlyvisible --classname bondara | wc -l)
+if [ $code -eq 0 ] && [ "$after" -le "$before" ] && wait_log "$log" '"Bondara_2.0.0"' 5; then
+    pass "second start hands over and exits 0"
+else
+    fail "second start (exit $code, windows $before -> $after)"
+fi
+
+# 3. The close button ends the program with 0, without a Qt warning.
+close_app
+code=$?
+if [ $code -eq 0 ] && no_warnings "$log"; then pass "close button exits 0"; else fail "close (exit $code)"; fi
+
+# 4. The language options: the texts the window fitted last are in that language.
+for lang in en zh; do
+    log="$out/lang-$lang.log"
+    start "$log" "$scenes/pairs.json" "-$lang" -ignored
+    window >/dev/null
+    shot "home-$lang"
+    close_app
+    expected=$([ $lang = en ] && echo "Keyboard connect" || echo "键盘对码")
+    last=$(grep -E '^debug: "(Keyboard connect|键盘对码)"$' "$log" | tail -n1)
+    if [ "$last" = "debug: \"$expected\"" ]; then pass "-$lang starts in its language"; else fail "-$lang: $last"; fi
+done
+
+# 5. The receiver goes away on its own: back to the home page, not connected.
+log="$out/unplug.log"
+start "$log" "$scenes/unplug.json" -en
+window >/dev/null
+click 610 154 # "Keyboard connect"
+if wait_log "$log" "^debug: status: 0" 10; then
+    sleep 0.3
+    shot unplugged-en
+    pass "unplugging returns home, not connected"
+else
+    fail "unplugging"
+fi
+close_app
+
+# 6. A receiver that never answers yes: the full poll, then "Matched failed".
+log="$out/never.log"
+start "$log" "$scenes/never-pairs.json" -zh
+window >/dev/null
+click 330 154
+click 600 570
+if wait_log "$log" "^debug: status: 4" 45; then
+    sleep 0.3
+    shot pairing-failed-zh
+    pass "a receiver that never pairs fails after the poll"
+else
+    fail "never pairs"
+fi
+close_app
+
+# 7. Fifty starts and closes in a row.
+bad=0
+for i in $(seq 50); do
+    log="$out/start-$i.log"
+    start "$log" "$scenes/pairs.json"
+    window >/dev/null
+    close_app
+    code=$?
+    if [ $code -ne 0 ] || ! no_warnings "$log"; then
+        bad=$((bad + 1))
+        echo "start $i: exit $code"
+        grep -E '^(warning|critical|fatal): ' "$log" | grep -v '^warning: Trans loadFolder' | head -n 3
+    else
+        rm -f "$log"
+    fi
+done
+if [ $bad -eq 0 ]; then pass "50 starts and closes"; else fail "$bad of 50 starts and closes"; fi
+
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
