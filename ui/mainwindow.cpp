@@ -112,6 +112,14 @@ constexpr int kTipsWidth = 147;
 
 enum Status { StatusNoReceiver = 0, StatusConnected = 1, StatusWorking = 2, StatusSuccess = 3, StatusFailed = 4 };
 
+// A new style sheet re-polishes the widget and everything below it, which on
+// the central widget costs tens of milliseconds: skip what would not change.
+void setSheet(QWidget *widget, const QString &sheet)
+{
+    if (widget->styleSheet() != sheet)
+        widget->setStyleSheet(sheet);
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -162,7 +170,7 @@ void MainWindow::initWindow()
     ui->widgetLanguage->hide();
     ui->pagePair->hide();
 
-    ui->label_tips->setStyleSheet("QLabel{border-image: url(:/newImage/" + tr("tips_en.png")
+    setSheet(ui->label_tips, "QLabel{border-image: url(:/newImage/" + tr("tips_en.png")
                                   + ");font-size:12px;color:#FF8473}");
 
     ui->widgetTitle->show();
@@ -171,9 +179,9 @@ void MainWindow::initWindow()
     ui->mouseTitle->setText(tr("Welcome!"));
     ui->mouseTitle->move(221, 26);
 
-    ui->centralWidget->setStyleSheet("background-image: url(:/newImage/home_page4.png);");
-    ui->mouseTitle->setStyleSheet("font-size:22px;color:white;");
-    ui->pairTitle->setStyleSheet("background-image: url(:/newImage/logo.png)");
+    setSheet(ui->centralWidget, "background-image: url(:/newImage/home_page4.png);");
+    setSheet(ui->mouseTitle, "font-size:22px;color:white;");
+    setSheet(ui->pairTitle, "background-image: url(:/newImage/logo.png)");
 
     mOpacityEffect = new QGraphicsOpacityEffect(this);
     mOpacityEffect->setOpacity(1.0);
@@ -187,12 +195,12 @@ void MainWindow::initWindow()
 void MainWindow::setRowConnected(QLabel *dot, QLabel *text, bool connected)
 {
     if (connected) {
-        dot->setStyleSheet("background: url(:/newImage/connected.png)");
-        text->setStyleSheet("QLabel{background:rgb(255,255,255);font-size:16px;color:#A1A3DB}");
+        setSheet(dot, "background: url(:/newImage/connected.png)");
+        setSheet(text, "QLabel{background:rgb(255,255,255);font-size:16px;color:#A1A3DB}");
         text->setText(tr("Status:Connected"));
     } else {
-        dot->setStyleSheet("background: url(:/newImage/not_connected.png)");
-        text->setStyleSheet("QLabel{background:rgb(255,255,255);font-size:16px;color:#FF8473}");
+        setSheet(dot, "background: url(:/newImage/not_connected.png)");
+        setSheet(text, "QLabel{background:rgb(255,255,255);font-size:16px;color:#FF8473}");
         text->setText(tr("Status:Not connected"));
     }
 }
@@ -227,7 +235,7 @@ void MainWindow::layOutGuide(int page, bool geometry)
     for (int i = 0; i < guide.count; ++i) {
         if (geometry)
             labels[i]->setGeometry(guide.x[i], 96, 218, 336);
-        labels[i]->setStyleSheet("background: url(:/newImage/" + tr(guide.pictures[i]) + ")");
+        setSheet(labels[i], "background: url(:/newImage/" + tr(guide.pictures[i]) + ")");
     }
     if (geometry)
         ui->label_6->setVisible(guide.count == 5);
@@ -270,7 +278,7 @@ void MainWindow::showPage(int page)
                             static_cast<QWidget *>(ui->keyboardStatus), static_cast<QWidget *>(ui->mouseCode),
                             static_cast<QWidget *>(ui->mouseConnect), static_cast<QWidget *>(ui->mouseStatus)})
         widget->hide();
-    ui->centralWidget->setStyleSheet("");
+    setSheet(ui->centralWidget, "");
     ui->btnReturn->show();
     ui->widgetTitle->show();
     ui->pagePair->show();
@@ -371,9 +379,9 @@ void MainWindow::setPairStatus(int status, QString msg)
             ui->pairStatus->setGeometry(50, 11, w, 21);
             ui->widStatus->setGeometry((1200 - (w + 60)) / 2, 540, w + 60, 45);
         }
-        ui->pairType->setStyleSheet("border-image:transparent;border-color:transparent;border: 0px");
+        setSheet(ui->pairType, "border-image:transparent;border-color:transparent;border: 0px");
         mRotater->start(14);
-        ui->pairStatus->setStyleSheet(kWorkingTextSheet);
+        setSheet(ui->pairStatus, kWorkingTextSheet);
         ui->pairStatus->setText(text);
         mOpacityEffect->setOpacity(1.0);
         mOpacityAnimation->stop();
@@ -392,10 +400,10 @@ void MainWindow::showResult(bool success)
 {
     const int duration = success ? 4000 : 6000;
     ui->pairType->clear();
-    ui->pairType->setStyleSheet(success
+    setSheet(ui->pairType, success
                                     ? "border-image: url(:/newImage/paired_success.png);background-color:transparent"
                                     : "border-image: url(:/newImage/paired_fail.png);background-color:transparent");
-    ui->pairStatus->setStyleSheet(success ? kWorkingTextSheet : kFailedTextSheet);
+    setSheet(ui->pairStatus, success ? kWorkingTextSheet : kFailedTextSheet);
     ui->pairStatus->setText(success ? tr("Matched successfully") : tr("Matched failed"));
     mPosAnimation->setStartValue(QPoint(520, 540));
     mPosAnimation->setEndValue(QPoint(520, 570));
@@ -479,7 +487,7 @@ void MainWindow::retranslate()
     ui->keyboardCode->setText(tr("Keyboard connect"));
     ui->btnPair->setText(tr("Matching code"));
     ui->label_tips->setText(tr("Don't unplug the receiver during matching code"));
-    ui->label_tips->setStyleSheet("QLabel{border-image: url(:/newImage/" + tr("tips_en.png")
+    setSheet(ui->label_tips, "QLabel{border-image: url(:/newImage/" + tr("tips_en.png")
                                   + ");font-size:12px;color:#FF8473}");
 
     const QString rowText = mMouseConnected ? tr("Status:Connected") : tr("Status:Not connected");
@@ -530,19 +538,19 @@ void MainWindow::applyTheme(int theme, bool homePage)
         return;
     const ThemeArt &art = kThemes[theme];
     if (homePage) {
-        ui->centralWidget->setStyleSheet(QStringLiteral("background-image: url(:/newImage/%1.png);").arg(art.background));
-        ui->mouseCode->setStyleSheet(cardSheet(art.card));
-        ui->keyboardCode->setStyleSheet(cardSheet(art.card));
+        setSheet(ui->centralWidget, QStringLiteral("background-image: url(:/newImage/%1.png);").arg(art.background));
+        setSheet(ui->mouseCode, cardSheet(art.card));
+        setSheet(ui->keyboardCode, cardSheet(art.card));
     }
-    ui->btnClose->setStyleSheet(titleBarSheet(art.close));
-    ui->btnMini->setStyleSheet(titleBarSheet(art.minimize));
-    ui->btnModify->setStyleSheet(titleBarSheet(art.modifyColor));
-    ui->btnLanguage->setStyleSheet(titleBarSheet(art.modifyLan));
-    ui->widgetTitle->setStyleSheet(QStringLiteral("background: url(:/newImage/%1.png)").arg(art.title));
-    ui->mouseTitle->setStyleSheet(
+    setSheet(ui->btnClose, titleBarSheet(art.close));
+    setSheet(ui->btnMini, titleBarSheet(art.minimize));
+    setSheet(ui->btnModify, titleBarSheet(art.modifyColor));
+    setSheet(ui->btnLanguage, titleBarSheet(art.modifyLan));
+    setSheet(ui->widgetTitle, QStringLiteral("background: url(:/newImage/%1.png)").arg(art.title));
+    setSheet(ui->mouseTitle, 
         QStringLiteral("background:transparent;font-size:22px;color:%1;").arg(art.titleColor));
-    ui->pairTitle->setStyleSheet(QStringLiteral("background-image: url(:/newImage/%1.png)").arg(art.logo));
-    ui->btnReturn->setStyleSheet(backSheet(art.returnNormal, art.returnHover));
+    setSheet(ui->pairTitle, QStringLiteral("background-image: url(:/newImage/%1.png)").arg(art.logo));
+    setSheet(ui->btnReturn, backSheet(art.returnNormal, art.returnHover));
 }
 
 void MainWindow::fitTextWidths()
@@ -572,7 +580,7 @@ void MainWindow::fitTextWidths()
 
     w = ui->btnPair->fontMetrics().horizontalAdvance(ui->btnPair->text());
     if (w >= 0.7 * kPairWidth) {
-        ui->btnPair->setStyleSheet(kWidePairSheet);
+        setSheet(ui->btnPair, kWidePairSheet);
         const int n = static_cast<int>(w * 1.5);
         ui->btnPair->setGeometry((1200 - n) / 2, 480, n, 40);
     } else {
@@ -618,13 +626,13 @@ void MainWindow::on_btnEN_clicked()
 void MainWindow::updateLanguageButtons(QString lang)
 {
     if (lang == QLatin1String(kChinese)) {
-        ui->btnZH->setStyleSheet(kSelectedZhSheet);
-        ui->btnEN->setStyleSheet(kPlainItemSheet);
+        setSheet(ui->btnZH, kSelectedZhSheet);
+        setSheet(ui->btnEN, kPlainItemSheet);
         ui->btnZH->setEnabled(false);
         ui->btnEN->setEnabled(true);
     } else if (lang == QLatin1String(kEnglish)) {
-        ui->btnZH->setStyleSheet(kPlainItemSheet);
-        ui->btnEN->setStyleSheet(kSelectedEnSheet);
+        setSheet(ui->btnZH, kPlainItemSheet);
+        setSheet(ui->btnEN, kSelectedEnSheet);
         ui->btnZH->setEnabled(true);
         ui->btnEN->setEnabled(false);
     }

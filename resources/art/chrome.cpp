@@ -1,5 +1,6 @@
 // The window's own art: backgrounds, title strips, logo, buttons, popups, status signs.
 
+#include "mark.h"
 #include "paint.h"
 #include "palette.h"
 #include "pictures.h"
@@ -88,21 +89,7 @@ QImage logo(bool onLight)
     QImage image = paint::canvas({116, 32});
     QPainter p;
     paint::begin(p, image);
-    const QRectF mark(1, 2, 28, 28);
-    QLinearGradient fill(mark.topLeft(), mark.bottomRight());
-    fill.setColorAt(0, accent.lighter(128));
-    fill.setColorAt(1, accentDeep);
-    p.setPen(Qt::NoPen);
-    p.setBrush(fill);
-    p.drawRoundedRect(mark, 8, 8);
-    // A receiver's dot sending two waves.
-    const QPointF source(mark.left() + 8.5, mark.bottom() - 8.5);
-    p.setBrush(paper);
-    p.drawEllipse(source, 2.6, 2.6);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(paper, 2.3, Qt::SolidLine, Qt::RoundCap));
-    for (qreal r : {7.5, 13.0})
-        p.drawArc(QRectF(source.x() - r, source.y() - r, 2 * r, 2 * r), 5 * 16, 80 * 16);
+    drawMark(p, QRectF(1, 2, 28, 28));
     paint::text(p, QRectF(35, 0, 81, 32), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Bondara"),
                 paint::font(19), onLight ? ink : paper, 0.7, 1);
     return image;

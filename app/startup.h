@@ -1,0 +1,4 @@
+#pragma once
+
+// The program: one copy per user, the language option, the window, the event loop.
+int runBondara(int argc, char *argv[]);

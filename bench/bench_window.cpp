@@ -1,0 +1,273 @@
+// The window's costs, each against a baseline measured in the same run:
+//   start-up to the first painted frame, against a minimal Qt Widgets program
+//   (a 1200 x 700 frameless window with one background picture);
+//   a hot-plug event to the repainted connection row;
+//   CPU while idle on the home page and while the working icon turns;
+//   resident memory after start.
+// Run without arguments: it starts itself in each role, on the simulated receiver.
+
+#include "maincontrol.h"
+#include "mainwindow.h"
+#include "startup.h"
+
+#include "ksimplatform.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+const char *const kSpawnVariable = "BONDARA_BENCH_SPAWNED_NS";
+const char *const kRoleVariable = "BONDARA_BENCH_ROLE";
+
+qint64 monotonicNs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long residentKiB()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// Ten seconds each for the CPU figures, unless told otherwise.
+int idleMs()
+{
+    return qEnvironmentVariableIntValue("BONDARA_BENCH_IDLE_MS") > 0 ? qEnvironmentVariableIntValue("BONDARA_BENCH_IDLE_MS") : 10000;
+}
+
+QString role()
+{
+    return qEnvironmentVariable(kRoleVariable);
+}
+
+// Watches for the first frame of the window named `window`, then runs `then`.
+class FirstFrame : public QObject
+{
+public:
+    FirstFrame(const QString &window, std::function<void()> then)
+        : mWindow(window)
+        , mThen(std::move(then))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!mSeen && event->type() == QEvent::Paint && watched->isWidgetType()
+            && static_cast<QWidget *>(watched)->window()->objectName() == mWindow) {
+            mSeen = true;
+            QTimer::singleShot(0, qApp, mThen);
+        }
+        return false;
+    }
+
+private:
+    QString mWindow;
+    std::function<void()> mThen;
+    bool mSeen = false;
+};
+
+void report(const char *key, double value)
+{
+    std::printf("%s %.3f\n", key, value);
+    std::fflush(stdout);
+}
+
+// The receiver goes and comes back; the time from its arrival to the repainted row.
+class HotPlug : public QObject
+{
+public:
+    explicit HotPlug(QLabel *row)
+        : mRow(row)
+        , mSim(dynamic_cast<KHID::KSimPlatform *>(&KHID::platform()))
+        , mReceiver(mSim->interfaces())
+    {
+        mRow->installEventFilter(this);
+    }
+
+    void next()
+    {
+        for (const KHID::KSimInterface &interface : mReceiver)
+            mSim->unplug(interface.path);
+        QCoreApplication::processEvents();
+        mWaiting = true;
+        mStart = monotonicNs();
+        for (const KHID::KSimInterface &interface : mReceiver)
+            mSim->plug(interface);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (mWaiting && event->type() == QEvent::Paint) {
+            mWaiting = false;
+            mTimes.push_back((monotonicNs() - mStart) / 1e6);
+            if (mTimes.size() < 21) {
+                QTimer::singleShot(20, this, [this] { next(); });
+            } else {
+                std::sort(mTimes.begin(), mTimes.end());
+                report("hotplug_ms", mTimes[mTimes.size() / 2]);
+                QCoreApplication::exit(0);
+            }
+        }
+        return false;
+    }
+
+private:
+    QLabel *mRow;
+    KHID::KSimPlatform *mSim;
+    QVector<KHID::KSimInterface> mReceiver;
+    std::vector<double> mTimes;
+    qint64 mStart = 0;
+    bool mWaiting = false;
+};
+
+// Runs once the program's window has painted its first frame.
+void measureProgram()
+{
+    const double startMs = (monotonicNs() - qEnvironmentVariable(kSpawnVariable).toLongLong()) / 1e6;
+    report("start_ms", startMs);
+    report("rss_kib", residentKiB());
+    MainWindow *window = MainControl::instance().window();
+    if (role() == "start") {
+        QCoreApplication::exit(0);
+        return;
+    }
+
+    // Idle on the home page.
+    const double idleCpu = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTimer::singleShot(idleMs(), qApp, [=]() mutable {
+        report("idle_cpu_percent", 100 * (cpuSeconds() - idleCpu) / (wall.elapsed() / 1000.0));
+        // The working icon turning every 14 ms.
+        window->setPairStatus(MainControl::StatusWorking, QString());
+        const double busyCpu = cpuSeconds();
+        wall.restart();
+        QTimer::singleShot(idleMs(), qApp, [=] {
+            report("working_cpu_percent", 100 * (cpuSeconds() - busyCpu) / (wall.elapsed() / 1000.0));
+            window->setPairStatus(MainControl::StatusConnected, QString());
+            (new HotPlug(window->findChild<QLabel *>("mouseStatus")))->next();
+        });
+    });
+}
+
+int runMinimal(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QWidget window;
+    window.setObjectName("Minimal");
+    window.setWindowFlag(Qt::FramelessWindowHint);
+    window.resize(1200, 700);
+    window.setStyleSheet("background-image: url(:/newImage/home_page4.png);");
+    FirstFrame frame("Minimal", [] {
+        report("start_ms", (monotonicNs() - qEnvironmentVariable(kSpawnVariable).toLongLong()) / 1e6);
+        report("rss_kib", residentKiB());
+        QCoreApplication::exit(0);
+    });
+    app.installEventFilter(&frame);
+    window.show();
+    return app.exec();
+}
+
+// The program itself, with a watcher for its first frame hooked in as the
+// application object comes up.
+void hookProgram()
+{
+    static FirstFrame frame("MainWindow", measureProgram);
+    qApp->installEventFilter(&frame);
+}
+
+QMap<QString, double> runRole(const QString &name, const QString &scene)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(kRoleVariable, name);
+    env.insert("BONDARA_SIMULATE", scene);
+    env.insert("QT_QPA_PLATFORM", env.value("QT_QPA_PLATFORM", "offscreen"));
+    env.insert(kSpawnVariable, QString::number(monotonicNs()));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    child.waitForFinished(120000);
+    QMap<QString, double> values;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() == 2)
+            values.insert(QString::fromLatin1(parts[0]), parts[1].toDouble());
+    }
+    return values;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+int drive(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QString scene = QStringLiteral(BONDARA_SOURCE_DIR "/tools/scenes/receiver.json");
+    const int rounds = 15;
+    std::vector<double> program, minimal, programRss, minimalRss;
+    for (int i = 0; i < rounds; ++i) {
+        const QMap<QString, double> p = runRole("start", scene);
+        const QMap<QString, double> m = runRole("minimal", scene);
+        program.push_back(p.value("start_ms"));
+        minimal.push_back(m.value("start_ms"));
+        programRss.push_back(p.value("rss_kib"));
+        minimalRss.push_back(m.value("rss_kib"));
+    }
+    const QMap<QString, double> full = runRole("full", scene);
+
+    std::printf("%-44s %12s %12s %8s\n", "window (simulated receiver)", "Bondara", "minimal", "ratio");
+    std::printf("%-44s %12.1f %12.1f %8.2f\n", "start to first painted frame, ms (median)", median(program),
+                median(minimal), median(program) / median(minimal));
+    std::printf("%-44s %12.0f %12.0f %8.2f\n", "resident memory after start, KiB", median(programRss),
+                median(minimalRss), median(programRss) / median(minimalRss));
+    std::printf("%-44s %12.1f\n", "hot-plug event to repainted row, ms", full.value("hotplug_ms"));
+    std::printf("%-44s %12.2f\n", "CPU idle on the home page, % of a core", full.value("idle_cpu_percent"));
+    std::printf("%-44s %12.2f\n", "CPU with the working icon turning, %", full.value("working_cpu_percent"));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const QString r = role();
+    if (r.isEmpty())
+        return drive(argc, argv);
+    if (r == "minimal")
+        return runMinimal(argc, argv);
+    qAddPreRoutine(hookProgram);
+    return runBondara(argc, argv);
+}

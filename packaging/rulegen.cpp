@@ -1,0 +1,181 @@
+// Makes, from the receiver catalogue, the udev rule that lets the seat's user open the
+// receivers' hidraw nodes, and the AppStream metainfo's list of the hardware it supports.
+//
+//   rulegen --catalogue DeviceConfig.json --rules OUT.rules
+//           [--metainfo-template IN.xml --metainfo OUT.xml]
+//
+// An entry counts exactly as Bondara counts it: ids are read with the program's own
+// conversion, and a later entry with the same product id replaces an earlier one. An entry
+// whose vid or pid is not a hexadecimal string of a 16-bit id gets no rule: the program could
+// never match a receiver by it, and a rule on a wrong id would open someone else's device.
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QStringList>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void fail(const QString &message)
+{
+    std::fprintf(stderr, "rulegen: %s\n", qPrintable(message));
+    std::exit(1);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    return file.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size()
+        || !file.flush())
+        fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+}
+
+struct Receiver {
+    QString name;
+    int vid = 0;
+    int pid = 0;
+    bool usable = false; // both ids are hexadecimal strings of 16-bit values
+};
+
+// DeviceDetail's conversion, keeping what it throws away: whether the text was an id at all.
+int hexField(const QJsonObject &entry, const char *key, bool *ok)
+{
+    const int value = entry.value(QLatin1String(key)).toString().toInt(ok, 16);
+    if (value < 0 || value > 0xFFFF)
+        *ok = false;
+    return value;
+}
+
+QMap<int, Receiver> readCatalogue(const QString &path)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(readFile(path), &error);
+    if (error.error != QJsonParseError::NoError)
+        fail(QStringLiteral("%1 is not JSON: %2").arg(path, error.errorString()));
+    const QJsonValue list = document.object().value(QLatin1String("DeviceList"));
+    if (!list.isArray())
+        fail(path + " has no \"DeviceList\" array");
+
+    QMap<int, Receiver> receivers;
+    for (const QJsonValue &element : list.toArray()) {
+        const QJsonObject entry = element.toObject();
+        Receiver receiver;
+        bool vidOk = false, pidOk = false;
+        receiver.name = entry.value(QLatin1String("name")).toString();
+        receiver.vid = hexField(entry, "vid", &vidOk);
+        receiver.pid = hexField(entry, "pid", &pidOk);
+        receiver.usable = vidOk && pidOk;
+        if (!receiver.usable)
+            std::fprintf(stderr, "rulegen: no rule for \"%s\": vid and pid must be hexadecimal strings of 16-bit ids\n",
+                         qPrintable(receiver.name));
+        receivers.insert(receiver.pid, receiver);
+    }
+    return receivers;
+}
+
+QString hex(int value, bool upper)
+{
+    const QString text = QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+    return upper ? text.toUpper() : text;
+}
+
+// A name goes into a comment line: nothing in it may start a new line.
+QString oneLine(QString text)
+{
+    for (QChar &c : text)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    return text.simplified();
+}
+
+QByteArray udevRules(const QMap<int, Receiver> &receivers)
+{
+    QString out = QStringLiteral(
+        "# Bondara: the user at the seat may open the hidraw nodes of the receivers that\n"
+        "# Bondara's catalogue lists. Generated from the catalogue when Bondara was built;\n"
+        "# a receiver added to /etc/bondara/DeviceConfig.json needs a line of its own in a\n"
+        "# file of /etc/udev/rules.d/ numbered below 73 (see bondara(1)).\n");
+    for (const Receiver &receiver : receivers) {
+        if (!receiver.usable)
+            continue;
+        // sysfs spells USB ids in lower case, four digits.
+        out += QStringLiteral("\n# %1\n").arg(oneLine(receiver.name));
+        out += QStringLiteral("SUBSYSTEM==\"hidraw\", KERNEL==\"hidraw*\", ATTRS{idVendor}==\"%1\", "
+                              "ATTRS{idProduct}==\"%2\", TAG+=\"uaccess\"\n")
+                   .arg(hex(receiver.vid, false), hex(receiver.pid, false));
+    }
+    return out.toUtf8();
+}
+
+// The template's line holding @BONDARA_MODALIASES@ becomes one <modalias> per receiver, indented
+// alike; the kernel writes USB modaliases with upper-case hexadecimal digits.
+QByteArray metainfo(const QString &templatePath, const QMap<int, Receiver> &receivers)
+{
+    const QString marker = QStringLiteral("@BONDARA_MODALIASES@");
+    const QStringList lines = QString::fromUtf8(readFile(templatePath)).split(QLatin1Char('\n'));
+    QStringList out;
+    int markers = 0;
+    for (const QString &line : lines) {
+        const int at = line.indexOf(marker);
+        if (at < 0) {
+            out << line;
+            continue;
+        }
+        ++markers;
+        const QString indent = line.left(at);
+        for (const Receiver &receiver : receivers)
+            if (receiver.usable)
+                out << QStringLiteral("%1<modalias>usb:v%2p%3d*</modalias>")
+                           .arg(indent, hex(receiver.vid, true), hex(receiver.pid, true));
+    }
+    if (markers != 1)
+        fail(QStringLiteral("%1 must hold %2 once, on a line of its own").arg(templatePath, marker));
+    return out.join(QLatin1Char('\n')).toUtf8();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QString catalogue, rules, metainfoTemplate, metainfoOut;
+    const QStringList args = app.arguments().mid(1);
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (i + 1 >= args.size())
+            fail("missing value after " + arg);
+        const QString value = args.at(++i);
+        if (arg == QLatin1String("--catalogue"))
+            catalogue = value;
+        else if (arg == QLatin1String("--rules"))
+            rules = value;
+        else if (arg == QLatin1String("--metainfo-template"))
+            metainfoTemplate = value;
+        else if (arg == QLatin1String("--metainfo"))
+            metainfoOut = value;
+        else
+            fail("unknown option " + arg);
+    }
+    if (catalogue.isEmpty() || rules.isEmpty() || metainfoTemplate.isEmpty() != metainfoOut.isEmpty())
+        fail("usage: rulegen --catalogue FILE --rules OUT [--metainfo-template IN --metainfo OUT]");
+
+    const QMap<int, Receiver> receivers = readCatalogue(catalogue);
+    writeFile(rules, udevRules(receivers));
+    if (!metainfoOut.isEmpty())
+        writeFile(metainfoOut, metainfo(metainfoTemplate, receivers));
+    return 0;
+}
