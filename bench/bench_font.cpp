@@ -2,6 +2,8 @@
 // whole Simplified Chinese face it is cut from, and both against decoding one background
 // picture, which the window does anyway. Figures are ratios against baselines of the same run.
 
+#include "benchsupport.h"
+
 #include <QFile>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -12,22 +14,10 @@
 #include <cstdio>
 #include <vector>
 
+using benchsupport::medianSeconds;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-template <typename F>
-double medianSeconds(int rounds, F &&work)
-{
-    std::vector<double> times;
-    for (int i = 0; i < rounds; ++i) {
-        const auto start = Clock::now();
-        work();
-        times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 QByteArray readFile(const QString &path)
 {

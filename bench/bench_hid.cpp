@@ -2,6 +2,8 @@
 // interfaces, and the report descriptor parser against a plain copy of the
 // same bytes. Figures are ratios against baselines measured in the same run.
 
+#include "benchsupport.h"
+
 #include "configcontroller.h"
 #include "ksimplatform.h"
 #include "kreportdescriptor.h"
@@ -22,22 +24,10 @@
 #include <sstream>
 #include <vector>
 
+using benchsupport::medianSeconds;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-template <typename F>
-double medianSeconds(int rounds, F &&work)
-{
-    std::vector<double> times;
-    for (int i = 0; i < rounds; ++i) {
-        const auto start = Clock::now();
-        work();
-        times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 std::vector<uint8_t> readHexFile(const QString &path)
 {

@@ -5,6 +5,9 @@
 #include "kplatform.h"
 #include "ksimplatform.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QStringList>
 
 #include <condition_variable>
@@ -39,6 +42,15 @@ inline KHID::KSimInterface simInterface(const QString &path, quint16 vid, quint1
     interface.caps.OutputReportByteLength = output;
     interface.caps.FeatureReportByteLength = feature;
     return interface;
+}
+
+// The program reads its catalogue from beside the executable.
+inline bool writeCatalogueBesideExecutable(const QByteArray &content)
+{
+    const QString dir = QCoreApplication::applicationDirPath() + "/Config";
+    QFile file(dir + "/DeviceConfig.json");
+    return QDir().mkpath(dir) && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(content) == content.size();
 }
 
 // Collects what goes to standard output while it lives.

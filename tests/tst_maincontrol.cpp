@@ -55,13 +55,7 @@ private:
 private slots:
     void initTestCase()
     {
-        // The catalogue is read from beside the executable.
-        const QString dir = QCoreApplication::applicationDirPath() + "/Config";
-        QVERIFY(QDir().mkpath(dir));
-        QFile file(dir + "/DeviceConfig.json");
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(kCatalogue);
-        file.close();
+        QVERIFY(testsupport::writeCatalogueBesideExecutable(kCatalogue));
 
         sim = testsupport::installSimulation();
         sim->addInterface(receiver(0x0001));

@@ -40,11 +40,7 @@ class TestSoak : public QObject
 private slots:
     void initTestCase()
     {
-        const QString dir = QCoreApplication::applicationDirPath() + "/Config";
-        QVERIFY(QDir().mkpath(dir));
-        QFile file(dir + "/DeviceConfig.json");
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(kCatalogue);
+        QVERIFY(testsupport::writeCatalogueBesideExecutable(kCatalogue));
     }
 
     void plugStormDuringPairings()

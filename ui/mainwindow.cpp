@@ -205,6 +205,16 @@ void MainWindow::setRowConnected(QLabel *dot, QLabel *text, bool connected)
     }
 }
 
+// The cards, their buttons and their connection rows.
+void MainWindow::setHomeWidgetsVisible(bool visible)
+{
+    for (QWidget *widget : {static_cast<QWidget *>(ui->keymouse), static_cast<QWidget *>(ui->keyboard),
+                            static_cast<QWidget *>(ui->keyboardCode), static_cast<QWidget *>(ui->keyboardConnect),
+                            static_cast<QWidget *>(ui->keyboardStatus), static_cast<QWidget *>(ui->mouseCode),
+                            static_cast<QWidget *>(ui->mouseConnect), static_cast<QWidget *>(ui->mouseStatus)})
+        widget->setVisible(visible);
+}
+
 void MainWindow::setConnectState(int devType, bool connected, bool tovrik)
 {
     mTovrik = tovrik;
@@ -251,13 +261,8 @@ void MainWindow::showPage(int page)
         ui->mouseTitle->setText(tr("Welcome!"));
         ui->mouseTitle->move(221, 26);
 
-        ui->keymouse->show();
-        ui->keyboard->show();
         ui->widStatus->hide();
-        for (QWidget *widget : {static_cast<QWidget *>(ui->keyboardCode), static_cast<QWidget *>(ui->keyboardConnect),
-                                static_cast<QWidget *>(ui->keyboardStatus), static_cast<QWidget *>(ui->mouseCode),
-                                static_cast<QWidget *>(ui->mouseConnect), static_cast<QWidget *>(ui->mouseStatus)})
-            widget->show();
+        setHomeWidgetsVisible(true);
         applyTheme(mTheme, true);
 
         // Every row follows the mouse flag here, the keyboard flag included.
@@ -273,11 +278,7 @@ void MainWindow::showPage(int page)
         return;
     }
 
-    for (QWidget *widget : {static_cast<QWidget *>(ui->keymouse), static_cast<QWidget *>(ui->keyboard),
-                            static_cast<QWidget *>(ui->keyboardCode), static_cast<QWidget *>(ui->keyboardConnect),
-                            static_cast<QWidget *>(ui->keyboardStatus), static_cast<QWidget *>(ui->mouseCode),
-                            static_cast<QWidget *>(ui->mouseConnect), static_cast<QWidget *>(ui->mouseStatus)})
-        widget->hide();
+    setHomeWidgetsVisible(false);
     setSheet(ui->centralWidget, "");
     ui->btnReturn->show();
     ui->widgetTitle->show();
@@ -285,33 +286,18 @@ void MainWindow::showPage(int page)
     ui->pairTitle->move(540, 24);
     ui->mouseTitle->move(95, 24);
 
-    if (page == PageMouse) {
-        ui->mouseTitle->setText(tr("Mouse connect"));
-        if (mMouseConnected) {
-            setRowConnected(ui->mouseConnect, ui->mouseStatus, true);
-            setRowConnected(ui->mouseConnect1, ui->connectStatus, true);
-            mCurrentDev = 1;
-            ui->btnPair->setEnabled(true);
-        } else {
-            setRowConnected(ui->mouseConnect, ui->mouseStatus, false);
-            setRowConnected(ui->mouseConnect1, ui->connectStatus, false);
-            ui->btnPair->setEnabled(false);
-        }
-        layOutGuide(PageMouse, true);
-    } else if (page == PageKeyboard) {
-        ui->mouseTitle->setText(tr("Keyboard connect"));
-        if (mKeyboardConnected) {
-            setRowConnected(ui->keyboardConnect, ui->keyboardStatus, true);
-            setRowConnected(ui->mouseConnect1, ui->connectStatus, true);
-            mCurrentDev = 2;
-            ui->btnPair->setEnabled(true);
-        } else {
-            setRowConnected(ui->keyboardConnect, ui->keyboardStatus, false);
-            setRowConnected(ui->mouseConnect1, ui->connectStatus, false);
-            ui->btnPair->setEnabled(false);
-        }
-        layOutGuide(PageKeyboard, true);
-    }
+    if (page != PageMouse && page != PageKeyboard)
+        return;
+    const bool mouse = page == PageMouse;
+    const bool connected = mouse ? mMouseConnected : mKeyboardConnected;
+    ui->mouseTitle->setText(mouse ? tr("Mouse connect") : tr("Keyboard connect"));
+    setRowConnected(mouse ? ui->mouseConnect : ui->keyboardConnect, mouse ? ui->mouseStatus : ui->keyboardStatus,
+                    connected);
+    setRowConnected(ui->mouseConnect1, ui->connectStatus, connected);
+    if (connected)
+        mCurrentDev = page;
+    ui->btnPair->setEnabled(connected);
+    layOutGuide(page, true);
 }
 
 void MainWindow::on_mouseCode_clicked()
@@ -333,11 +319,7 @@ void MainWindow::on_btnReturn_clicked()
     mCurrentDev = 0;
     ui->pagePair->hide();
     ui->btnReturn->hide();
-    for (QWidget *widget : {static_cast<QWidget *>(ui->keymouse), static_cast<QWidget *>(ui->keyboard),
-                            static_cast<QWidget *>(ui->keyboardCode), static_cast<QWidget *>(ui->keyboardConnect),
-                            static_cast<QWidget *>(ui->keyboardStatus), static_cast<QWidget *>(ui->mouseCode),
-                            static_cast<QWidget *>(ui->mouseConnect), static_cast<QWidget *>(ui->mouseStatus)})
-        widget->show();
+    setHomeWidgetsVisible(true);
     applyTheme(mTheme, true);
     ui->pairTitle->move(76, 26);
     ui->mouseTitle->setText(tr("Welcome!"));

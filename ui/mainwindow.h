@@ -64,6 +64,7 @@ private:
 
     void initWindow();
     void setRowConnected(QLabel *dot, QLabel *text, bool connected);
+    void setHomeWidgetsVisible(bool visible);
     void layOutGuide(int page, bool geometry);
     void showResult(bool success);
 
