@@ -1,0 +1,400 @@
+#!/usr/bin/env bash
+# Builds the Debian package, checks it with lintian and the freedesktop validators, installs it
+# on this machine, checks what a user gets, and removes and purges it again.
+# Usage: test-package.sh OUT_DIR
+# Installing needs root (CI is root) or sudo without a password; without either, the checks of
+# the installed package are reported as skipped.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+out=$(realpath -m "$1")
+python=/usr/bin/python3
+
+passed=0
+failed=0
+skipped=0
+pass() { echo "PASS: $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+skip() { echo "SKIP: $*"; skipped=$((skipped + 1)); }
+summary() {
+    echo
+    if [ "$skipped" -eq 0 ]; then
+        echo "package: $passed passed, $failed failed"
+    else
+        echo "package: $passed passed, $failed failed, $skipped skipped"
+    fi
+}
+# check NAME COMMAND...: passes when the command succeeds; its output is shown when it fails.
+check() {
+    local name=$1 output
+    shift
+    if output=$("$@" 2>&1); then
+        pass "$name"
+    else
+        fail "$name"
+        printf '%s\n' "$output" | sed 's/^/    /' | tail -n 40
+    fi
+}
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+chmod 755 "$scratch"
+
+# --- the package ------------------------------------------------------------------------------
+started=$SECONDS
+if ! "$root/tools/package" "$out"; then
+    fail "tools/package builds the package"
+    summary
+    exit 1
+fi
+pass "tools/package builds the package ($((SECONDS - started)) s)"
+version=$(dpkg-parsechangelog -l "$root/packaging/debian/changelog" -S Version)
+arch=$(dpkg-architecture -qDEB_HOST_ARCH)
+deb="$out/bondara_${version}_${arch}.deb"
+obj="$out/bondara-$version/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)"
+
+lintian_log="$out/lintian.log"
+if lintian --fail-on error,warning --info --pedantic --display-experimental "$deb" >"$lintian_log" 2>&1; then
+    pass "lintian: no errors or warnings ($(grep -c '^[IPX]: ' "$lintian_log") info, pedantic and experimental tags in $lintian_log)"
+else
+    fail "lintian"
+    sed 's/^/    /' "$lintian_log"
+fi
+
+tree="$scratch/tree"
+dpkg-deb -x "$deb" "$tree"
+appstream_id=$(sed -n 's/^set(BONDARA_APPSTREAM_ID \(.*\))$/\1/p' "$root/packaging/CMakeLists.txt")
+metainfo="$tree/usr/share/metainfo/$appstream_id.metainfo.xml"
+desktop="$tree/usr/share/applications/bondara.desktop"
+rules="$tree/usr/lib/udev/rules.d/70-bondara.rules"
+
+check "desktop-file-validate: the desktop entry is clean" desktop-file-validate "$desktop"
+check "appstreamcli validate: the metainfo is clean (no network, pedantic)" \
+    appstreamcli validate --no-net --pedantic "$metainfo"
+check "appstreamcli validate-tree: metainfo, desktop entry and icon agree" \
+    appstreamcli validate-tree --no-net --pedantic "$tree"
+
+# The metainfo's release, launcher, screenshots and hardware, against the package and its parts.
+check "the metainfo names this release, the desktop entry, screenshots of docs/ and the receivers' modaliases" \
+    "$python" - "$metainfo" "$version" "$root/docs" "$tree/etc/bondara/DeviceConfig.json" <<'EOF'
+import json, os, re, sys
+import xml.etree.ElementTree as ET
+path, version, docs, catalogue = sys.argv[1:]
+component = ET.parse(path).getroot()
+problems = []
+releases = [r.get("version") for r in component.iter("release")]
+if releases[:1] != [version]:
+    problems.append(f"latest release {releases[:1]}, package {version}")
+if [l.text for l in component.iter("launchable")] != ["bondara.desktop"]:
+    problems.append("launchable is not bondara.desktop")
+images = [i.text for i in component.iter("image")]
+if not images:
+    problems.append("no screenshot")
+for url in images:
+    if not url.startswith("https://") or not os.path.isfile(os.path.join(docs, os.path.basename(url))):
+        problems.append(f"screenshot {url} is not an https URL of a file of docs/")
+expected = set()
+by_pid = {}
+for entry in json.load(open(catalogue))["DeviceList"]:
+    by_pid[entry["pid"]] = entry
+for entry in by_pid.values():
+    expected.add(f"usb:v{entry['vid'].upper():0>4}p{entry['pid'].upper():0>4}d*")
+found = {m.text for m in component.iter("modalias")}
+if found != expected:
+    problems.append(f"modaliases {sorted(found)}, catalogue {sorted(expected)}")
+print("\n".join(problems))
+sys.exit(1 if problems else 0)
+EOF
+
+# The rule: one line per catalogue entry, from an independent reading of the shipped catalogue.
+check "the udev rule has exactly one line per catalogue entry, with its ids, hidraw and uaccess" \
+    "$python" - "$rules" "$root/config/DeviceConfig.json" <<'EOF'
+import json, re, sys
+rules_path, catalogue_path = sys.argv[1:]
+entries = json.load(open(catalogue_path))["DeviceList"]
+hexid = re.compile(r"^[0-9a-fA-F]{1,4}$")
+assert all(isinstance(e.get(k), str) and hexid.match(e[k]) for e in entries for k in ("vid", "pid")), \
+    "the shipped catalogue should hold only well-formed ids"
+expected = sorted((f"{int(e['vid'], 16):04x}", f"{int(e['pid'], 16):04x}") for e in entries)
+rule = re.compile(r'^SUBSYSTEM=="hidraw", KERNEL=="hidraw\*", ATTRS\{idVendor\}=="([0-9a-f]{4})", '
+                  r'ATTRS\{idProduct\}=="([0-9a-f]{4})", TAG\+="uaccess"$')
+lines = [l.rstrip("\n") for l in open(rules_path) if l.strip() and not l.startswith("#")]
+found = []
+for line in lines:
+    m = rule.match(line)
+    if not m:
+        sys.exit(f"not a rule of the expected form: {line}")
+    found.append(m.groups())
+if len(lines) != len(entries):
+    sys.exit(f"{len(lines)} rule lines for {len(entries)} catalogue entries")
+if sorted(found) != expected:
+    sys.exit(f"rules for {sorted(found)}, catalogue has {expected}")
+EOF
+
+# The generator on a catalogue with every kind of entry the program reads but cannot match by.
+cat >"$scratch/odd.json" <<'EOF'
+{"DeviceList": [
+    {"name": "plain", "vid": "1209", "pid": "0001"},
+    {"name": "vid written as a number", "vid": 4617, "pid": "0003"},
+    {"name": "not hexadecimal", "vid": "12g9", "pid": "0004"},
+    {"name": "wider than 16 bits", "vid": "1209", "pid": "10005"},
+    {"name": "negative", "vid": "-1", "pid": "0006"},
+    {"name": "replaced by the next", "vid": "1209", "pid": "0007"},
+    {"name": "same pid, later", "vid": "abcd", "pid": "0007"},
+    {"name": "upper case", "vid": "ABCD", "pid": "00Ef"},
+    {"name": "short", "vid": "1", "pid": "2"},
+    {"name": "two\nlines", "vid": "1209", "pid": "0009"},
+    {"name": "no ids"}
+]}
+EOF
+printf '<provides>\n    @BONDARA_MODALIASES@\n</provides>\n' >"$scratch/template.xml"
+check "the generator writes rules only for ids the program can match, a later pid replacing an earlier" \
+    bash -c '
+        "$1" --catalogue "$2/odd.json" --rules "$2/odd.rules" --metainfo-template "$2/template.xml" \
+             --metainfo "$2/odd.xml" 2>/dev/null || exit 1
+        got=$(grep -v "^#" "$2/odd.rules" | grep . | sed -E "s/.*idVendor\}==\"([^\"]*)\", ATTRS\{idProduct\}==\"([^\"]*)\".*/\1:\2/" | sort)
+        want=$(printf "%s\n" 0001:0002 1209:0001 1209:0009 abcd:0007 abcd:00ef | sort)
+        [ "$got" = "$want" ] || { echo "rules: $got"; echo "want: $want"; exit 1; }
+        got=$(sed -n "s/.*<modalias>\(.*\)<\/modalias>/\1/p" "$2/odd.xml" | sort)
+        want=$(printf "%s\n" "usb:v0001p0002d*" "usb:v1209p0001d*" "usb:v1209p0009d*" "usb:vABCDp0007d*" "usb:vABCDp00EFd*" | sort)
+        [ "$got" = "$want" ] || { echo "modaliases: $got"; exit 1; }
+    ' _ "$obj/packaging/bondara_rulegen" "$scratch"
+echo '{"DeviceList": [' >"$scratch/broken.json"
+check "the generator stops the build on a catalogue that is not JSON" \
+    bash -c '! "$1" --catalogue "$2/broken.json" --rules "$2/broken.rules"' _ "$obj/packaging/bondara_rulegen" "$scratch"
+
+check "the icon: hicolor PNGs of the size their directory names, painted, and an SVG" \
+    "$python" - "$tree/usr/share/icons/hicolor" <<'EOF'
+import os, struct, sys, zlib
+import xml.etree.ElementTree as ET
+base = sys.argv[1]
+sizes = [16, 22, 24, 32, 48, 64, 128, 256]
+for size in sizes:
+    path = f"{base}/{size}x{size}/apps/bondara.png"
+    data = open(path, "rb").read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+        sys.exit(f"{path} is not a PNG")
+    width, height, depth, colour = struct.unpack(">IIBB", data[16:26])
+    if (width, height) != (size, size) or (depth, colour) != (8, 6):
+        sys.exit(f"{path} is {width}x{height}, depth {depth}, colour type {colour}")
+    idat, at = b"", 8
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        if kind == b"IDAT":
+            idat += data[at + 8:at + 8 + length]
+        at += 12 + length
+    raw = zlib.decompress(idat)
+    # Undo the per-row filters (PNG specification, section 9) to get the pixels.
+    stride, rows, previous = 4 * size, [], bytearray(4 * size)
+    for row in range(size):
+        kind, line = raw[row * (stride + 1)], bytearray(raw[row * (stride + 1) + 1:(row + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - 4] if i >= 4 else 0
+            b = previous[i]
+            c = previous[i - 4] if i >= 4 else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 255
+            elif kind == 2:
+                line[i] = (line[i] + b) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append(line)
+        previous = line
+    alpha = [line[4 * x + 3] for line in rows for x in range(size)]
+    opaque = sum(a == 255 for a in alpha) / len(alpha)
+    # The tile fills most of the square and leaves the corners and margins clear.
+    if not 0.5 < opaque < 0.95 or alpha[0] != 0:
+        sys.exit(f"{path}: {opaque:.0%} opaque, corner alpha {alpha[0]}")
+svg = ET.parse(f"{base}/scalable/apps/bondara.svg").getroot()
+if svg.tag != "{http://www.w3.org/2000/svg}svg" or svg.get("viewBox") != "0 0 256 256" or svg.get("width") != "256":
+    sys.exit(f"unexpected SVG root {svg.tag} {svg.attrib}")
+if not list(svg.iter("{http://www.w3.org/2000/svg}path")):
+    sys.exit("the SVG draws nothing")
+EOF
+
+# Manual pages: groff finds nothing to complain about, and every command and option that
+# bondara-cli --help names is documented.
+for page in bondara bondara-cli; do
+    check "man $page: formats without warnings" bash -c '
+        warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$1" 2>&1 >/dev/null)
+        [ -z "$warnings" ] || { echo "$warnings"; exit 1; }' _ "$tree/usr/share/man/man1/$page.1.gz"
+done
+check "man bondara-cli documents every command and option of --help" bash -c '
+    help=$("$1/bondara-cli" --help) || exit 1
+    page=$(LC_ALL=C.UTF-8 MANWIDTH=1000 man -l "$2" 2>/dev/null | col -b | LC_ALL=C sed "s/\xe2\x88\x92/-/g; s/\xe2\x80\x90/-/g")
+    words=$( { printf "%s\n" "$help" | sed -n "/^Commands:/,/^\$/s/^  \([a-z][a-z]*\).*/\1/p"
+               printf "%s\n" "$help" | grep -oE "(^|[ ,\[])--?[a-z][a-z-]*" | sed "s/^[ ,\[]//"; } | sort -u)
+    [ "$(printf "%s\n" "$words" | wc -l)" -ge 8 ] || { echo "too few words read from --help: $words"; exit 1; }
+    missing=""
+    for word in $words; do
+        printf "%s\n" "$page" | grep -qE -- "(^|[^a-z-])$word([^a-z-]|\$)" || missing="$missing $word"
+    done
+    [ -z "$missing" ] || { echo "not in the manual page:$missing"; exit 1; }' \
+    _ "$obj" "$tree/usr/share/man/man1/bondara-cli.1.gz"
+
+# --- installed on this machine ----------------------------------------------------------------
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    if sudo -n true 2>/dev/null; then
+        sudo="sudo -n"
+    else
+        skip "installing the package (not root, no sudo without a password)"
+        summary
+        [ "$failed" -eq 0 ]
+        exit
+    fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+state() { dpkg-query -W -f='${db:Status-Abbrev}' bondara 2>/dev/null | tr -d ' '; }
+if [ -n "$(state)" ] && [ "$(state)" != "un" ]; then
+    echo "package: bondara is on this machine ($(state)); purging it first"
+    $sudo dpkg --purge bondara >/dev/null
+fi
+installed=0
+app_pid=""
+xvfb_pid=""
+cleanup() {
+    [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null
+    [ "$installed" -eq 0 ] || $sudo dpkg --purge bondara >/dev/null 2>&1
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+if $sudo apt-get install -y --no-install-recommends "$deb" >"$out/install.log" 2>&1; then
+    installed=1
+    pass "apt-get install ./$(basename "$deb")"
+else
+    fail "apt-get install ./$(basename "$deb")"
+    tail -n 20 "$out/install.log" | sed 's/^/    /'
+    summary
+    exit 1
+fi
+
+check "the layout: programs in /usr/lib/bondara, commands on the PATH, Config leading to /etc/bondara" bash -c '
+    [ -x /usr/lib/bondara/bondara ] && [ -x /usr/lib/bondara/bondara-cli ] || exit 1
+    [ "$(command -v bondara)" = /usr/bin/bondara ] && [ "$(command -v bondara-cli)" = /usr/bin/bondara-cli ] || exit 1
+    [ "$(readlink -f /usr/bin/bondara)" = /usr/lib/bondara/bondara ] || exit 1
+    [ "$(readlink -f /usr/bin/bondara-cli)" = /usr/lib/bondara/bondara-cli ] || exit 1
+    [ "$(readlink -f /usr/lib/bondara/Config/DeviceConfig.json)" = /etc/bondara/DeviceConfig.json ] || exit 1
+    [ -f /usr/lib/udev/rules.d/70-bondara.rules ] && [ -f /usr/share/applications/bondara.desktop ]'
+check "the catalogue is a conffile" bash -c \
+    'dpkg-query -W -f="\${Conffiles}\n" bondara | grep -q "^ /etc/bondara/DeviceConfig.json [0-9a-f]\{32\}$"'
+check "the desktop entry's Icon and Exec are installed" bash -c '
+    icon=$(sed -n "s/^Icon=//p" /usr/share/applications/bondara.desktop)
+    exec=$(sed -n "s/^Exec=\([^ ]*\).*/\1/p" /usr/share/applications/bondara.desktop)
+    [ -f "/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] && [ -f "/usr/share/icons/hicolor/48x48/apps/$icon.png" ] &&
+        [ "$(command -v "$exec")" = /usr/bin/bondara ]'
+check "bondara-cli --version names the package's version" bash -c \
+    '[ "$(bondara-cli --version)" = "bondara-cli $1" ]' _ "$version"
+check "bondara-cli --help lists the commands" bash -c \
+    'help=$(bondara-cli --help) && for c in list pair watch descriptor; do grep -q "^  $c" <<<"$help" || exit 1; done'
+
+scene="$root/tools/scenes/receiver.json"
+cp "$scene" "$scratch/receiver.json"
+chmod 644 "$scratch/receiver.json"
+check "installed bondara-cli list finds the simulated receiver with the installed catalogue" bash -c '
+    output=$(BONDARA_SIMULATE="$1" bondara-cli -v list 2>"$2/list.err") || { echo "$output"; cat "$2/list.err"; exit 1; }
+    grep -q "^match: 2.4G Receiver (vid 1209, pid 0001" <<<"$output" || { echo "$output"; exit 1; }
+    grep -q "load file:  \"/usr/lib/bondara/Config/DeviceConfig.json\"" "$2/list.err" || { cat "$2/list.err"; exit 1; }' \
+    _ "$scratch/receiver.json" "$scratch"
+check "an unprivileged user lists and pairs with the simulated receiver" bash -c '
+    unprivileged() { if [ "$(id -u)" -eq 0 ]; then runuser -u nobody -- "$@"; else "$@"; fi; }
+    unprivileged env BONDARA_SIMULATE="$1" bondara-cli list | grep -q "^match: 2.4G Receiver" || exit 1
+    output=$(unprivileged timeout 60 env BONDARA_SIMULATE="$1" bondara-cli pair keyboard) || { echo "$output"; exit 1; }' \
+    _ "$scratch/receiver.json"
+
+# A receiver the catalogue does not know, then the user's own entry for it in /etc/bondara.
+"$python" - "$scene" "$scratch/other.json" <<'EOF'
+import json, sys
+scene = json.load(open(sys.argv[1]))
+for interface in scene["interfaces"]:
+    if interface.get("productId") == "0001":
+        interface["productId"] = "0a5e"
+json.dump(scene, open(sys.argv[2], "w"))
+EOF
+check "a receiver missing from the catalogue is not found" bash -c '
+    BONDARA_SIMULATE="$1" bondara-cli list >/dev/null 2>&1; [ $? -eq 1 ]' _ "$scratch/other.json"
+$sudo "$python" - /etc/bondara/DeviceConfig.json <<'EOF'
+import json, sys
+catalogue = json.load(open(sys.argv[1]))
+entry = dict(catalogue["DeviceList"][0], name="Added by the user", pid="0a5e")
+catalogue["DeviceList"].append(entry)
+json.dump(catalogue, open(sys.argv[1], "w"), indent=4)
+EOF
+check "after adding it to /etc/bondara/DeviceConfig.json, the installed program finds it" bash -c '
+    BONDARA_SIMULATE="$1" bondara-cli list | grep -q "^match: Added by the user (vid 1209, pid 0a5e"' _ "$scratch/other.json"
+
+if command -v udevadm >/dev/null; then
+    check "udev reads the installed rule without complaint" bash -c '
+        log=$($1 udevadm test --action=add /sys/class/net/lo 2>&1)
+        grep -q "Reading rules file: /usr/lib/udev/rules.d/70-bondara.rules" <<<"$log" || { echo "$log" | head; exit 1; }
+        ! grep "70-bondara.rules:" <<<"$log"' _ "$sudo"
+else
+    fail "udevadm is missing (tools/setup installs udev)"
+fi
+
+# The window: it starts from the menu's command, reads the installed catalogue, finds the
+# simulated receiver, and its window class is the one the desktop entry names.
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+    display=:$((300 + RANDOM % 100))
+    Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export XDG_RUNTIME_DIR="$scratch/runtime"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    for _ in $(seq 50); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    DISPLAY=$display BONDARA_SIMULATE="$scratch/receiver.json" bondara >"$scratch/window.log" 2>&1 &
+    app_pid=$!
+    window=""
+    for _ in $(seq 100); do
+        window=$(DISPLAY=$display xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | head -n1)
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    wm_class=$(sed -n 's/^StartupWMClass=//p' /usr/share/applications/bondara.desktop)
+    check "the installed window opens, reads the installed catalogue, finds the receiver; class $wm_class" bash -c '
+        [ -n "$1" ] || { echo "no window"; cat "$2"; exit 1; }
+        DISPLAY=$3 xprop -id "$1" WM_CLASS | grep -q "= \"$4\", \"$4\"$" || { DISPLAY=$3 xprop -id "$1" WM_CLASS; exit 1; }
+        grep -q "load file:  \"/usr/lib/bondara/Config/DeviceConfig.json\"" "$2" && grep -q "^-- found device --" "$2" ||
+            { cat "$2"; exit 1; }' _ "$window" "$scratch/window.log" "$display" "$wm_class"
+    kill "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+    app_pid=""
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+    xvfb_pid=""
+else
+    fail "Xvfb or xdotool is missing (tools/setup installs them)"
+fi
+
+# An upgrade keeps the user's catalogue: the same package under a later version.
+upgrade="$scratch/upgrade"
+dpkg-deb -R "$deb" "$upgrade"
+sed -i "s/^Version: .*/Version: ${version}+1/" "$upgrade/DEBIAN/control"
+dpkg-deb -b --root-owner-group "$upgrade" "$scratch/bondara_${version}+1_${arch}.deb" >/dev/null
+check "an upgrade keeps the user's entry in the catalogue" bash -c '
+    $1 dpkg -i "$2" >/dev/null || exit 1
+    [ "$(dpkg-query -W -f="\${Version}" bondara)" = "$3+1" ] || exit 1
+    grep -q "Added by the user" /etc/bondara/DeviceConfig.json && ! ls /etc/bondara/*.dpkg-* 2>/dev/null' \
+    _ "$sudo" "$scratch/bondara_${version}+1_${arch}.deb" "$version"
+
+check "remove: the programs, links, rule, desktop entry and icons go; the edited catalogue stays" bash -c '
+    $1 apt-get remove -y bondara >/dev/null 2>&1 || exit 1
+    [ "$(dpkg-query -W -f="\${db:Status-Abbrev}" bondara | tr -d " ")" = rc ] || exit 1
+    for path in /usr/lib/bondara /usr/bin/bondara /usr/bin/bondara-cli /usr/lib/udev/rules.d/70-bondara.rules \
+                /usr/share/applications/bondara.desktop /usr/share/icons/hicolor/scalable/apps/bondara.svg \
+                /usr/share/man/man1/bondara.1.gz; do
+        if [ -e "$path" ] || [ -L "$path" ]; then echo "$path is left"; exit 1; fi
+    done
+    grep -q "Added by the user" /etc/bondara/DeviceConfig.json' _ "$sudo"
+check "purge: the catalogue and /etc/bondara go" bash -c '
+    $1 dpkg --purge bondara >/dev/null || exit 1
+    [ ! -e /etc/bondara ] || { ls -la /etc/bondara; exit 1; }' _ "$sudo"
+case "$(state)" in "" | un) installed=0 ;; esac
+
+summary
+[ "$failed" -eq 0 ]
