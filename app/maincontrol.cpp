@@ -71,6 +71,8 @@ void MainControl::shutdown()
     mWatcher.reset();
     if (mThread) {
         // The worker goes with the thread's finish; the thread itself here.
+        // A pairing in progress is cut short so that closing never waits on it.
+        mThread->requestInterruption();
         mThread->quit();
         mThread->wait();
         delete mThread;

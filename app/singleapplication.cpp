@@ -1,6 +1,8 @@
 #include "singleapplication.h"
 
+#include <QCryptographicHash>
 #include <QDataStream>
+#include <QDebug>
 #include <QDeadlineTimer>
 #include <QThread>
 #include <QDir>
@@ -14,12 +16,14 @@ namespace {
 // A client that never finishes its message is dropped after this.
 constexpr int kReadTimeoutMs = 5000;
 
+// Short, so that the socket's path stays within what the system allows.
 QString userTag()
 {
     QString user = qEnvironmentVariable("USER");
     if (user.isEmpty())
         user = qEnvironmentVariable("USERNAME");
-    return QString::fromLatin1(user.toUtf8().toHex());
+    return QString::fromLatin1(
+        QCryptographicHash::hash(user.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
 }
 
 } // namespace
@@ -51,6 +55,8 @@ SingleApplication::SingleApplication(const QString &id, int &argc, char **argv)
     QLocalServer::removeServer(mServerName); // a socket file left behind by a crash
     if (mServer->listen(mServerName))
         connect(mServer, &QLocalServer::newConnection, this, &SingleApplication::acceptConnection);
+    else
+        qWarning() << "single instance: cannot listen on" << mServerName << mServer->errorString();
 }
 
 SingleApplication::~SingleApplication()

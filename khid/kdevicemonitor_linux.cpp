@@ -27,19 +27,24 @@ public:
 
     static std::unique_ptr<KHidrawEventSource> open(long *errorCode)
     {
-        auto source = std::make_unique<UdevSource>();
-        errno = 0;
-        source->mUdev = udev_new();
         // Events from the udev daemon come after its rules, and so after the
         // node's permissions, are applied; without a daemon (containers) only
         // the kernel's own events exist.
         const bool daemon = ::access("/run/udev/control", F_OK) == 0;
+        auto source = std::make_unique<UdevSource>();
+        errno = 0;
+        source->mUdev = udev_new();
         if (source->mUdev)
             source->mMonitor = udev_monitor_new_from_netlink(source->mUdev, daemon ? "udev" : "kernel");
-        if (!source->mMonitor || udev_monitor_filter_add_match_subsystem_devtype(source->mMonitor, "hidraw", nullptr) < 0
-            || udev_monitor_enable_receiving(source->mMonitor) < 0) {
+        int result = source->mMonitor ? 0 : -(errno != 0 ? errno : 1);
+        if (result == 0)
+            result = udev_monitor_filter_add_match_subsystem_devtype(source->mMonitor, "hidraw", nullptr);
+        if (result == 0)
+            result = udev_monitor_enable_receiving(source->mMonitor);
+        if (result < 0) {
+            // libudev returns the negated errno.
             if (errorCode)
-                *errorCode = errno != 0 ? errno : -1;
+                *errorCode = -result;
             return nullptr;
         }
         return source;

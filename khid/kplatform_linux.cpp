@@ -405,21 +405,6 @@ std::string errnoOr(int error, const char *fallback)
     return error != 0 ? errnoText(error) : std::string(fallback);
 }
 
-// The report descriptor of a hidraw node, through sysfs: world-readable,
-// unlike the device node.
-bool readCollections(udev_device *hidraw, KReportDescriptor &descriptor)
-{
-    udev_device *hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
-    const char *syspath = hid ? udev_device_get_syspath(hid) : nullptr;
-    if (!syspath)
-        return false;
-    std::vector<uint8_t> bytes;
-    if (!readDescriptorFile(std::string(syspath) + "/report_descriptor", bytes, nullptr))
-        return false;
-    descriptor = parseReportDescriptor(bytes.data(), bytes.size());
-    return descriptor.ok && !descriptor.collections.empty();
-}
-
 bool asciiPath(const std::u16string &path, std::string &out)
 {
     std::string narrow;
@@ -443,6 +428,12 @@ bool descriptorOf(udev_device *hidraw, KReportDescriptor &descriptor)
         return false;
     descriptor = parseReportDescriptor(bytes.data(), bytes.size());
     return true;
+}
+
+// The node's top-level collections, through sysfs: world-readable, unlike the node itself.
+bool readCollections(udev_device *hidraw, KReportDescriptor &descriptor)
+{
+    return descriptorOf(hidraw, descriptor) && descriptor.ok && !descriptor.collections.empty();
 }
 
 std::vector<NodeListing> listNodes(udev *u, udev_enumerate *enumerate)

@@ -45,7 +45,6 @@ bool KSimDeviceMonitor::start(quintptr, long *errorCode)
                 mPlatform->unplug(change.path);
         });
         timer->start(static_cast<int>(change.afterMs));
-        mTimers.append(timer);
     }
     return true;
 }

@@ -2,9 +2,6 @@
 
 #include "kdevicemonitor.h"
 
-#include <QVector>
-
-class QTimer;
 
 namespace KHID {
 
@@ -25,7 +22,6 @@ public:
 private:
     KSimPlatform *mPlatform;
     int mListener = 0;
-    QVector<QTimer *> mTimers;
 };
 
 } // namespace KHID

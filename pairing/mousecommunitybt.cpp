@@ -3,6 +3,7 @@
 #include "kplatform.h"
 
 #include <QDebug>
+#include <QThread>
 
 #include <cstring>
 
@@ -97,6 +98,9 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
     KHID::KUSBDevice *device = mRunDevice.data();
     KHID::KHidPlatform &hid = KHID::platform();
     for (int attempt = 0; attempt < attempts; ++attempt) {
+        // The program is closing: give up rather than hold its exit for the rest of the poll.
+        if (QThread::currentThread()->isInterruptionRequested())
+            return false;
         hid.sleepMs(pauseMs);
         if (!device || !device->writeReport(kReportId, mSendBuffer, length)) {
             qDebug() << writeError << int(firstFeatureReportId());

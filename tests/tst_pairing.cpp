@@ -306,6 +306,22 @@ private slots:
         QCOMPARE(result.value(1).toString(), QString("Matched failed"));
     }
 
+    void closingCutsARunShort()
+    {
+        plugAndHandOver(-1);
+        // The program asks the thread to stop during the third poll.
+        sim->setSleepHook([this](quint64 now) {
+            if (now == 100 + 3 * 300 + 2 * 50)
+                thread->requestInterruption();
+        });
+        const QList<QVariant> result = pair(1);
+        QCOMPARE(result.value(0).toBool(), false);
+        QCOMPARE(result.value(1).toString(), QString("Matched failed"));
+        // Begin and three polls went out; no more polls, no end command.
+        QCOMPARE(frames().size(), 4);
+        QVERIFY(sim->virtualTimeMs() < 2000);
+    }
+
     void queuedRequestsRunOneAfterAnother()
     {
         plugAndHandOver(1);

@@ -135,7 +135,24 @@ else
 fi
 close_app
 
-# 7. Fifty starts and closes in a row.
+# 7. Closing in the middle of a pairing does not wait for the poll to end.
+log="$out/close-while-pairing.log"
+start "$log" "$scenes/never-pairs.json" -en
+window >/dev/null
+click 330 154
+click 600 570
+wait_log "$log" "^debug: status: 2" 5
+sleep 1
+began=$SECONDS
+close_app
+code=$?
+if [ $code -eq 0 ] && [ $((SECONDS - began)) -le 3 ] && no_warnings "$log"; then
+    pass "closing during a pairing exits 0 at once"
+else
+    fail "closing during a pairing (exit $code after $((SECONDS - began)) s)"
+fi
+
+# 8. Fifty starts and closes in a row.
 bad=0
 for i in $(seq 50); do
     log="$out/start-$i.log"
