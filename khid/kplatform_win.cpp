@@ -3,19 +3,7 @@
 
 #include "kplatform.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
-#include <setupapi.h>
-// Older SDKs and mingw-w64 declare the HID services without C linkage guards.
-extern "C" {
-#include <hidsdi.h>
-}
+#include "kwindows.h"
 
 #include <algorithm>
 #include <climits>

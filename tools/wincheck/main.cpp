@@ -6,15 +6,7 @@
 #include "kwinmessage.h"
 #include "kwinnotify.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
-#include <dbt.h>
+#include "kwindows.h"
 
 #include <algorithm>
 #include <cstddef>

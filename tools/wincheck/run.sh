@@ -4,7 +4,7 @@
 # Usage: tools/wincheck/run.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${1:-$root/build/wincheck}
+build=$(realpath -m "${1:-$root/build/wincheck}")
 
 cmake -S "$root/tools/wincheck" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
