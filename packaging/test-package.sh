@@ -184,7 +184,7 @@ for size in sizes:
             idat += data[at + 8:at + 8 + length]
         at += 12 + length
     raw = zlib.decompress(idat)
-    # Undo the per-row filters (PNG specification, section 9) to get the pixels.
+    # Undo the per-row filters of the PNG format to get the pixels.
     stride, rows, previous = 4 * size, [], bytearray(4 * size)
     for row in range(size):
         kind, line = raw[row * (stride + 1)], bytearray(raw[row * (stride + 1) + 1:(row + 1) * (stride + 1)])
