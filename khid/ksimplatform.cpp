@@ -476,7 +476,12 @@ int KSimPlatform::openInterfaceSetCount() const
 QVector<QByteArray> KSimPlatform::writtenReports() const
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    return mWritten;
+    QVector<QByteArray> frames;
+    for (const Event &event : mEvents) {
+        if (event.kind == Event::Write)
+            frames.append(event.bytes);
+    }
+    return frames;
 }
 
 void KSimPlatform::setPathLengthOverride(uint32_t index, std::size_t units)
@@ -512,7 +517,6 @@ void KSimPlatform::clearRecords()
 {
     std::lock_guard<std::mutex> lock(mMutex);
     mOpens.clear();
-    mWritten.clear();
     mEvents.clear();
 }
 
@@ -702,7 +706,6 @@ bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t le
         }
     }
 
-    appendBounded(mWritten, frame);
     recordLocked({Event::Write, mVirtualNow, 0, frame, interface->path});
     if (!mTraceFile.isEmpty()) {
         QFile trace(mTraceFile);

@@ -168,7 +168,6 @@ private:
     std::map<uint32_t, bool> mPathFetchFails;
     std::intptr_t mNextId = 1;
     QVector<OpenRecord> mOpens;
-    QVector<QByteArray> mWritten;
     QVector<Event> mEvents;
     QString mTraceFile;
     InputReportHandler mInputReportHandler;
