@@ -3,7 +3,8 @@
 //   (a 1200 x 700 frameless window with one background picture);
 //   a hot-plug event to the repainted connection row;
 //   CPU while idle on the home page and while the working icon turns;
-//   resident memory after start.
+//   resident memory after start;
+//   decoding the embedded pictures, against the same pictures as QImage::save writes them.
 // Run without arguments: it starts itself in each role, on the simulated receiver.
 
 #include "maincontrol.h"
@@ -12,7 +13,12 @@
 
 #include "ksimplatform.h"
 
+#include "benchsupport.h"
+
 #include <QApplication>
+#include <QBuffer>
+#include <QDirIterator>
+#include <QImageReader>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -232,9 +238,45 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
+// Every picture the window can show, decoded from the bytes embedded in the program
+// and from the same pixels written by QImage::save, in the same run.
+void pictureDecoding()
+{
+    QVector<QByteArray> embedded, qtWritten;
+    for (QDirIterator it(":/newImage"); it.hasNext();) {
+        QFile file(it.next());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        embedded << file.readAll();
+        qtWritten.append(QByteArray());
+        QBuffer buffer(&qtWritten.last());
+        buffer.open(QIODevice::WriteOnly);
+        QImage::fromData(embedded.last()).save(&buffer, "PNG");
+    }
+    auto decodeAll = [](const QVector<QByteArray> &pictures) {
+        return benchsupport::medianSeconds(9, [&] {
+            for (const QByteArray &bytes : pictures) {
+                if (QImage::fromData(bytes).isNull())
+                    std::abort();
+            }
+        });
+    };
+    const double ours = decodeAll(embedded);
+    const double theirs = decodeAll(qtWritten);
+    qint64 oursBytes = 0, theirsBytes = 0;
+    for (int i = 0; i < embedded.size(); ++i) {
+        oursBytes += embedded[i].size();
+        theirsBytes += qtWritten[i].size();
+    }
+    std::printf("%-44s %12s %12s %8s\n", "pictures (all embedded)", "embedded", "QImage::save", "ratio");
+    std::printf("%-44s %12.1f %12.1f %8.2f\n", "decoding all, ms (median of 9)", ours * 1e3, theirs * 1e3, ours / theirs);
+    std::printf("%-44s %12lld %12lld %8.2f\n\n", "bytes", oursBytes, theirsBytes, double(oursBytes) / theirsBytes);
+}
+
 int drive(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    pictureDecoding();
     const QString scene = QStringLiteral(BONDARA_SOURCE_DIR "/tools/scenes/receiver.json");
     const int rounds = 15;
     std::vector<double> program, minimal, programRss, minimalRss;

@@ -174,6 +174,14 @@ private slots:
         }
     }
 
+    void fullBleedPicturesLoadWithoutAlpha()
+    {
+        // They fill their widgets edge to edge: with an alpha channel each would be
+        // premultiplied while the window starts and blended on every paint.
+        for (const QString name : {"home_page4", "home_page5", "home_page6", "title", "title2", "title3"})
+            QVERIFY2(QImage(kPictures + name + ".png").format() == QImage::Format_RGB32, qPrintable(name));
+    }
+
     void everyPictureTheWindowNamesExists()
     {
         const auto sources = windowSources();

@@ -8,6 +8,7 @@
 
 #include "paint.h"
 #include "pictures.h"
+#include "pngwriter.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -68,7 +69,13 @@ std::vector<Entry> readList(const QString &path)
 
 void save(const QImage &image, const QString &path)
 {
-    if (!image.save(path, "PNG"))
+    const QByteArray png = art::encodePng(image);
+    // Our own encoder: read it back before anything embeds it.
+    const QImage::Format format = image.hasAlphaChannel() ? QImage::Format_RGBA8888 : QImage::Format_RGB888;
+    if (QImage::fromData(png, "PNG").convertToFormat(format) != image.convertToFormat(format))
+        paint::fail(path + " does not read back as drawn");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.flush())
         paint::fail("cannot write " + path);
 }
 
