@@ -18,7 +18,6 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDirIterator>
-#include <QImageReader>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
