@@ -45,7 +45,9 @@ int runBondara(int argc, char *argv[])
                      qPrintable(startUsageText()));
         return 2;
     }
-    if (!options.verbose)
+    if (options.verbose)
+        std::cout.rdbuf(std::cerr.rdbuf()); // the HID walk's lines go with the log
+    else
         keepQuiet();
 
     // A scene that cannot be used stops here rather than fall back to real devices.

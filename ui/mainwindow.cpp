@@ -203,6 +203,12 @@ void MainWindow::initWindow()
     setSheet(mHint, "QLabel{background:transparent;font-size:14px;color:#FF8473}");
     mHint->hide();
 
+    // The button's art has no disabled face: a button that cannot be used is faded.
+    mPairFade = new QGraphicsOpacityEffect(ui->btnPair);
+    mPairFade->setOpacity(0.45);
+    mPairFade->setEnabled(false);
+    ui->btnPair->setGraphicsEffect(mPairFade);
+
     mOpacityEffect = new QGraphicsOpacityEffect(this);
     mOpacityEffect->setOpacity(1.0);
     ui->widStatus->setGraphicsEffect(mOpacityEffect);
@@ -286,6 +292,12 @@ void MainWindow::refreshHint()
     ui->label_tips->setVisible(home || text.isEmpty());
     if (text.isEmpty()) {
         mHint->hide();
+
+    // The button's art has no disabled face: a button that cannot be used is faded.
+    mPairFade = new QGraphicsOpacityEffect(ui->btnPair);
+    mPairFade->setOpacity(0.45);
+    mPairFade->setEnabled(false);
+    ui->btnPair->setGraphicsEffect(mPairFade);
         return;
     }
     mHint->setGeometry(home ? QRect(100, 584, 1000, 44) : QRect(100, 70 + 46, 1000, 44));
@@ -307,7 +319,9 @@ bool MainWindow::pageConnected() const
 // The state at this moment decides, whoever asks.
 void MainWindow::updatePairButton()
 {
-    ui->btnPair->setEnabled(pageConnected() && !mPairing && !mResultLock);
+    const bool enabled = pageConnected() && !mPairing && !mResultLock;
+    ui->btnPair->setEnabled(enabled);
+    mPairFade->setEnabled(!enabled);
 }
 
 // The cards, their buttons and their connection rows.

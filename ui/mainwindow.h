@@ -103,4 +103,5 @@ private:
     // The moment after a result during which the button stays off.
     bool mResultLock = false;
     QLabel *mHint = nullptr;
+    QGraphicsOpacityEffect *mPairFade = nullptr;
 };
