@@ -73,7 +73,7 @@ QString usageText()
         "  --version       show the version\n"
         "\n"
         "With BONDARA_SIMULATE=SCENE.json the simulated receiver stands in for the machine's HID devices.\n"
-        "Exit status: 0 success, 1 not found or pairing failed, 2 bad input or no receiver.\n");
+        "Exit status: 0 success, 1 not found or pairing failed, 2 bad input, no receiver or no access to it.\n");
 }
 
 QJsonArray reportIds(const QVector<KHID::KHidValueCaps> &values)
