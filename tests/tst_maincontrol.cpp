@@ -319,6 +319,86 @@ private slots:
         QCOMPARE(options.unknown, unknown);
     }
 
+    void programOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "--verbose" << QString();
+        QTest::newRow("--version") << QStringList{"-zh", "--version"} << 0 << "bondara " << QString();
+        QTest::newRow("unknown option") << QStringList{"-en", "--bogus"} << 2 << QString() << "\"--bogus\"";
+        QTest::newRow("language in the wrong case") << QStringList{"-ZH"} << 2 << QString() << "\"-ZH\"";
+    }
+
+    // None of these opens a window: no display is given.
+    void programOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        program.setProcessEnvironment(env);
+        program.start(BONDARA_PROGRAM, arguments);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), exitCode);
+        const QString stdOut = QString::fromUtf8(program.readAllStandardOutput());
+        const QString stdErr = QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(out.isEmpty() ? stdOut.isEmpty() : stdOut.contains(out), qPrintable(stdOut));
+        QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), qPrintable(stdErr));
+    }
+
+    void startWritesNothingUnlessAsked_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("quiet");
+        QTest::newRow("normal start") << QStringList{"-en"} << true;
+        QTest::newRow("-v") << QStringList{"-v"} << false;
+    }
+
+    // A first copy, then a second that hands over to it: both as a user starts them.
+    void startWritesNothingUnlessAsked()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, quiet);
+        QTemporaryDir runtime;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.insert("BONDARA_SIMULATE", BONDARA_SOURCE_DIR "/tests/e2e/pairs.json");
+        env.remove("QT_LOGGING_RULES");
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.setProcessChannelMode(QProcess::MergedChannels);
+        first.start(BONDARA_PROGRAM, arguments);
+        QVERIFY(first.waitForStarted());
+        // Listening once its socket is there, beside its lock.
+        auto listening = [&runtime] {
+            const QStringList files =
+                QDir(runtime.path()).entryList({"Bondara_2.0.0-*"}, QDir::System | QDir::Files);
+            return std::any_of(files.begin(), files.end(), [](const QString &f) { return !f.endsWith(".lock"); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 20000);
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.setProcessChannelMode(QProcess::MergedChannels);
+        second.start(BONDARA_PROGRAM, arguments);
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        first.kill();
+        QVERIFY(first.waitForFinished(10000));
+        const QByteArray written = first.readAll() + second.readAll();
+        if (quiet)
+            QVERIFY2(written.isEmpty(), written.left(300).constData());
+        else
+            QVERIFY(written.contains("+MainControl"));
+    }
+
     void unusableCatalogue_data()
     {
         QTest::addColumn<QByteArray>("content");

@@ -152,6 +152,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->btnMini->setFocusPolicy(Qt::NoFocus);
     // Nothing answers the request, so a right click shows no menu.
     setContextMenuPolicy(Qt::CustomContextMenu);
+    // Off until a receiver that can pair the page's kind is reported.
+    updatePairButton();
 }
 
 MainWindow::~MainWindow()
