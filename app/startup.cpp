@@ -6,15 +6,49 @@
 
 #include "kplatform.h"
 
+#include <QLoggingCategory>
 #include <QStringList>
 
 #include <cstdio>
+#include <iostream>
+
+namespace {
+
+// A start from the menu writes nothing into the user's journal. Rules given
+// through Qt's own settings (QT_LOGGING_RULES, QT_LOGGING_CONF) still win.
+void keepQuiet()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
+    // The HID walk's own complaints go to standard output.
+    std::cout.setstate(std::ios::badbit);
+}
+
+} // namespace
 
 int runBondara(int argc, char *argv[])
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString(argv[i]);
+
+    const StartOptions options = parseStartOptions(arguments);
+    if (options.help) {
+        std::fputs(qPrintable(startUsageText()), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("bondara %s\n", BONDARA_VERSION);
+        return 0;
+    }
+    if (!options.unknown.isEmpty()) {
+        std::fprintf(stderr, "bondara: unknown option \"%s\"\n%s", qPrintable(options.unknown),
+                     qPrintable(startUsageText()));
+        return 2;
+    }
+    if (options.verbose)
+        std::cout.rdbuf(std::cerr.rdbuf()); // the HID walk's lines go with the log
+    else
+        keepQuiet();
 
     // A scene that cannot be used stops here rather than fall back to real devices.
     std::string error;
@@ -32,7 +66,7 @@ int runBondara(int argc, char *argv[])
     // Widgets must not outlive the application object.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { MainControl::instance().shutdown(); });
 
-    const QString lang = languageFromArguments(arguments);
+    const QString lang = options.language;
     if (!lang.isEmpty()) {
         MainControl::instance().setLanguage(lang);
         MainControl::instance().window()->updateLanguageButtons(lang);

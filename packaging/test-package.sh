@@ -235,6 +235,17 @@ check "man bondara-cli documents every command and option of --help" bash -c '
     done
     [ -z "$missing" ] || { echo "not in the manual page:$missing"; exit 1; }' \
     _ "$obj" "$tree/usr/share/man/man1/bondara-cli.1.gz"
+check "man bondara documents every option of --help" bash -c '
+    help=$("$1/bondara" --help) || exit 1
+    page=$(LC_ALL=C.UTF-8 MANWIDTH=1000 man -l "$2" 2>/dev/null | col -b | LC_ALL=C sed "s/\xe2\x88\x92/-/g; s/\xe2\x80\x90/-/g")
+    words=$(printf "%s\n" "$help" | grep -oE "(^|[ ,\[])--?[a-z][a-z-]*" | sed "s/^[ ,\[]//" | sort -u)
+    [ "$(printf "%s\n" "$words" | wc -l)" -ge 6 ] || { echo "too few words read from --help: $words"; exit 1; }
+    missing=""
+    for word in $words; do
+        printf "%s\n" "$page" | grep -qE -- "(^|[^a-z-])$word([^a-z-]|\$)" || missing="$missing $word"
+    done
+    [ -z "$missing" ] || { echo "not in the manual page:$missing"; exit 1; }' \
+    _ "$obj" "$tree/usr/share/man/man1/bondara.1.gz"
 
 # --- installed on this machine ----------------------------------------------------------------
 sudo=""

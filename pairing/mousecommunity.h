@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSharedPointer>
 
+#include <atomic>
 #include <mutex>
 
 // The pairing worker's interface: one pairing run on the worker's own thread,
@@ -32,8 +33,14 @@ public:
     // device. A device is released (deleteLater) once no run uses it.
     void handOver(QSharedPointer<KHID::KUSBDevice> device, const DeviceDetail &detail);
     // Opens the receiver `detail` names and hands it over, as the controller
-    // does for every supported receiver reported.
-    void handOverReceiver(const DeviceDetail &detail);
+    // does for every supported receiver reported. False, with the system's
+    // reason, when the receiver cannot be opened (it is handed over all the same).
+    bool handOverReceiver(const DeviceDetail &detail, QString *reason = nullptr);
+
+    // Ends the run in progress at its next exchange, as a failure; from any thread.
+    // Cleared by clearAbort() before the next request is sent.
+    void abortRun() { mAbort.store(true); }
+    void clearAbort() { mAbort.store(false); }
 
     bool isReady() const;
     DeviceDetail catalogueRecord() const;
@@ -46,6 +53,7 @@ protected:
     // Takes the hand-over state for one run; false before the first hand-over.
     bool beginRun();
     void endRun();
+    bool abortRequested() const { return mAbort.load(); }
 
     // The receiver of the run in progress: worker thread only.
     QSharedPointer<KHID::KUSBDevice> mRunDevice;
@@ -54,6 +62,7 @@ protected:
     int pairDevType = 0;
 
 private:
+    std::atomic<bool> mAbort{false};
     mutable std::mutex mHandOverLock;
     bool mReady = false;
     DeviceDetail mDetail;

@@ -98,8 +98,8 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
     KHID::KUSBDevice *device = mRunDevice.data();
     KHID::KHidPlatform &hid = KHID::platform();
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        // The program is closing: give up rather than hold its exit for the rest of the poll.
-        if (QThread::currentThread()->isInterruptionRequested())
+        // The receiver went away, or the program is closing: give up rather than poll on.
+        if (QThread::currentThread()->isInterruptionRequested() || abortRequested())
             return false;
         hid.sleepMs(pauseMs);
         if (!device || !device->writeReport(kReportId, mSendBuffer, length)) {

@@ -150,6 +150,13 @@ private slots:
         QVERIFY2(unplugged.out.trimmed().endsWith("Matched failed"), unplugged.out);
         QVERIFY(!QFile::exists(trace)); // nothing went out
 
+        // Found but closed to us: the machine's fault, in the system's words, not a failed pairing.
+        const Run locked = runCli({"pair", "mouse"}, source("tests/scenes/locked-receiver.json"), trace);
+        QCOMPARE(locked.exitCode, 2);
+        QVERIFY2(locked.err.contains("cannot open the receiver 2.4G Receiver: Permission denied"), locked.err);
+        QVERIFY(!locked.out.contains("Matched failed"));
+        QVERIFY(!QFile::exists(trace));
+
         const Run noReceiver = runCli({"pair", "mouse"}, source("tests/scenes/no-receiver.json"));
         QCOMPARE(noReceiver.exitCode, 2);
         QVERIFY(noReceiver.err.contains("no supported receiver"));

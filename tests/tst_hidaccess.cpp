@@ -296,6 +296,7 @@ private slots:
         QVERIFY(log.lines().contains("打开写入句柄失败"));
         // The system's reason reaches the log, so a permission problem is told apart.
         QVERIFY(log.lines().last().contains("Permission denied"));
+        QCOMPARE(device.errorString(), QString("Permission denied (simulated)"));
         QCOMPARE(sim->openHandleCount(), 0);
         const quint8 payload[2] = {0xA1, 0x01};
         QVERIFY(!device.writeReport(0xBA, payload, 2));

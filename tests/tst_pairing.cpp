@@ -299,20 +299,34 @@ private slots:
         KSimInterface interface = receiverInterface(kReceiverPath, 0x0001, 0);
         interface.openFails = true;
         sim->addInterface(interface);
-        worker->handOverReceiver(catalogueEntry(0x0001));
+        QString reason;
+        QVERIFY(!worker->handOverReceiver(catalogueEntry(0x0001), &reason));
+        QCOMPARE(reason, QString("Permission denied (simulated)"));
         QVERIFY(worker->isReady());
         const QList<QVariant> result = pair(1);
         QCOMPARE(result.value(0).toBool(), false);
         QCOMPARE(result.value(1).toString(), QString("Matched failed"));
     }
 
-    void closingCutsARunShort()
+    void aRunIsCutShort_data()
     {
+        QTest::addColumn<bool>("closing");
+        QTest::newRow("the program closes") << true;
+        QTest::newRow("the receiver went away") << false;
+    }
+
+    void aRunIsCutShort()
+    {
+        QFETCH(bool, closing);
         plugAndHandOver(-1);
-        // The program asks the thread to stop during the third poll.
-        sim->setSleepHook([this](quint64 now) {
-            if (now == 100 + 3 * 300 + 2 * 50)
+        // Asked to stop during the third poll.
+        sim->setSleepHook([this, closing](quint64 now) {
+            if (now != 100 + 3 * 300 + 2 * 50)
+                return;
+            if (closing)
                 thread->requestInterruption();
+            else
+                worker->abortRun();
         });
         const QList<QVariant> result = pair(1);
         QCOMPARE(result.value(0).toBool(), false);
@@ -320,6 +334,15 @@ private slots:
         // Begin and three polls went out; no more polls, no end command.
         QCOMPARE(frames().size(), 4);
         QVERIFY(sim->virtualTimeMs() < 2000);
+        sim->setSleepHook(nullptr);
+        if (closing)
+            return;
+
+        // Cleared for the next run, which goes the whole way.
+        sim->clearRecords();
+        worker->clearAbort();
+        QCOMPARE(pair(1).value(0).toBool(), false);
+        QCOMPARE(countOf(QByteArray::fromHex("baa101"), frames()), 85);
     }
 
     void queuedRequestsRunOneAfterAnother()

@@ -73,7 +73,7 @@ QString usageText()
         "  --version       show the version\n"
         "\n"
         "With BONDARA_SIMULATE=SCENE.json the simulated receiver stands in for the machine's HID devices.\n"
-        "Exit status: 0 success, 1 not found or pairing failed, 2 bad input or no receiver.\n");
+        "Exit status: 0 success, 1 not found or pairing failed, 2 bad input, no receiver or no access to it.\n");
 }
 
 QJsonArray reportIds(const QVector<KHID::KHidValueCaps> &values)
@@ -214,14 +214,18 @@ int pairCommand(const QStringList &args)
     catalogue.findDevice();
     if (!found)
         return fail(ExitBadInput, QStringLiteral("no supported receiver is plugged in"));
-    const bool canPair = catalogue.isSuit(receiver.pid)
-        || (type == 1 ? catalogue.isMouse(receiver.pid) : catalogue.isKeyboard(receiver.pid));
-    if (!canPair)
+    if (!receiver.pairs(type))
         return fail(ExitBadInput, QStringLiteral("%1 does not pair a %2")
                                       .arg(receiver.name, type == 1 ? QStringLiteral("mouse") : QStringLiteral("keyboard")));
 
-    auto *thread = new QThread;
     auto *worker = new MouseCommunityBT;
+    // A receiver found but closed to us is a matter of the machine, not a failed pairing.
+    QString reason;
+    if (!worker->handOverReceiver(receiver, &reason)) {
+        delete worker;
+        return fail(ExitBadInput, QStringLiteral("cannot open the receiver %1: %2").arg(receiver.name, reason));
+    }
+    auto *thread = new QThread;
     worker->moveToThread(thread);
     QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
@@ -260,7 +264,6 @@ int pairCommand(const QStringList &args)
         QCoreApplication::quit();
     });
     thread->start();
-    worker->handOverReceiver(receiver);
     request.start(0);
     QCoreApplication::exec();
 
