@@ -232,11 +232,21 @@ private slots:
                                     << QStringList();
         QTest::newRow("invalid JSON") << QByteArray(R"({"lang": "zh", "trans": [)") << false << ""
                                       << "^parse json failed: \".+\"$" << QStringList();
-        QTest::newRow("top-level array") << QByteArray(R"([{"lang": "zh"}])") << true << "" << "" << QStringList();
+        QTest::newRow("top-level array") << QByteArray(R"([{"lang": "zh"}])") << false << ""
+                                         << "^translation .*/language_x.json: \"lang\" must name the language$"
+                                         << QStringList();
         QTest::newRow("trans of numbers") << QByteArray(R"({"lang": "zh", "trans": [1, 2]})") << true << "zh" << ""
                                           << QStringList({"zh", "en"});
-        QTest::newRow("no lang") << QByteArray(R"({"trans": [{"key": "a", "value": "b"}]})") << true << "" << ""
-                                 << QStringList({"", "en"});
+        QTest::newRow("no lang") << QByteArray(R"({"trans": [{"key": "a", "value": "b"}]})") << false << ""
+                                 << "^translation .*/language_x.json: \"lang\" must name the language$"
+                                 << QStringList();
+        QTest::newRow("lang not a string") << QByteArray(R"({"lang": 7, "trans": [{"key": "a", "value": "b"}]})")
+                                           << false << ""
+                                           << "^translation .*/language_x.json: \"lang\" must name the language$"
+                                           << QStringList();
+        QTest::newRow("empty lang") << QByteArray(R"({"lang": " ", "trans": [{"key": "a", "value": "b"}]})") << false
+                                    << "" << "^translation .*/language_x.json: \"lang\" must name the language$"
+                                    << QStringList();
         QTest::newRow("empty trans") << QByteArray(R"({"lang": "zh", "trans": []})") << true << "zh" << ""
                                      << QStringList();
     }
