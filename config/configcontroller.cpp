@@ -135,7 +135,13 @@ bool ConfigController::loadConfig(const QString &path)
         mError = reason;
         return false;
     }
+    return loadConfigData(bytes, path);
+}
 
+bool ConfigController::loadConfigData(const QByteArray &bytes, const QString &path)
+{
+    mError.clear();
+    mWarnings.clear();
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {

@@ -22,6 +22,8 @@ public:
     // (errorString() says why; the catalogue is then left as it was).
     bool loadConfig();
     bool loadConfig(const QString &path);
+    // As loadConfig(), from a file's content; `origin` names it in the log.
+    bool loadConfigData(const QByteArray &json, const QString &origin);
     // The first problem of the last failed load, with the path of the bad
     // field ("DeviceList[3].vid: expected a hexadecimal string").
     QString errorString() const { return mError; }

@@ -116,7 +116,12 @@ bool Trans::load(QString &lang, QString filePath)
         qDebug() << "open file " << filePath << "failed:" << reason;
         return false;
     }
+    return loadData(lang, data, filePath);
+}
 
+bool Trans::loadData(QString &lang, const QByteArray &data, const QString &origin)
+{
+    lang.clear();
     QJsonDocument document;
     if (!parseJson(data, document))
         return false;
@@ -125,7 +130,7 @@ bool Trans::load(QString &lang, QString filePath)
     const QJsonObject root = document.object();
     const QJsonValue code = root.value(QLatin1String("lang"));
     if (!code.isString() || code.toString().trimmed().isEmpty()) {
-        qDebug().noquote() << QStringLiteral("translation %1: \"lang\" must name the language").arg(filePath);
+        qDebug().noquote() << QStringLiteral("translation %1: \"lang\" must name the language").arg(origin);
         return false;
     }
     lang = code.toString();
