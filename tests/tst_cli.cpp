@@ -89,7 +89,9 @@ private slots:
         QTemporaryDir dir;
         QFile scene(dir.filePath("hostile.json"));
         QVERIFY(scene.open(QIODevice::WriteOnly));
-        const QString name = QStringLiteral("Mouse\nmatch: Forged (vid 1209, pid 0001)\x1b[31m\\") + QChar(0x202E);
+        const QString name = QStringLiteral("Mouse\nmatch: Forged (vid 1209, pid 0001)\x1b[31m\\") + QChar(0x202E)
+            + QString::fromUtf8("\xf0\x9f\x96\xb1"); // an emoji (two UTF-16 units) stays as it is
+
         const QJsonObject device{{"path", "sim:evil\x1b]0;title\x07"}, {"vendorId", "1209"}, {"productId", "0001"},
                                  {"usagePage", "ff00"}, {"usage", "0001"}, {"inputReportLength", 32},
                                  {"outputReportLength", 32}, {"name", name}};
@@ -101,7 +103,8 @@ private slots:
         const QList<QByteArray> lines = run.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 2); // the one interface, then the verdict
         QVERIFY2(lines.at(0).startsWith("sim:evil\\x1b]0;title\\x07  1209:0001"), lines.at(0));
-        QVERIFY2(lines.at(0).endsWith("\"Mouse\\nmatch: Forged (vid 1209, pid 0001)\\x1b[31m\\\\\\u202e\""), lines.at(0));
+        QVERIFY2(lines.at(0).endsWith("\"Mouse\\nmatch: Forged (vid 1209, pid 0001)\\x1b[31m\\\\\\u202e\xf0\x9f\x96\xb1\""),
+                 lines.at(0));
         QVERIFY(lines.at(1).startsWith("match: 2.4G Receiver"));
 
         // JSON has its own escaping and carries the text unchanged.

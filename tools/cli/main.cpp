@@ -35,8 +35,13 @@ QString plain(const QString &text)
 {
     QString result;
     result.reserve(text.size());
-    for (const QChar c : text) {
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
         const ushort u = c.unicode();
+        // Marks that turn the rest of the line around, and line breaks of their own.
+        const bool direction = u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E)
+            || (u >= 0x2066 && u <= 0x2069) || u == 0x2028 || u == 0x2029;
+        const bool pair = c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
         if (c == QLatin1Char('\\'))
             result += QLatin1String("\\\\");
         else if (c == QLatin1Char('\n'))
@@ -47,9 +52,10 @@ QString plain(const QString &text)
             result += QLatin1String("\\t");
         else if (u < 0x20 || (u >= 0x7F && u < 0xA0))
             result += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
-        else if (c.category() == QChar::Other_Format || c.category() == QChar::Separator_Line
-                 || c.category() == QChar::Separator_Paragraph || c.category() == QChar::Other_Surrogate)
+        else if (direction || (c.isSurrogate() && !pair))
             result += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else if (pair)
+            result += text.mid(i++, 2);
         else
             result += c;
     }
