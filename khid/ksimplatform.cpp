@@ -285,18 +285,16 @@ public:
         KSimChange change;
         change.afterMs = static_cast<qint64>(ms);
 
-        if (action == QLatin1String("unplug")) {
+        if (!plug) {
             const QJsonValue path = object.value(QLatin1String("path"));
             if (!path.isString() || path.toString().isEmpty())
                 return fail(where + ".path", QStringLiteral("expected the path of the interface to unplug"));
             change.path = path.toString();
-        } else if (action == QLatin1String("plug")) {
+        } else {
             change.plug = true;
             if (!readInterface(object.value(QLatin1String("interface")), where + ".interface", change.interface))
                 return false;
             change.path = change.interface.path;
-        } else {
-            return fail(where + ".action", QStringLiteral("expected \"plug\" or \"unplug\""));
         }
         changes.append(change);
         return true;
