@@ -63,7 +63,7 @@ MainControl::MainControl(QObject *parent)
         if (mReceiverState == ReceiverAbsent)
             showReceiverState(true);
     } else {
-        qDebug() << "cannot use the device list" << ConfigController::configFilePath();
+        qDebug() << "cannot use the device list" << ConfigController::configFilePath() << mConfig->errorString();
         mReceiverState = CatalogueInvalid;
         showReceiverState(true);
     }

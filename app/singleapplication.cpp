@@ -6,10 +6,17 @@
 #include <QDeadlineTimer>
 #include <QThread>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QTimer>
+
+#include <cerrno>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -26,15 +33,52 @@ QString userTag()
         QCryptographicHash::hash(user.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
 }
 
+#ifdef Q_OS_UNIX
+// A directory of ours that no one else may enter: nobody else can create our
+// lock first, nor put a socket of theirs in its place.
+bool isPrivateDirectory(const QString &dir)
+{
+    struct stat status {};
+    return ::lstat(QFile::encodeName(dir).constData(), &status) == 0 && S_ISDIR(status.st_mode)
+        && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+}
+
+QString privateDirectory()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateDirectory(runtime))
+        return runtime;
+    // Never a shared temporary directory: a name there can be taken by anyone.
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    QDir().mkpath(base);
+    const QString dir = base + QStringLiteral("/bondara");
+    const QByteArray name = QFile::encodeName(dir);
+    if (::mkdir(name.constData(), 0700) != 0 && errno == EEXIST) {
+        struct stat status {};
+        // Ours but too open (made by hand, or by an older version): close it.
+        if (::lstat(name.constData(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid())
+            ::chmod(name.constData(), 0700);
+    }
+    return isPrivateDirectory(dir) ? dir : QString();
+}
+#else
+QString privateDirectory()
+{
+    // The user's local application data, which other users cannot open.
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+}
+#endif
+
 } // namespace
 
 QString SingleApplication::serverName(const QString &id)
 {
-    // The user's runtime directory is private to the user; elsewhere the name
-    // carries the user so that another user's copy neither blocks nor hears us.
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // The name carries the user too, for systems where the directory is shared after all.
+    const QString dir = privateDirectory();
     if (dir.isEmpty())
-        dir = QDir::tempPath();
+        return QString();
     return QDir(dir).filePath(id + QLatin1Char('-') + userTag());
 }
 
@@ -42,6 +86,11 @@ SingleApplication::SingleApplication(const QString &id, int &argc, char **argv)
     : QApplication(argc, argv)
     , mServerName(serverName(id))
 {
+    if (mServerName.isEmpty()) {
+        // Better two copies than none: the program still works, only unguarded.
+        qWarning() << "single instance: no private directory for the lock (runtime, cache or home); not guarded";
+        return;
+    }
     mLock = std::make_unique<QLockFile>(mServerName + QStringLiteral(".lock"));
     // A lock left by a copy that crashed names a dead process and is taken over.
     mLock->setStaleLockTime(0);

@@ -95,8 +95,9 @@ bool KUSBDevice::writeReport(quint8 reportId, const quint8 *data, int length)
     if (!mOpen)
         return false;
     const int outputLength = mDetail.capAbilities.OutputReportByteLength;
-    if (length < 0 || length > kBufferSize - 1 || (length > 0 && !data)) {
-        qDebug() << "writeReport: payload of" << length << "bytes refused";
+    // The report id takes the first byte of the frame; a longer payload would be cut.
+    if (length < 0 || length > kWriteLength - 1 || (length > 0 && !data)) {
+        qDebug() << "writeReport: payload of" << length << "bytes refused: the frame holds" << kWriteLength - 1;
         return false;
     }
     if (outputLength > kBufferSize) {

@@ -267,10 +267,10 @@ if [ -n "$(state)" ] && [ "$(state)" != "un" ]; then
 fi
 installed=0
 app_pid=""
-xvfb_pid=""
+source "$root/tools/xvfb.sh"
 cleanup() {
     [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null
+    stop_xvfb
     [ "$installed" -eq 0 ] || $sudo dpkg --purge bondara >/dev/null 2>&1
     rm -rf "$scratch"
 }
@@ -351,13 +351,15 @@ fi
 
 # The window: it starts from the menu's command, reads the installed catalogue, finds the
 # simulated receiver, and its window class is the one the desktop entry names.
-if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
-    display=:$((300 + RANDOM % 100))
-    Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+    fail "Xvfb or xdotool is missing (tools/setup installs them)"
+elif ! start_xvfb 60; then
+    fail "the installed window opens: no virtual display came up (above)"
+else
+    display=$DISPLAY
+    unset DISPLAY
     export XDG_RUNTIME_DIR="$scratch/runtime"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
-    for _ in $(seq 50); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
     DISPLAY=$display BONDARA_SIMULATE="$scratch/receiver.json" bondara >"$scratch/window.log" 2>&1 &
     app_pid=$!
     window=""
@@ -375,11 +377,7 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
     kill "$app_pid" 2>/dev/null
     wait "$app_pid" 2>/dev/null
     app_pid=""
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-    xvfb_pid=""
-else
-    fail "Xvfb or xdotool is missing (tools/setup installs them)"
+    stop_xvfb
 fi
 
 # An upgrade keeps the user's catalogue: the same package under a later version.

@@ -23,6 +23,7 @@ public:
 
     // Runs a whole pairing and emits sigPairResult. 2 pairs a keyboard, anything else a mouse.
     virtual bool startPairing(int pairDevType) = 0;
+    // Safe from any thread: while a run holds the receiver it answers 0 at once.
     virtual quint8 queryState() = 0;
     virtual bool enterPairMode() = 0;
     virtual bool waitPairResult() = 0;
@@ -55,7 +56,9 @@ protected:
     void endRun();
     bool abortRequested() const { return mAbort.load(); }
 
-    // The receiver of the run in progress: worker thread only.
+    // Held for a whole run or query: they share the device and the buffers.
+    std::mutex mRunLock;
+    // The receiver of the run in progress, under mRunLock.
     QSharedPointer<KHID::KUSBDevice> mRunDevice;
     quint8 mSendBuffer[kBufferSize] = {};
     quint8 mReceiveBuffer[kBufferSize] = {};

@@ -428,6 +428,33 @@ private slots:
         sim->addInterface(silent);
         QCOMPARE(queryOnWorkerThread(), quint8(0)); // no valid reply in three attempts
     }
+
+    // From the GUI thread: while a run holds the receiver the query answers 0
+    // at once and sends nothing; once the run is over it asks the receiver.
+    void queryStateFromAnotherThread()
+    {
+        plugAndHandOver(-1, [](KSimReceiver &receiver) { receiver.queryState = 0x5A; });
+        testsupport::Semaphore reached, resume;
+        sim->setSleepHook([&](quint64 now) {
+            if (now == 100 + 300 + 50) {
+                reached.release();
+                resume.acquire();
+            }
+        });
+        emit requester.startPair(1);
+        QVERIFY(reached.tryAcquire(10000));
+        const int sent = frames().size();
+        testsupport::LogCapture log;
+        QCOMPARE(worker->queryState(), quint8(0));
+        QCOMPARE(frames().size(), sent);
+        QCOMPARE(log.lines(), QStringList({"queryState: a pairing run is in progress"}));
+        sim->setSleepHook({});
+        resume.release();
+
+        QTRY_COMPARE_WITH_TIMEOUT(results->received.size(), 1, 30000);
+        QCOMPARE(worker->queryState(), quint8(0x5A));
+        QCOMPARE(frames().last(), frame({0xBA, 0xA7}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPairing)

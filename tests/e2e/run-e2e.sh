@@ -18,12 +18,12 @@ fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 # single-instance lock of a user's running copy does not interfere.
 export XDG_RUNTIME_DIR=$(mktemp -d)
 chmod 700 "$XDG_RUNTIME_DIR"
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=$display
-trap 'kill $xvfb 2>/dev/null; pkill -f "^$program" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"' EXIT
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+source "$here/../../tools/xvfb.sh"
+trap 'stop_xvfb; pkill -f "^$program" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"' EXIT
+if ! start_xvfb 60; then
+    echo "FAIL: no virtual display to run the program on"
+    exit 1
+fi
 # Type and text of every message, so warnings can be told from the debug log.
 export QT_MESSAGE_PATTERN="%{type}: %{message}"
 
