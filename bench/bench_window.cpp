@@ -4,6 +4,9 @@
 //   a hot-plug event to the repainted connection row;
 //   CPU while idle on the home page and while the working icon turns;
 //   resident memory after start;
+//   the first opening of the mouse page, right at the first frame and once the
+//   idle time after it has passed, and the longest turn of the event loop in
+//   that idle time;
 //   decoding the embedded pictures, against the same pictures as QImage::save writes them.
 // Run without arguments: it starts itself in each role, on the simulated receiver.
 
@@ -15,6 +18,7 @@
 
 #include "benchsupport.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QBuffer>
 #include <QDirIterator>
@@ -154,6 +158,37 @@ private:
     bool mWaiting = false;
 };
 
+// Work on the GUI thread from the click on the mouse card to the pairing
+// page painted: the slot, then the paint it asks for, done at once.
+double openMousePage(MainWindow *window)
+{
+    const qint64 start = monotonicNs();
+    QMetaObject::invokeMethod(window, "on_mouseCode_clicked");
+    window->repaint();
+    return (monotonicNs() - start) / 1e6;
+}
+
+// The longest stretch the event loop spent working between two waits.
+class LongestTurn : public QObject
+{
+public:
+    LongestTurn()
+    {
+        QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] { mAwake = monotonicNs(); });
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            if (mAwake)
+                mLongest = std::max(mLongest, (monotonicNs() - mAwake) / 1e6);
+            mAwake = 0;
+        });
+    }
+    double longestMs() const { return mLongest; }
+
+private:
+    qint64 mAwake = 0;
+    double mLongest = 0;
+};
+
 // Runs once the program's window has painted its first frame.
 void measureProgram()
 {
@@ -163,6 +198,21 @@ void measureProgram()
     MainWindow *window = MainControl::instance().window();
     if (role() == "start") {
         QCoreApplication::exit(0);
+        return;
+    }
+    if (role() == "page_cold") {
+        report("page_open_ms", openMousePage(window));
+        QCoreApplication::exit(0);
+        return;
+    }
+    if (role() == "page_idle") {
+        auto *turns = new LongestTurn;
+        QTimer::singleShot(1000, qApp, [=] {
+            report("longest_turn_ms", turns->longestMs());
+            report("rss_idle_kib", residentKiB());
+            report("page_open_ms", openMousePage(window));
+            QCoreApplication::exit(0);
+        });
         return;
     }
 
@@ -287,6 +337,14 @@ int drive(int argc, char *argv[])
         programRss.push_back(p.value("rss_kib"));
         minimalRss.push_back(m.value("rss_kib"));
     }
+    std::vector<double> coldOpen, idleOpen, longestTurn, idleRss;
+    for (int i = 0; i < 9; ++i) {
+        coldOpen.push_back(runRole("page_cold", scene).value("page_open_ms"));
+        const QMap<QString, double> idle = runRole("page_idle", scene);
+        idleOpen.push_back(idle.value("page_open_ms"));
+        longestTurn.push_back(idle.value("longest_turn_ms"));
+        idleRss.push_back(idle.value("rss_idle_kib"));
+    }
     const QMap<QString, double> full = runRole("full", scene);
 
     std::printf("%-44s %12s %12s %8s\n", "window (simulated receiver)", "Bondara", "minimal", "ratio");
@@ -294,6 +352,11 @@ int drive(int argc, char *argv[])
                 median(minimal), median(program) / median(minimal));
     std::printf("%-44s %12.0f %12.0f %8.2f\n", "resident memory after start, KiB", median(programRss),
                 median(minimalRss), median(programRss) / median(minimalRss));
+    std::printf("%-44s %12.0f %12.0f %8.2f\n", "resident memory 1 s after start, KiB", median(idleRss),
+                median(minimalRss), median(idleRss) / median(minimalRss));
+    std::printf("%-44s %12.1f\n", "first mouse page open at first frame, ms", median(coldOpen));
+    std::printf("%-44s %12.1f\n", "first mouse page open 1 s after start, ms", median(idleOpen));
+    std::printf("%-44s %12.1f\n", "longest event-loop turn in that second, ms", median(longestTurn));
     std::printf("%-44s %12.1f\n", "hot-plug event to repainted row, ms", full.value("hotplug_ms"));
     std::printf("%-44s %12.2f\n", "CPU idle on the home page, % of a core", full.value("idle_cpu_percent"));
     std::printf("%-44s %12.2f\n", "CPU with the working icon turning, %", full.value("working_cpu_percent"));
