@@ -278,15 +278,19 @@ void MainWindow::polishPart(QWidget *part)
 }
 
 // One widget per turn of the event loop, so that no turn takes long.
+// The guide pictures come with the page's language, so they are decoded
+// (into the pixmap cache the style sheets load from) rather than polished.
 void MainWindow::polishNextHeldBack()
 {
-    if (mHeldBack.isEmpty())
-        return;
-    QWidget *widget = mHeldBack.takeFirst();
-    widget->removeEventFilter(this);
-    QEvent polish(QEvent::Polish);
-    QCoreApplication::sendEvent(widget, &polish);
-    if (!mHeldBack.isEmpty())
+    if (!mHeldBack.isEmpty()) {
+        QWidget *widget = mHeldBack.takeFirst();
+        widget->removeEventFilter(this);
+        QEvent polish(QEvent::Polish);
+        QCoreApplication::sendEvent(widget, &polish);
+    } else if (!mGuidePictures.isEmpty()) {
+        QPixmap(mGuidePictures.takeFirst());
+    }
+    if (!mHeldBack.isEmpty() || !mGuidePictures.isEmpty())
         QTimer::singleShot(0, this, &MainWindow::polishNextHeldBack);
 }
 
@@ -296,6 +300,10 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         if (event->type() == QEvent::Paint && !mFirstFrame) {
             mFirstFrame = true;
             ui->centralWidget->removeEventFilter(this);
+            for (const Guide *guide : {&kMouseGuide, mTovrik ? &kTovrikGuide : &kKeyboardGuide}) {
+                for (int i = 0; i < guide->count; ++i)
+                    mGuidePictures << ":/newImage/" + tr(guide->pictures[i]);
+            }
             QTimer::singleShot(0, this, &MainWindow::polishNextHeldBack);
         }
         return false;

@@ -116,5 +116,7 @@ private:
     // their children.
     QVector<QWidget *> mHiddenParts;
     QVector<QWidget *> mHeldBack;
+    // Pictures the pairing pages show in this language, decoded in idle time.
+    QStringList mGuidePictures;
     bool mFirstFrame = false;
 };
