@@ -285,6 +285,10 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(window.get()));
             QTest::qWait(300);
         }
+        // A popup first: nothing else polishes it on the way.
+        click("btnLanguage");
+        QVERIFY(shown("widgetLanguage"));
+        QCOMPARE(child("btnEN")->font().pixelSize(), 16);
         window->setConnectState(1, true, false);
         window->showPage(MainWindow::PageMouse);
         window->setPairStatus(2, QString());
