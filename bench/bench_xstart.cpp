@@ -4,9 +4,10 @@
 // when the window is created, mapped and drawn into (the DAMAGE extension), so
 // nothing inside the programs is needed to measure them.
 //
-// Usage: bench_xstart [--rounds N] NAME=COMMAND...
+// Usage: bench_xstart [--rounds N] [--baseline NAME]... NAME=COMMAND...
 //   each NAME=COMMAND is one program; COMMAND is split on spaces.
-// Prints a table of medians and the ratios against the first program.
+// Prints a table of medians and the ratios against each baseline (by default
+// the first program).
 
 #include <xcb/damage.h>
 #include <xcb/xcb.h>
@@ -203,15 +204,20 @@ int main(int argc, char *argv[])
 {
     int rounds = 15;
     std::vector<Program> programs;
+    std::vector<std::string> baselineNames;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--rounds" && i + 1 < argc) {
             rounds = std::atoi(argv[++i]);
             continue;
         }
+        if (arg == "--baseline" && i + 1 < argc) {
+            baselineNames.push_back(argv[++i]);
+            continue;
+        }
         const size_t equals = arg.find('=');
         if (equals == std::string::npos || equals == 0) {
-            std::fprintf(stderr, "usage: bench_xstart [--rounds N] NAME=COMMAND...\n");
+            std::fprintf(stderr, "usage: bench_xstart [--rounds N] [--baseline NAME]... NAME=COMMAND...\n");
             return 2;
         }
         Program program;
@@ -222,8 +228,19 @@ int main(int argc, char *argv[])
         programs.push_back(program);
     }
     if (programs.empty() || rounds < 1) {
-        std::fprintf(stderr, "usage: bench_xstart [--rounds N] NAME=COMMAND...\n");
+        std::fprintf(stderr, "usage: bench_xstart [--rounds N] [--baseline NAME]... NAME=COMMAND...\n");
         return 2;
+    }
+    if (baselineNames.empty())
+        baselineNames.push_back(programs.front().name);
+    std::vector<const Program *> baselines;
+    for (const std::string &name : baselineNames) {
+        auto it = std::find_if(programs.begin(), programs.end(), [&](const Program &p) { return p.name == name; });
+        if (it == programs.end()) {
+            std::fprintf(stderr, "bench_xstart: no program named \"%s\" to compare against\n", name.c_str());
+            return 2;
+        }
+        baselines.push_back(&*it);
     }
 
     Display display;
@@ -243,15 +260,27 @@ int main(int argc, char *argv[])
         }
     }
 
-    const double baseMs = median(programs.front().startMs);
-    const double baseRss = median(programs.front().rssKiB);
-    std::printf("%-36s %14s %8s %14s %8s\n", "exec to first painted window (X)", "median ms", "ratio", "RSS KiB",
-                "ratio");
+    // Ratios against each baseline in turn: time, then resident memory.
+    std::printf("%-36s %10s", "exec to first painted window (X)", "median ms");
+    for (size_t b = 0; b < baselines.size(); ++b)
+        std::printf(" %7s%zu", "ratio", b + 1);
+    std::printf(" %10s", "RSS KiB");
+    for (size_t b = 0; b < baselines.size(); ++b)
+        std::printf(" %7s%zu", "ratio", b + 1);
+    std::printf("\n");
     for (const Program &program : programs) {
         const double ms = median(program.startMs);
         const double rss = median(program.rssKiB);
-        std::printf("%-36s %14.1f %8.2f %14.0f %8.2f\n", program.name.c_str(), ms, ms / baseMs, rss, rss / baseRss);
+        std::printf("%-36s %10.1f", program.name.c_str(), ms);
+        for (const Program *base : baselines)
+            std::printf(" %8.2f", ms / median(base->startMs));
+        std::printf(" %10.0f", rss);
+        for (const Program *base : baselines)
+            std::printf(" %8.2f", rss / median(base->rssKiB));
+        std::printf("\n");
     }
+    for (size_t b = 0; b < baselines.size(); ++b)
+        std::printf("ratio%zu: against \"%s\"\n", b + 1, baselines[b]->name.c_str());
     std::printf("(medians of %d interleaved runs)\n", rounds);
     return 0;
 }

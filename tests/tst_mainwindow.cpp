@@ -266,6 +266,43 @@ private slots:
         QVERIFY(sheet("centralWidget").contains("home_page5.png"));
     }
 
+    // The pairing page's widgets are polished after the first frame; a page
+    // opened before that, or a bubble, still shows its pictures and fonts.
+    void hiddenPartsShowTheirArt_data()
+    {
+        QTest::addColumn<bool>("idleFirst");
+        QTest::newRow("opened before the first frame") << false;
+        QTest::newRow("opened after idle time") << true;
+    }
+
+    void hiddenPartsShowTheirArt()
+    {
+        QFETCH(bool, idleFirst);
+        window = std::make_unique<MainWindow>();
+        window->retranslate();
+        window->show();
+        if (idleFirst) {
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+            QTest::qWait(300);
+        }
+        // A popup first: nothing else polishes it on the way.
+        click("btnLanguage");
+        QVERIFY(shown("widgetLanguage"));
+        QCOMPARE(child("btnEN")->font().pixelSize(), 16);
+        window->setConnectState(1, true, false);
+        window->showPage(MainWindow::PageMouse);
+        window->setPairStatus(2, QString());
+        const QImage guide = child("label_2")->grab().toImage();
+        QVERIFY(guide.pixelColor(0, 0) != guide.pixelColor(guide.width() / 2, guide.height() / 2)
+                || guide.pixelColor(guide.width() / 2, guide.height() / 2) != QColor(Qt::white));
+        const QImage bubble = child("widStatus")->grab().toImage();
+        QVERIFY(bubble.pixelColor(2, bubble.height() / 2) != QColor(Qt::white));
+        QCOMPARE(child("pairStatus")->font().pixelSize(), 16);
+        const QImage back = child("btnReturn")->grab().toImage();
+        QVERIFY(!back.isNull());
+        QVERIFY(back.pixelColor(back.width() / 2, back.height() / 2).alpha() > 0);
+    }
+
     void textsFitBothLanguages()
     {
         auto *pair = child<QPushButton>("btnPair");

@@ -122,6 +122,25 @@ void setSheet(QWidget *widget, const QString &sheet)
         widget->setStyleSheet(sheet);
 }
 
+// A widget's first sheet hands its style to the widgets below it, and Qt then
+// polishes at once every one of them that has a sheet of its own, decoding its
+// pictures, shown or not. Set with those sheets cleared and put back after,
+// the widgets take the parent's style as they are, and are polished when shown.
+void setFirstSheet(QWidget *parent, const QString &sheet)
+{
+    QVector<QPair<QWidget *, QString>> own;
+    for (QWidget *child : parent->findChildren<QWidget *>()) {
+        if (!child->styleSheet().isEmpty())
+            own.append({child, child->styleSheet()});
+    }
+    // Children before their parents, so that clearing hands nothing down either.
+    for (auto it = own.crbegin(); it != own.crend(); ++it)
+        it->first->setStyleSheet(QString());
+    setSheet(parent, sheet);
+    for (const auto &widget : qAsConst(own))
+        widget.first->setStyleSheet(widget.second);
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -140,6 +159,7 @@ MainWindow::MainWindow(QWidget *parent)
             QFont::insertSubstitution(font.family(), interfaceFamily);
     }
     setWindowFlag(Qt::FramelessWindowHint);
+    holdBackHiddenParts();
     initWindow();
 
     if (!mTimer) {
@@ -192,7 +212,7 @@ void MainWindow::initWindow()
     ui->mouseTitle->setText(tr("Welcome!"));
     ui->mouseTitle->move(221, 26);
 
-    setSheet(ui->centralWidget, "background-image: url(:/newImage/home_page4.png);");
+    setFirstSheet(ui->centralWidget, "background-image: url(:/newImage/home_page4.png);");
     setSheet(ui->mouseTitle, "font-size:22px;color:white;");
     setSheet(ui->pairTitle, "background-image: url(:/newImage/logo.png)");
 
@@ -218,6 +238,90 @@ void MainWindow::initWindow()
     mOpacityAnimation->setStartValue(1);
     mOpacityAnimation->setEndValue(0);
     mPosAnimation = new QPropertyAnimation(ui->widStatus, "pos");
+}
+
+void MainWindow::holdBackHiddenParts()
+{
+    mHiddenParts = {ui->pagePair, ui->btnReturn, ui->colorLabel, ui->widgetLanguage};
+    // Measured at start for the text fitting, in the fonts their sheets give.
+    const QVector<QWidget *> measured = {ui->btnPair, ui->connectStatus, ui->label_tips};
+    for (QWidget *part : qAsConst(mHiddenParts)) {
+        QVector<QWidget *> widgets = {part};
+        for (QWidget *child : part->findChildren<QWidget *>())
+            widgets << child;
+        for (QWidget *widget : qAsConst(widgets)) {
+            if (measured.contains(widget))
+                continue;
+            widget->installEventFilter(this);
+            mHeldBack << widget;
+        }
+    }
+    // The first frame: the home page's background is always in it.
+    ui->centralWidget->installEventFilter(this);
+}
+
+// Polishes what is still held back of a hidden part, before it is seen or
+// measured.
+void MainWindow::polishPart(QWidget *part)
+{
+    for (int i = 0; i < mHeldBack.size();) {
+        QWidget *widget = mHeldBack.at(i);
+        if (widget != part && !part->isAncestorOf(widget)) {
+            ++i;
+            continue;
+        }
+        mHeldBack.remove(i);
+        widget->removeEventFilter(this);
+        QEvent polish(QEvent::Polish);
+        QCoreApplication::sendEvent(widget, &polish);
+    }
+}
+
+// One widget per turn of the event loop, so that no turn takes long.
+// The guide pictures come with the page's language, so they are decoded
+// (into the pixmap cache the style sheets load from) rather than polished.
+void MainWindow::polishNextHeldBack()
+{
+    if (!mHeldBack.isEmpty()) {
+        QWidget *widget = mHeldBack.takeFirst();
+        widget->removeEventFilter(this);
+        QEvent polish(QEvent::Polish);
+        QCoreApplication::sendEvent(widget, &polish);
+    } else if (!mGuidePictures.isEmpty()) {
+        QPixmap(mGuidePictures.takeFirst());
+    }
+    if (!mHeldBack.isEmpty() || !mGuidePictures.isEmpty())
+        QTimer::singleShot(0, this, &MainWindow::polishNextHeldBack);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->centralWidget) {
+        if (event->type() == QEvent::Paint && !mFirstFrame) {
+            mFirstFrame = true;
+            ui->centralWidget->removeEventFilter(this);
+            for (const Guide *guide : {&kMouseGuide, mTovrik ? &kTovrikGuide : &kKeyboardGuide}) {
+                for (int i = 0; i < guide->count; ++i)
+                    mGuidePictures << ":/newImage/" + tr(guide->pictures[i]);
+            }
+            QTimer::singleShot(0, this, &MainWindow::polishNextHeldBack);
+        }
+        return false;
+    }
+    auto *widget = static_cast<QWidget *>(watched);
+    if (!mHeldBack.contains(widget))
+        return false;
+    // The window's first polish reaches every child, hidden or not: held back.
+    if (event->type() == QEvent::Polish)
+        return true;
+    // Whatever shows a part, it is polished before it paints.
+    if (event->type() == QEvent::Show) {
+        for (QWidget *part : qAsConst(mHiddenParts)) {
+            if (part == widget || part->isAncestorOf(widget))
+                polishPart(part);
+        }
+    }
+    return false;
 }
 
 QString MainWindow::rowText(bool connected) const
@@ -294,12 +398,6 @@ void MainWindow::refreshHint()
     ui->label_tips->setVisible(home || text.isEmpty());
     if (text.isEmpty()) {
         mHint->hide();
-
-    // The button's art has no disabled face: a button that cannot be used is faded.
-    mPairFade = new QGraphicsOpacityEffect(ui->btnPair);
-    mPairFade->setOpacity(0.45);
-    mPairFade->setEnabled(false);
-    ui->btnPair->setGraphicsEffect(mPairFade);
         return;
     }
     mHint->setGeometry(home ? QRect(100, 584, 1000, 44) : QRect(100, 70 + 46, 1000, 44));
@@ -391,6 +489,8 @@ void MainWindow::showPage(int page)
         return;
     }
 
+    polishPart(ui->pagePair);
+    polishPart(ui->btnReturn);
     setHomeWidgetsVisible(false);
     setSheet(ui->centralWidget, "");
     ui->btnReturn->show();
@@ -469,6 +569,8 @@ void MainWindow::setPairStatus(int status, QString msg)
 
     ui->pairStatus->ensurePolished();
     if (status == StatusWorking) {
+        // Measured in the font its sheet gives.
+        polishPart(ui->widStatus);
         const QString text = tr("In the progress of matching code...");
         const int w = QFontMetrics(ui->pairStatus->font()).horizontalAdvance(text);
         if (w > ui->pairStatus->width()) {
@@ -501,6 +603,7 @@ void MainWindow::showPairFailure(int failure)
 
 void MainWindow::showResult(bool success, const QString &text)
 {
+    polishPart(ui->widStatus);
     mPairing = false;
     mResultLock = true;
     const int duration = success ? 4000 : 6000;
@@ -620,6 +723,7 @@ void MainWindow::on_btnModify_clicked()
 {
     if (ui->widgetLanguage->isVisible())
         ui->widgetLanguage->hide();
+    polishPart(ui->colorLabel);
     ui->colorLabel->setVisible(!ui->colorLabel->isVisible());
 }
 
@@ -710,6 +814,7 @@ void MainWindow::on_btnLanguage_clicked()
 {
     if (ui->colorLabel->isVisible())
         ui->colorLabel->hide();
+    polishPart(ui->widgetLanguage);
     ui->widgetLanguage->setVisible(!ui->widgetLanguage->isVisible());
 }
 

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QVector>
 
 class QGraphicsOpacityEffect;
 class QLabel;
@@ -63,6 +64,7 @@ private slots:
     void on_btnLanguage_clicked();
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -71,6 +73,9 @@ private:
     friend class TestMainWindow;
 
     void initWindow();
+    void holdBackHiddenParts();
+    void polishPart(QWidget *part);
+    void polishNextHeldBack();
     void setRowConnected(QLabel *dot, QLabel *text, bool connected);
     QString rowText(bool connected) const;
     void refreshRows();
@@ -104,4 +109,14 @@ private:
     bool mResultLock = false;
     QLabel *mHint = nullptr;
     QGraphicsOpacityEffect *mPairFade = nullptr;
+    // What the first frame does not show: the pairing page, the back button
+    // and the popups. Their widgets are polished, which is when their style
+    // sheets take effect and decode their pictures, when first shown or in
+    // idle time after the first frame, not with the window. Parents before
+    // their children.
+    QVector<QWidget *> mHiddenParts;
+    QVector<QWidget *> mHeldBack;
+    // Pictures the pairing pages show in this language, decoded in idle time.
+    QStringList mGuidePictures;
+    bool mFirstFrame = false;
 };
