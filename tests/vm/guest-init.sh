@@ -277,7 +277,8 @@ if start_receiver /tmp/never.log "$PID" --pair-after never; then
     took=$(($(now_ms) - start))
     stop_receiver
     [ $rc -eq 1 ] || problem "pair keyboard with a receiver that never pairs exited $rc, expected 1"
-    grep -qx "Matched failed" /tmp/never.out || problem "no \"Matched failed\" after the full poll"
+    grep -qx "Matched failed: no device answered within the poll" /tmp/never.out ||
+        problem "no \"Matched failed: no device answered within the poll\" after the full poll"
     got=$(frames /tmp/never.log)
     [ "$got" = "begin-keyboard,poll*85,end" ] || problem "frames $got, expected begin-keyboard,poll*85,end"
     check_gaps /tmp/never.log 85
@@ -355,15 +356,16 @@ if start_receiver /tmp/unplug.log "$PID" --pair-after never --unplug-at-poll 3; 
     rc=$?
     took=$(($(now_ms) - start))
     stop_receiver
-    [ $rc -eq 1 ] || problem "pair exited $rc, expected 1 (timeout says 143)"
-    grep -qx "Matched failed" /tmp/unplug.out || problem "no \"Matched failed\""
+    [ $rc -eq 3 ] || problem "pair exited $rc, expected 3, the receiver failed (timeout says 143)"
+    grep -Eq "^Matched failed: (a report could not be written to|a reply could not be read from) the receiver: " \
+        /tmp/unplug.out || problem "no \"Matched failed\" with the reason the receiver failed"
     got=$(frames /tmp/unplug.log)
     [ "$got" = "begin-keyboard,poll*3,unplugged" ] ||
         problem "frames $got, expected begin-keyboard,poll*3,unplugged"
     echo "  ended after $took ms"
     details && { show /tmp/unplug.out; tail -n 20 /tmp/unplug.err | show; show /tmp/unplug.log; }
 fi
-verdict 4 "pair with the receiver unplugged mid-poll: Matched failed, exit 1, no hang"
+verdict 4 "pair with the receiver unplugged mid-poll: Matched failed with the system's reason, exit 3, no hang"
 
 # --- 5. unprivileged ------------------------------------------------------------
 
@@ -381,8 +383,9 @@ if start_receiver /tmp/user.log "$PID" --pair-after 0; then
     grep -qx "match $PID $CATALOGUE_NAME" /tmp/user-list.got || problem "list as uid 1000 did not find the receiver"
     as_tester "$CLI -v pair keyboard" >/tmp/user-pair.out 2>/tmp/user-pair.err
     rc=$?
-    [ $rc -eq 1 ] || problem "pair as uid 1000 exited $rc, expected 1"
-    grep -qx "Matched failed" /tmp/user-pair.out || problem "pair as uid 1000 did not print \"Matched failed\""
+    [ $rc -eq 2 ] || problem "pair as uid 1000 exited $rc, expected 2"
+    grep -q "cannot open the receiver .*: Permission denied$" /tmp/user-pair.err ||
+        problem "pair as uid 1000 did not say it cannot open the receiver: Permission denied"
     grep -q "^/dev/$NODE#col03: Permission denied$" /tmp/user-pair.err ||
         problem "pair as uid 1000 did not give the system's reason \"Permission denied\" for /dev/$NODE#col03"
     [ -z "$(frames /tmp/user.log)" ] || problem "a report reached the receiver without permission"
