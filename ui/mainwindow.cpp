@@ -494,6 +494,8 @@ void MainWindow::setPairStatus(int status, QString msg)
 
 void MainWindow::showPairFailure(int failure, const QString &detail)
 {
+    // Logged as setPairStatus logs a failure, with the reason beside it.
+    qDebug() << "status:" << StatusFailed << "failure:" << failure;
     QString text;
     switch (failure) {
     case FailureOpen:

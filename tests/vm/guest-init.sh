@@ -388,10 +388,38 @@ if start_receiver /tmp/user.log "$PID" --pair-after 0; then
         problem "pair as uid 1000 did not say it cannot open the receiver: Permission denied"
     grep -q "^/dev/$NODE#col03: Permission denied$" /tmp/user-pair.err ||
         problem "pair as uid 1000 did not give the system's reason \"Permission denied\" for /dev/$NODE#col03"
+    # The doctor names the problem and its fix, and sends nothing either.
+    as_tester "$CLI doctor" >/tmp/user-doctor.out 2>/tmp/user-doctor.err
+    rc=$?
+    [ $rc -eq 1 ] || problem "doctor as uid 1000 exited $rc, expected 1"
+    grep -q "^problem access .*cannot open /dev/$NODE#col03: Permission denied -- fix: install the udev rule" \
+        /tmp/user-doctor.out || problem "doctor as uid 1000 did not name the access problem and its fix"
+    grep -q "^problem acl .*does not name this user -- fix: " /tmp/user-doctor.out ||
+        problem "doctor as uid 1000 did not say that the node's ACL leaves the user out"
     [ -z "$(frames /tmp/user.log)" ] || problem "a report reached the receiver without permission"
     stop_receiver
-    details && show /tmp/user-list.json /tmp/user-list.err /tmp/user-pair.out /tmp/user-pair.err
+    details && show /tmp/user-list.json /tmp/user-list.err /tmp/user-pair.out /tmp/user-pair.err /tmp/user-doctor.out
 fi
-verdict 5 "unprivileged: list finds the receiver through sysfs, pair fails with Permission denied"
+verdict 5 "unprivileged: list finds the receiver through sysfs, pair fails with Permission denied, doctor names the fix"
+
+# --- 6. record ------------------------------------------------------------------
+
+echo "--- check 6: a pairing recorded for replay"
+if start_receiver /tmp/rec.log "$PID" --pair-after 2; then
+    "$CLI" record /tmp/session.json pair keyboard >/tmp/rec.out 2>/tmp/rec.err
+    rc=$?
+    stop_receiver
+    [ $rc -eq 0 ] || problem "record pair keyboard exited $rc, expected 0"
+    got=$(frames /tmp/rec.log)
+    [ "$got" = "begin-keyboard,poll*3,end" ] || problem "frames $got, expected begin-keyboard,poll*3,end"
+    grep -q "$HIDNAME" /tmp/session.json && problem "the recording holds the product string"
+    grep -q '"replay"' /tmp/session.json || problem "the recording holds no exchange"
+    # The host replays the file and compares: the result, the frames, then the file itself.
+    say "record-result $(tail -n 1 /tmp/rec.out)"
+    say "record-frames $got"
+    while IFS= read -r line; do say "record-file $line"; done </tmp/session.json
+    details && show /tmp/rec.out /tmp/rec.err /tmp/session.json
+fi
+verdict 6 "record: a pairing on the kernel's stack written as a scene"
 
 finish
