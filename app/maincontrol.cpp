@@ -36,7 +36,7 @@ MainControl::MainControl(QObject *parent)
     connect(mThread, &QThread::finished, mCommunity, &QObject::deleteLater);
     connect(mThread, &QThread::finished, mThread, &QObject::deleteLater);
     connect(this, &MainControl::startPair, mCommunity, &MouseCommunity::startPairing);
-    connect(mCommunity, &MouseCommunity::sigPairResult, this, &MainControl::updateStatus);
+    connect(mCommunity, &MouseCommunity::sigPairOutcome, this, &MainControl::updateStatus);
     mThread->start();
 
     mConfig = new ConfigController;
@@ -120,18 +120,45 @@ void MainControl::showMainWindow()
     mWindow->show();
 }
 
-void MainControl::updateStatus(bool status, QString msg)
+void MainControl::updateStatus(PairOutcome outcome)
 {
     if (!mWindow)
         return;
     if (mRun == RunAbandoned) {
         // The user was told already why this run ended.
-        qDebug() << "pairing result after the receiver went away:" << status << msg;
+        qDebug() << "pairing result after the receiver went away:" << outcome.describe();
         mRun = RunIdle;
         return;
     }
     mRun = RunIdle;
-    mWindow->setPairStatus(status ? StatusSuccess : StatusFailed, msg);
+    qDebug().noquote() << "pairing ended:" << outcome.describe();
+    switch (outcome.reason) {
+    case PairOutcome::Paired:
+        mWindow->setPairStatus(StatusSuccess, QString());
+        break;
+    case PairOutcome::Unplugged:
+        mWindow->showPairFailure(MainWindow::FailureUnplugged);
+        break;
+    case PairOutcome::OpenFailed:
+        mWindow->showPairFailure(MainWindow::FailureOpen, outcome.detail);
+        break;
+    case PairOutcome::WriteFailed:
+        mWindow->showPairFailure(MainWindow::FailureWrite, outcome.detail);
+        break;
+    case PairOutcome::ReadFailed:
+        mWindow->showPairFailure(MainWindow::FailureRead, outcome.detail);
+        break;
+    case PairOutcome::NoAnswer:
+        mWindow->showPairFailure(MainWindow::FailureNoAnswer);
+        break;
+    case PairOutcome::Refused:
+        mWindow->showPairFailure(MainWindow::FailureRefused, outcome.detail);
+        break;
+    case PairOutcome::NoReceiver:
+    case PairOutcome::Stopped:
+        mWindow->setPairStatus(StatusFailed, QString());
+        break;
+    }
 }
 
 void MainControl::slotMessageReceived(QString msg)

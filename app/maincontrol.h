@@ -2,6 +2,7 @@
 
 #include "devicedetail.h"
 #include "khidwatcher.h"
+#include "mousecommunity.h"
 
 #include <QFont>
 #include <QObject>
@@ -53,7 +54,7 @@ signals:
     void startPair(int pairDevType);
 
 public slots:
-    void updateStatus(bool status, QString msg);
+    void updateStatus(PairOutcome outcome);
     void slotMessageReceived(QString msg);
 
 private slots:

@@ -18,6 +18,34 @@ std::atomic<KHidPlatform *> gCurrent{nullptr};
 
 } // namespace
 
+bool KHidPlatform::probeAccess(const std::u16string &path, std::string *reason)
+{
+    const KHandle write = open(path, KOpenMode::Write, reason);
+    if (write == kInvalidHandle)
+        return false;
+    const KHandle read = open(path, KOpenMode::Read, reason);
+    closeHandle(write);
+    if (read == kInvalidHandle)
+        return false;
+    closeHandle(read);
+    return true;
+}
+
+std::string KHidPlatform::accessFix() const
+{
+    return "close any other program that uses the receiver, then unplug it and plug it in again";
+}
+
+std::vector<KCheck> KHidPlatform::nodeChecks(const std::u16string &)
+{
+    return {};
+}
+
+std::vector<KCheck> KHidPlatform::systemChecks()
+{
+    return {};
+}
+
 KHidPlatform &platform()
 {
     if (KHidPlatform *current = gCurrent.load(std::memory_order_acquire))
@@ -35,6 +63,14 @@ void installPlatform(std::unique_ptr<KHidPlatform> backend)
     std::lock_guard<std::mutex> lock(gInstallMutex);
     gOwned = std::move(backend);
     gCurrent.store(gOwned.get(), std::memory_order_release);
+}
+
+std::unique_ptr<KHidPlatform> takePlatform()
+{
+    std::lock_guard<std::mutex> lock(gInstallMutex);
+    std::unique_ptr<KHidPlatform> taken = gOwned ? std::move(gOwned) : makeNativePlatform();
+    gCurrent.store(nullptr, std::memory_order_release);
+    return taken;
 }
 
 bool installPlatformFromEnvironment(std::string *error)

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace KHID {
 
@@ -103,6 +104,15 @@ enum class KOpenMode {
     Read   // input reports
 };
 
+// One finding of the platform's own checks, for `bondara-cli doctor`.
+struct KCheck {
+    enum Level { Ok, Warning, Problem };
+    Level level = Ok;
+    std::string name; // short and stable: "uaccess", "acl", "events", "session", "sandbox", "root"
+    std::string text; // what was found
+    std::string fix;  // for a warning or a problem: what to do
+};
+
 class KHidPlatform {
 public:
     virtual ~KHidPlatform() = default;
@@ -134,7 +144,20 @@ public:
     virtual bool writeFile(KHandle handle, const uint8_t *data, std::size_t length) = 0;
     // Byte 0 of `buffer` carries the requested report ID on entry.
     virtual bool getInputReport(KHandle handle, uint8_t *buffer, std::size_t length) = 0;
+    // The system's words for the calling thread's last failed writeFile or
+    // getInputReport; empty where the backend keeps none.
+    virtual std::string lastIoError() const { return {}; }
     virtual void closeHandle(KHandle handle) = 0;
+
+    // Whether this user may open the interface for reading and writing: it is
+    // opened and closed again, nothing is sent. False with the system's words.
+    virtual bool probeAccess(const std::u16string &path, std::string *reason);
+    // What to do when probeAccess fails.
+    virtual std::string accessFix() const;
+    // What the platform can tell about the access to one interface's node.
+    virtual std::vector<KCheck> nodeChecks(const std::u16string &path);
+    // The machine and the session: rights, device events, session, sandbox.
+    virtual std::vector<KCheck> systemChecks();
 
     // The protocol's pauses.
     virtual void sleepMs(uint32_t milliseconds) = 0;
@@ -146,6 +169,10 @@ KHidPlatform &platform();
 // Replaces the backend in use (tests, the simulated receiver). Call it while
 // no other thread uses the platform.
 void installPlatform(std::unique_ptr<KHidPlatform> backend);
+
+// Takes the backend in use out (the native one when none was installed),
+// to wrap it; install a backend again before the platform is next used.
+std::unique_ptr<KHidPlatform> takePlatform();
 
 // The real backend this build was made for (one per platform, chosen at build time).
 std::unique_ptr<KHidPlatform> makeNativePlatform();

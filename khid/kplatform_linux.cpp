@@ -8,8 +8,12 @@
 #include <memory>
 #include <thread>
 
+#include <cstdlib>
+
 #include <fcntl.h>
 #include <libudev.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <linux/hid.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
@@ -343,6 +347,50 @@ bool readDescriptorFile(const std::string &path, std::vector<uint8_t> &bytes, st
     return true;
 }
 
+bool aclNamesUser(std::string_view xattr, uint32_t uid, bool &grantsReadWrite)
+{
+    // <linux/posix_acl_xattr.h>: a little-endian version 2 header, then
+    // entries of tag (16 bits), permissions (16 bits) and id (32 bits).
+    constexpr uint32_t kVersion = 2;
+    constexpr uint16_t kUserTag = 0x02;
+    constexpr uint16_t kRead = 4, kWrite = 2;
+    auto le16 = [&](std::size_t at) {
+        return static_cast<uint16_t>(uint8_t(xattr[at]) | uint8_t(xattr[at + 1]) << 8);
+    };
+    auto le32 = [&](std::size_t at) { return uint32_t(le16(at)) | uint32_t(le16(at + 2)) << 16; };
+    if (xattr.size() < 4 || (xattr.size() - 4) % 8 != 0 || le32(0) != kVersion)
+        return false;
+    grantsReadWrite = false;
+    for (std::size_t at = 4; at < xattr.size(); at += 8) {
+        if (le16(at) == kUserTag && le32(at + 4) == uid)
+            grantsReadWrite = (le16(at + 2) & (kRead | kWrite)) == (kRead | kWrite);
+    }
+    return true;
+}
+
+std::vector<KCheck> sessionChecks(const SessionFacts &facts)
+{
+    std::vector<KCheck> checks;
+    const std::string type = facts.sessionType;
+    if (type == "x11" || type == "wayland")
+        checks.push_back({KCheck::Ok, "session", "a " + std::string(type == "x11" ? "X11" : "Wayland")
+                                                      + " session", {}});
+    else
+        checks.push_back({KCheck::Warning, "session",
+                          type.empty() ? "no graphical session seen" : "session type " + type,
+                          "the udev rule gives the receiver to the user of the active local desktop session: "
+                          "run bondara from that session, not over SSH"});
+    if (facts.flatpak || facts.snap)
+        checks.push_back({KCheck::Warning, "sandbox",
+                          std::string("running inside a ") + (facts.flatpak ? "Flatpak" : "Snap")
+                              + " sandbox, where udev rules cannot be installed",
+                          "install 70-bondara.rules into /etc/udev/rules.d/ on the host system, "
+                          "then unplug the receiver and plug it in again"});
+    else
+        checks.push_back({KCheck::Ok, "sandbox", "not in a sandbox", {}});
+    return checks;
+}
+
 } // namespace linuxhid
 
 namespace {
@@ -398,6 +446,15 @@ void setReason(std::string *reason, std::string text)
 {
     if (reason)
         *reason = std::move(text);
+}
+
+// Per thread: the worker's failure must not take the words of another thread's.
+thread_local std::string tIoError;
+
+bool ioFailed(std::string words)
+{
+    tIoError = std::move(words);
+    return false;
 }
 
 std::string errnoOr(int error, const char *fallback)
@@ -582,13 +639,17 @@ public:
     {
         const Handle *h = toHandle(handle);
         if (!h || h->fd < 0 || !data || length == 0)
-            return false;
+            return ioFailed(errnoText(EBADF));
         // One write() is one report: a remainder sent again would be a second, wrong report.
         ssize_t written;
         do {
             written = ::write(h->fd, data, length);
         } while (written < 0 && errno == EINTR);
-        return written >= 0 && static_cast<std::size_t>(written) == length;
+        if (written < 0)
+            return ioFailed(errnoText(errno));
+        if (static_cast<std::size_t>(written) != length)
+            return ioFailed("short write");
+        return true;
     }
 
     bool getInputReport(KHandle handle, uint8_t *buffer, std::size_t length) override
@@ -596,12 +657,119 @@ public:
         const Handle *h = toHandle(handle);
         // The length travels inside the ioctl number, in _IOC_SIZEBITS bits.
         if (!h || h->fd < 0 || !buffer || length == 0 || length > _IOC_SIZEMASK)
-            return false;
+            return ioFailed(errnoText(EINVAL));
         int result;
         do {
             result = ::ioctl(h->fd, HIDIOCGINPUT(length), buffer);
         } while (result < 0 && errno == EINTR);
-        return result >= 0;
+        return result >= 0 || ioFailed(errnoText(errno));
+    }
+
+    std::string lastIoError() const override { return tIoError; }
+
+    bool probeAccess(const std::u16string &path, std::string *reason) override
+    {
+        std::string narrow;
+        InterfacePath where;
+        if (!asciiPath(path, narrow) || !splitInterfacePath(narrow, where)) {
+            setReason(reason, "Not a hidraw interface path");
+            return false;
+        }
+        // Non-blocking: the open is all that is asked, and nothing is read.
+        const int fd = ::open(nodeDevicePath(where.node).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            setReason(reason, errnoText(errno));
+            return false;
+        }
+        ::close(fd);
+        return true;
+    }
+
+    std::string accessFix() const override
+    {
+        return "install the udev rule (README: Troubleshooting), then unplug the receiver and plug it in "
+               "again; udevadm trigger does not give access to a node that is already open";
+    }
+
+    std::vector<KCheck> nodeChecks(const std::u16string &path) override
+    {
+        std::vector<KCheck> checks;
+        std::string narrow;
+        InterfacePath where;
+        if (!asciiPath(path, narrow) || !splitInterfacePath(narrow, where))
+            return checks;
+        const std::string node = nodeDevicePath(where.node);
+
+        UdevPtr u(udev_new());
+        DevicePtr device(u ? udev_device_new_from_subsystem_sysname(
+                                 u.get(), "hidraw", (std::string(kNodePrefix) + std::to_string(where.node)).c_str())
+                           : nullptr);
+        bool tagged = false;
+        udev_list_entry *entry = nullptr;
+        if (device) {
+            udev_list_entry_foreach(entry, udev_device_get_tags_list_entry(device.get()))
+            {
+                if (std::strcmp(udev_list_entry_get_name(entry), "uaccess") == 0)
+                    tagged = true;
+            }
+        }
+        if (tagged)
+            checks.push_back({KCheck::Ok, "uaccess", "a udev rule tags " + node + " uaccess", {}});
+        else
+            checks.push_back({KCheck::Problem, "uaccess", "no udev rule tags " + node + " uaccess",
+                              "install the udev rule (README: Troubleshooting), then unplug the receiver and "
+                              "plug it in again"});
+
+        const uid_t uid = ::getuid();
+        if (uid == 0)
+            return checks; // root needs no ACL
+        char buffer[512];
+        const ssize_t size = ::getxattr(node.c_str(), "system.posix_acl_access", buffer, sizeof buffer);
+        bool grants = false;
+        if (size >= 0 && aclNamesUser(std::string_view(buffer, static_cast<std::size_t>(size)), uid, grants)
+            && grants) {
+            checks.push_back({KCheck::Ok, "acl", "the ACL of " + node + " gives this user read and write", {}});
+        } else {
+            checks.push_back({KCheck::Problem, "acl",
+                              size < 0 && errno != ENODATA
+                                  ? "the ACL of " + node + " cannot be read: " + errnoText(errno)
+                                  : "the ACL of " + node + " does not name this user",
+                              "log in at the machine's own desktop session (access goes to its active user), "
+                              "then unplug the receiver and plug it in again"});
+        }
+        return checks;
+    }
+
+    std::vector<KCheck> systemChecks() override
+    {
+        std::vector<KCheck> checks;
+        if (::geteuid() == 0)
+            checks.push_back({KCheck::Warning, "root", "running as root, which pairing does not need",
+                              "run bondara as your own user once the udev rule is installed"});
+        else
+            checks.push_back({KCheck::Ok, "root", "running as an ordinary user", {}});
+
+        struct stat info {};
+        if (::stat("/run/udev/control", &info) == 0)
+            checks.push_back({KCheck::Ok, "events", "the udev daemon is running", {}});
+        else
+            checks.push_back({KCheck::Warning, "events",
+                              "no udev daemon: changes come from the kernel's events, and no rule gives access",
+                              "start systemd-udevd (or the system's udev daemon)"});
+
+        SessionFacts facts;
+        const char *type = std::getenv("XDG_SESSION_TYPE");
+        if (type && *type)
+            facts.sessionType = type;
+        else if (const char *wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland)
+            facts.sessionType = "wayland";
+        else if (const char *display = std::getenv("DISPLAY"); display && *display)
+            facts.sessionType = "x11";
+        facts.flatpak = ::access("/.flatpak-info", F_OK) == 0 || std::getenv("FLATPAK_ID");
+        facts.snap = std::getenv("SNAP") != nullptr;
+        const std::vector<KCheck> session = sessionChecks(facts);
+        checks.insert(checks.end(), session.begin(), session.end());
+        return checks;
     }
 
     void closeHandle(KHandle handle) override { delete toHandle(handle); }

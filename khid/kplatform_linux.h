@@ -73,5 +73,17 @@ uint32_t copyValueCaps(const std::vector<KHidValueCaps> &all, KHidValueCaps *out
 // read, is empty, or is larger than a HID descriptor can be.
 bool readDescriptorFile(const std::string &path, std::vector<uint8_t> &bytes, std::string *error);
 
+// The system.posix_acl_access extended attribute of a node: whether an entry
+// names `uid` with read and write. False when the attribute is not an ACL.
+bool aclNamesUser(std::string_view xattr, uint32_t uid, bool &grantsReadWrite);
+
+// The session and sandbox as the environment tells them, for the doctor.
+struct SessionFacts {
+    std::string sessionType; // XDG_SESSION_TYPE, else "wayland"/"x11" from the displays, else empty
+    bool flatpak = false;    // /.flatpak-info or FLATPAK_ID
+    bool snap = false;       // SNAP
+};
+std::vector<KCheck> sessionChecks(const SessionFacts &facts);
+
 } // namespace linuxhid
 } // namespace KHID

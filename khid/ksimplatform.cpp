@@ -40,7 +40,10 @@ const QStringList kDescriptorKeys{"collection"};
 const QStringList kExplicitCapsKeys{"usagePage", "usage", "inputReportLength", "outputReportLength",
                                     "featureReportLength", "featureReportIds"};
 const QStringList kReceiverKeys{"pairAfterPolls", "pairStatus", "replyMarker", "queryState", "failWrites",
-                                "failReads"};
+                                "failReads", "replay"};
+// One recorded exchange: the request, then its reply or the words of its failure.
+const QStringList kReplayKeys{"atMs", "write", "reply", "writeFails", "readFails"};
+constexpr int kReplayLimit = 10000;
 const QStringList kUnplugKeys{"afterMs", "action", "path"};
 const QStringList kPlugKeys{"afterMs", "action", "interface"};
 
@@ -227,6 +230,68 @@ public:
         r.pairStatus = static_cast<quint8>(status);
         r.replyMarker = static_cast<quint8>(marker);
         r.queryState = static_cast<quint8>(state);
+        return readReplay(receiver, field, r.replay);
+    }
+
+    bool readHexField(const QJsonObject &object, const QString &where, const char *key, QByteArray &bytes)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        std::vector<uint8_t> parsed;
+        if (!value.isString() || !parseHexBytes(value.toString().toStdString(), parsed) || parsed.empty()
+            || parsed.size() > 2048)
+            return fail(where + '.' + key, QStringLiteral("expected 1 to 2048 hexadecimal bytes"));
+        bytes = QByteArray(reinterpret_cast<const char *>(parsed.data()), static_cast<int>(parsed.size()));
+        return true;
+    }
+
+    bool readWords(const QJsonObject &object, const QString &where, const char *key, QString &words)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (!value.isString() || value.toString().isEmpty() || value.toString().size() > 200)
+            return fail(where + '.' + key, QStringLiteral("expected the system's words (1 to 200 characters)"));
+        words = value.toString();
+        return true;
+    }
+
+    bool readReplay(const QJsonObject &receiver, const QString &where, QVector<KSimReplayStep> &replay)
+    {
+        const QJsonValue value = receiver.value(QLatin1String("replay"));
+        if (value.isUndefined())
+            return true;
+        const QString field = where + ".replay";
+        if (!value.isArray() || value.toArray().isEmpty() || value.toArray().size() > kReplayLimit)
+            return fail(field, QStringLiteral("expected an array of 1 to %1 exchanges").arg(kReplayLimit));
+        const QJsonArray steps = value.toArray();
+        for (int i = 0; i < steps.size(); ++i) {
+            const QString at = QStringLiteral("%1[%2]").arg(field).arg(i);
+            if (!steps.at(i).isObject())
+                return fail(at, QStringLiteral("expected an object"));
+            const QJsonObject object = steps.at(i).toObject();
+            if (!checkKeys(object, at, {&kReplayKeys}))
+                return false;
+            KSimReplayStep step;
+            int atMs = 0;
+            if (!readHexField(object, at, "write", step.write) || !readNumber(object, at, "atMs", 1000000000, atMs))
+                return false;
+            const int outcomes = int(object.contains(QLatin1String("reply")))
+                + int(object.contains(QLatin1String("writeFails"))) + int(object.contains(QLatin1String("readFails")));
+            if (outcomes > 1)
+                return fail(at, QStringLiteral("expected at most one of reply, writeFails and readFails"));
+            if (object.contains(QLatin1String("reply"))) {
+                step.hasReply = true;
+                if (!readHexField(object, at, "reply", step.reply))
+                    return false;
+            } else if (object.contains(QLatin1String("writeFails"))) {
+                step.writeFails = true;
+                if (!readWords(object, at, "writeFails", step.words))
+                    return false;
+            } else if (object.contains(QLatin1String("readFails"))) {
+                step.readFails = true;
+                if (!readWords(object, at, "readFails", step.words))
+                    return false;
+            }
+            replay.append(step);
+        }
         return true;
     }
 
@@ -253,9 +318,19 @@ public:
         if (!readHex16(object, where, "vendorId", interface.vendorId, true)
             || !readHex16(object, where, "productId", interface.productId, true)
             || !readNumber(object, where, "version", 0xFFFF, version)
-            || !readBool(object, where, "queryFails", interface.queryFails)
-            || !readBool(object, where, "openFails", interface.openFails))
+            || !readBool(object, where, "queryFails", interface.queryFails))
             return false;
+        // true, or the system's words for the refusal ("Permission denied").
+        const QJsonValue openFails = object.value(QLatin1String("openFails"));
+        if (openFails.isString()) {
+            const QString words = openFails.toString();
+            if (words.isEmpty() || words.size() > 200)
+                return fail(where + ".openFails", QStringLiteral("expected true, false or 1 to 200 characters"));
+            interface.openFails = true;
+            interface.openFailsWords = words;
+        } else if (!readBool(object, where, "openFails", interface.openFails)) {
+            return fail(where + ".openFails", QStringLiteral("expected true, false or the system's words"));
+        }
         interface.version = static_cast<quint16>(version);
         if (!readReceiver(object, where, interface))
             return false;
@@ -557,6 +632,12 @@ void KSimPlatform::recordLocked(const Event &event)
     appendBounded(mEvents, event);
 }
 
+QStringList KSimPlatform::departures() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mDepartures;
+}
+
 QVector<KSimPlatform::Event> KSimPlatform::events() const
 {
     std::lock_guard<std::mutex> lock(mMutex);
@@ -654,7 +735,9 @@ KHandle KSimPlatform::open(const std::u16string &path, KOpenMode mode, std::stri
         why = "Permission denied (simulated)";
     if (why) {
         if (reason)
-            *reason = why;
+            *reason = interface && !interface->openFailsWords.isEmpty() && mode != KOpenMode::Query
+                ? interface->openFailsWords.toStdString()
+                : std::string(why);
         return kInvalidHandle;
     }
     const KHandle handle = mNextId++;
@@ -728,20 +811,57 @@ void KSimPlatform::freePreparsedData(KPreparsed data)
     mPreparsed.erase(data);
 }
 
+namespace {
+
+// Per thread, as the system keeps errno.
+thread_local std::string tIoError;
+
+bool ioFailed(const std::string &words)
+{
+    tIoError = words;
+    return false;
+}
+
+} // namespace
+
 bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t length)
 {
     std::lock_guard<std::mutex> lock(mMutex);
     const auto it = mHandles.find(handle);
     KSimInterface *interface = it == mHandles.end() ? nullptr : findLocked(it->second.path);
     if (!interface || it->second.mode != KOpenMode::Write)
-        return false;
+        return ioFailed(interface ? "Bad file descriptor" : "No such device");
     const QByteArray frame(reinterpret_cast<const char *>(data), static_cast<int>(length));
 
-    if (interface->hasReceiver) {
+    if (interface->hasReceiver && !interface->receiver.replay.isEmpty()) {
+        KSimReceiver &receiver = interface->receiver;
+        const int exchange = ++receiver.exchanges;
+        const QVector<KSimReplayStep> &replay = receiver.replay;
+        if (exchange > replay.size()) {
+            const QString departure = QStringLiteral("replay: request %1 (%2) comes after the %3 recorded")
+                                          .arg(exchange).arg(QString::fromLatin1(frame.toHex(' '))).arg(replay.size());
+            if (mDepartures.size() < kRecordLimit)
+                mDepartures.append(departure);
+            qWarning().noquote() << departure;
+            return ioFailed("No such device (the recording ends here)");
+        }
+        const KSimReplayStep &step = replay.at(exchange - 1);
+        if (frame != step.write) {
+            const QString departure = QStringLiteral("replay: request %1 departs from the recording: sent %2, recorded %3")
+                                          .arg(exchange)
+                                          .arg(QString::fromLatin1(frame.toHex(' ')),
+                                               QString::fromLatin1(step.write.toHex(' ')));
+            if (mDepartures.size() < kRecordLimit)
+                mDepartures.append(departure);
+            qWarning().noquote() << departure;
+        }
+        if (step.writeFails)
+            return ioFailed(step.words.toStdString());
+    } else if (interface->hasReceiver) {
         KSimReceiver &receiver = interface->receiver;
         const int exchange = ++receiver.exchanges;
         if (receiver.failAllWrites || receiver.failWrites.contains(exchange))
-            return false;
+            return ioFailed("Input/output error (simulated)");
         receiver.replyStatus = 0;
         const quint8 command = length > 1 ? data[1] : 0;
         const quint8 argument = length > 2 ? data[2] : 0;
@@ -774,7 +894,26 @@ bool KSimPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_t l
         const auto it = mHandles.find(handle);
         KSimInterface *interface = it == mHandles.end() ? nullptr : findLocked(it->second.path);
         if (!interface || it->second.mode != KOpenMode::Read)
-            return false;
+            return ioFailed(interface ? "Bad file descriptor" : "No such device");
+        if (interface->hasReceiver && !interface->receiver.replay.isEmpty()) {
+            const KSimReceiver &receiver = interface->receiver;
+            const int exchange = receiver.exchanges;
+            const KSimReplayStep *step =
+                exchange >= 1 && exchange <= receiver.replay.size() ? &receiver.replay.at(exchange - 1) : nullptr;
+            const bool ok = step && step->hasReply && !step->readFails;
+            if (ok) {
+                std::memset(buffer, 0, length);
+                std::memcpy(buffer, step->reply.constData(), std::min<std::size_t>(length, step->reply.size()));
+            }
+            recordLocked({Event::Fetch, mVirtualNow, 0,
+                          ok ? QByteArray(reinterpret_cast<const char *>(buffer), static_cast<int>(length))
+                             : QByteArray(),
+                          interface->path});
+            if (ok)
+                return true;
+            return ioFailed(step && step->readFails ? step->words.toStdString()
+                                                    : std::string("Input/output error (nothing recorded)"));
+        }
         if (interface->hasReceiver) {
             const KSimReceiver &receiver = interface->receiver;
             const bool ok = !(receiver.failAllReads || receiver.failReads.contains(receiver.exchanges))
@@ -788,13 +927,18 @@ bool KSimPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_t l
                           ok ? QByteArray(reinterpret_cast<const char *>(buffer), static_cast<int>(length))
                              : QByteArray(),
                           interface->path});
-            return ok;
+            return ok || ioFailed("Input/output error (simulated)");
         }
         handler = mInputReportHandler;
         path = it->second.path;
     }
     // Outside the lock: a test's handler may block, or look at the scene.
-    return handler && handler(path, buffer, length);
+    return (handler && handler(path, buffer, length)) || ioFailed("Input/output error (simulated)");
+}
+
+std::string KSimPlatform::lastIoError() const
+{
+    return tIoError;
 }
 
 void KSimPlatform::setInputReportHandler(InputReportHandler handler)

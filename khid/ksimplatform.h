@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -18,6 +19,16 @@
 namespace KHID {
 
 // A receiver answering the pairing protocol (report 0xBA) on an interface.
+// One recorded exchange: the request written and what the receiver did with it.
+struct KSimReplayStep {
+    QByteArray write;
+    bool writeFails = false;
+    bool readFails = false;
+    bool hasReply = false; // false when the run ended before the fetch
+    QByteArray reply;
+    QString words;         // the system's words for a failed write or read
+};
+
 struct KSimReceiver {
     // Poll replies say "not yet" this many times, then pairStatus; -1 never pairs.
     int pairAfterPolls = 0;
@@ -29,6 +40,9 @@ struct KSimReceiver {
     QVector<int> failReads;
     bool failAllWrites = false;
     bool failAllReads = false;
+    // A recorded session: when present, the receiver answers exactly as
+    // recorded instead of following the protocol above.
+    QVector<KSimReplayStep> replay;
 
     // What the receiver has seen so far.
     int exchanges = 0;
@@ -48,6 +62,8 @@ struct KSimInterface {
     QVector<KHidValueCaps> featureValueCaps;
     bool queryFails = false;
     bool openFails = false;
+    // The words of the refusal; empty for "Permission denied (simulated)".
+    QString openFailsWords;
     bool hasReceiver = false;
     KSimReceiver receiver;
 };
@@ -115,6 +131,8 @@ public:
     int openInterfaceSetCount() const;
     QVector<QByteArray> writtenReports() const;
     QVector<Event> events() const;
+    // Requests that departed from a replayed recording, one sentence each.
+    QStringList departures() const;
     void clearRecords();
 
     // Also appends every written report as a line of hex bytes to this file.
@@ -142,6 +160,7 @@ public:
     void freePreparsedData(KPreparsed data) override;
     bool writeFile(KHandle handle, const uint8_t *data, std::size_t length) override;
     bool getInputReport(KHandle handle, uint8_t *buffer, std::size_t length) override;
+    std::string lastIoError() const override;
     void closeHandle(KHandle handle) override;
     void sleepMs(uint32_t milliseconds) override;
 
@@ -169,6 +188,7 @@ private:
     std::intptr_t mNextId = 1;
     QVector<OpenRecord> mOpens;
     QVector<Event> mEvents;
+    QStringList mDepartures;
     QString mTraceFile;
     InputReportHandler mInputReportHandler;
     std::map<int, ChangeListener> mListeners;

@@ -89,20 +89,38 @@ QString KUSBDevice::errorString() const
     return mError;
 }
 
+bool KUSBDevice::isOpen() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mOpen;
+}
+
+QString KUSBDevice::ioErrorString() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mIoError;
+}
+
+bool KUSBDevice::ioFailed(const QString &words)
+{
+    mIoError = words;
+    return false;
+}
+
 bool KUSBDevice::writeReport(quint8 reportId, const quint8 *data, int length)
 {
     std::lock_guard<std::mutex> lock(mLock);
     if (!mOpen)
-        return false;
+        return ioFailed(mError);
     const int outputLength = mDetail.capAbilities.OutputReportByteLength;
     // The report id takes the first byte of the frame; a longer payload would be cut.
     if (length < 0 || length > kWriteLength - 1 || (length > 0 && !data)) {
         qDebug() << "writeReport: payload of" << length << "bytes refused: the frame holds" << kWriteLength - 1;
-        return false;
+        return ioFailed(QStringLiteral("payload too long"));
     }
     if (outputLength > kBufferSize) {
         qDebug() << "writeReport: output report of" << outputLength << "bytes exceeds the buffer";
-        return false;
+        return ioFailed(QStringLiteral("output report too long"));
     }
 
     // Clear the whole frame that goes out, not only the report, so that
@@ -111,24 +129,25 @@ bool KUSBDevice::writeReport(quint8 reportId, const quint8 *data, int length)
     mWriteBuffer[0] = reportId;
     if (length > 0)
         std::memcpy(mWriteBuffer + 1, data, length);
-    return platform().writeFile(mWriteHandle, mWriteBuffer, kWriteLength);
+    return platform().writeFile(mWriteHandle, mWriteBuffer, kWriteLength)
+        || ioFailed(QString::fromStdString(platform().lastIoError()));
 }
 
 bool KUSBDevice::readReport(quint8 reportId, quint8 *destination)
 {
     std::lock_guard<std::mutex> lock(mLock);
     if (!mOpen)
-        return false;
+        return ioFailed(mError);
     const int inputLength = mDetail.capAbilities.InputReportByteLength;
     if (inputLength > kBufferSize || inputLength == 0) {
         qDebug() << "readReport: input report of" << inputLength << "bytes cannot be fetched";
-        return false;
+        return ioFailed(QStringLiteral("input report of %1 bytes").arg(inputLength));
     }
 
     std::memset(mReadBuffer, 0, inputLength);
     mReadBuffer[0] = reportId;
     if (!platform().getInputReport(mReadHandle, mReadBuffer, inputLength))
-        return false;
+        return ioFailed(QString::fromStdString(platform().lastIoError()));
     std::memcpy(destination, mReadBuffer, inputLength);
     return true;
 }

@@ -29,8 +29,14 @@ public:
     KHidDetail getDetail() const;
     // Why the last initDevice failed, in the system's words; empty after a success.
     QString errorString() const;
+    bool isOpen() const;
+    // Why the last writeReport or readReport failed, in the system's words.
+    QString ioErrorString() const;
 
 private:
+    // Keeps the words and answers false; under mLock.
+    bool ioFailed(const QString &words);
+
     // The GUI thread creates, opens and destroys the object; the pairing
     // worker does its I/O. The lock orders the two.
     mutable std::mutex mLock;
@@ -41,6 +47,7 @@ private:
     quint8 mReadBuffer[kBufferSize] = {};
     bool mOpen = false;
     QString mError;
+    QString mIoError;
 };
 
 } // namespace KHID

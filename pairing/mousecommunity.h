@@ -3,11 +3,37 @@
 #include "devicedetail.h"
 #include "kusbdevice.h"
 
+#include <QMetaType>
 #include <QObject>
 #include <QSharedPointer>
 
 #include <atomic>
 #include <mutex>
+
+// How a pairing run ended, and why.
+struct PairOutcome {
+    enum Reason {
+        Paired,      // the receiver reported a device
+        NoReceiver,  // no receiver was handed over
+        Unplugged,   // the receiver went away during the run
+        OpenFailed,  // the receiver could not be opened (detail: the system's words)
+        WriteFailed, // a report could not be written (detail: the system's words)
+        ReadFailed,  // a reply could not be read (detail: the system's words)
+        NoAnswer,    // the receiver kept waiting: no device answered within the poll
+        Refused,     // the receiver answered with something other than waiting (detail: its reply)
+        Stopped      // the program is closing
+    };
+
+    Reason reason = NoReceiver;
+    QString detail;
+
+    bool ok() const { return reason == Paired; }
+    // A stable name for scripts: "paired", "no-receiver", "unplugged", ...
+    static QString key(Reason reason);
+    // One English sentence, with the detail.
+    QString describe() const;
+};
+Q_DECLARE_METATYPE(PairOutcome)
 
 // The pairing worker's interface: one pairing run on the worker's own thread,
 // against the receiver that the GUI thread last handed over.
@@ -49,6 +75,11 @@ public:
 
 signals:
     void sigPairResult(bool status, QString msg);
+    // Emitted just before sigPairResult, for the same run.
+    void sigPairOutcome(PairOutcome outcome);
+    // One exchange of the poll: its number from 1, and "waiting", "paired",
+    // "refused", "ignored" (not a valid reply), "write-failed" or "read-failed".
+    void sigPollAttempt(int attempt, QString status);
 
 protected:
     // Takes the hand-over state for one run; false before the first hand-over.

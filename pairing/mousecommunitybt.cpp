@@ -31,25 +31,60 @@ bool MouseCommunityBT::startPairing(int pairDevType)
     if (!beginRun()) {
         endRun();
         qDebug() << "Device未初始化";
-        emit sigPairResult(false, QStringLiteral("Device未初始化"));
+        finish(PairOutcome{PairOutcome::NoReceiver, {}});
         return false;
     }
     this->pairDevType = pairDevType;
 
     if (!enterPairMode()) {
+        const PairOutcome outcome = failure();
         endRun();
-        emit sigPairResult(false, tr("Matched failed"));
+        finish(outcome);
         return false;
     }
     const bool paired = waitPairResult();
+    const PairOutcome outcome = paired ? PairOutcome{PairOutcome::Paired, {}} : failure();
     exitPairMode();
     endRun();
+    finish(outcome);
+    return paired;
+}
 
-    if (paired)
+void MouseCommunityBT::finish(const PairOutcome &outcome)
+{
+    emit sigPairOutcome(outcome);
+    if (outcome.reason == PairOutcome::NoReceiver)
+        emit sigPairResult(false, QStringLiteral("Device未初始化"));
+    else if (outcome.ok())
         emit sigPairResult(true, tr("Matched successfully"));
     else
         emit sigPairResult(false, tr("Matched failed"));
-    return paired;
+}
+
+PairOutcome MouseCommunityBT::failure() const
+{
+    switch (mStep) {
+    case Step::Passed:
+        break;
+    case Step::Aborted:
+        if (abortRequested())
+            return {PairOutcome::Unplugged, {}};
+        return {PairOutcome::Stopped, {}};
+    case Step::WriteFailed:
+        if (!mRunDevice)
+            return {PairOutcome::NoReceiver, {}};
+        if (!mRunDevice->isOpen())
+            return {PairOutcome::OpenFailed, mRunDevice->errorString()};
+        return {PairOutcome::WriteFailed, mStepWords};
+    case Step::ReadFailed:
+        return {PairOutcome::ReadFailed, mStepWords};
+    case Step::Rejected:
+        // 01 00 is the receiver's "still waiting"; anything else it said is its own answer.
+        if (mLastReply[0] == kReplyMarker && mLastReply[1] == 0x00)
+            return {PairOutcome::NoAnswer, {}};
+        return {PairOutcome::Refused, QByteArray(reinterpret_cast<const char *>(mLastReply), 2).toHex(' ')};
+    }
+    return {PairOutcome::NoAnswer, {}};
 }
 
 quint8 MouseCommunityBT::queryState()
@@ -100,32 +135,56 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
 
     KHID::KUSBDevice *device = mRunDevice.data();
     KHID::KHidPlatform &hid = KHID::platform();
+    const bool poll = accept == Reply::Paired;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         // The receiver went away, or the program is closing: give up rather than poll on.
-        if (QThread::currentThread()->isInterruptionRequested() || abortRequested())
+        if (QThread::currentThread()->isInterruptionRequested() || abortRequested()) {
+            mStep = Step::Aborted;
             return false;
+        }
         hid.sleepMs(pauseMs);
         if (!device || !device->writeReport(kReportId, mSendBuffer, length)) {
             qDebug() << writeError << int(firstFeatureReportId());
+            mStep = Step::WriteFailed;
+            mStepWords = device ? device->ioErrorString() : QString();
+            if (poll)
+                emit sigPollAttempt(attempt + 1, QStringLiteral("write-failed"));
             continue;
         }
         hid.sleepMs(kFetchPauseMs);
         if (!device->readReport(kReportId, mReceiveBuffer)) {
             qDebug() << readError;
+            mStep = Step::ReadFailed;
+            mStepWords = device->ioErrorString();
+            if (poll)
+                emit sigPollAttempt(attempt + 1, QStringLiteral("read-failed"));
             continue;
         }
+        mLastReply[0] = mReceiveBuffer[0];
+        mLastReply[1] = mReceiveBuffer[1];
+        mStep = Step::Rejected;
         switch (accept) {
         case Reply::Any:
+            mStep = Step::Passed;
             return true;
         case Reply::Valid:
-            if (mReceiveBuffer[0] == kReplyMarker)
+            if (mReceiveBuffer[0] == kReplyMarker) {
+                mStep = Step::Passed;
                 return true;
+            }
             break;
         case Reply::Paired:
             if (mReceiveBuffer[0] == kReplyMarker && (mReceiveBuffer[1] == 0x01 || mReceiveBuffer[1] == 0x02)) {
                 qDebug() << "对码成功";
+                mStep = Step::Passed;
+                emit sigPollAttempt(attempt + 1, QStringLiteral("paired"));
                 return true;
             }
+            if (mReceiveBuffer[0] != kReplyMarker)
+                emit sigPollAttempt(attempt + 1, QStringLiteral("ignored"));
+            else
+                emit sigPollAttempt(attempt + 1, mReceiveBuffer[1] == 0x00 ? QStringLiteral("waiting")
+                                                                            : QStringLiteral("refused"));
             break;
         }
     }

@@ -18,9 +18,18 @@ public:
 
 private:
     enum class Reply { Any, Valid, Paired };
+    // How the last attempt of the last exchange went.
+    enum class Step { Passed, Aborted, WriteFailed, ReadFailed, Rejected };
 
     // One command: up to `attempts` write-then-fetch exchanges until the reply passes.
     bool exchange(const quint8 *payload, int length, quint32 pauseMs, int attempts, Reply accept,
                   const char *writeError, const char *readError);
     quint8 firstFeatureReportId() const;
+    // Why the last exchange did not pass.
+    PairOutcome failure() const;
+    void finish(const PairOutcome &outcome);
+
+    Step mStep = Step::Passed;
+    QString mStepWords;
+    quint8 mLastReply[2] = {};
 };

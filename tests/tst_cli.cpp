@@ -37,6 +37,32 @@ QString source(const QString &relative)
     return QStringLiteral(BONDARA_SOURCE_DIR "/") + relative;
 }
 
+// Checks every line against the events schema with Debian's validator; the reasons, or empty.
+QString schemaErrors(const QByteArray &lines, const QString &schema = QStringLiteral("tools/cli/events.schema.json"))
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("events.jsonl"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(lines) != lines.size())
+        return QStringLiteral("cannot write the events");
+    file.close();
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {source("tools/cli/validate-jsonl.py"), source(schema), file.fileName()});
+    if (!python.waitForFinished(30000) || python.exitStatus() != QProcess::NormalExit)
+        return QStringLiteral("the validator did not run: ") + python.errorString();
+    if (python.exitCode() != 0)
+        return QString::fromUtf8(python.readAllStandardError());
+    return QString();
+}
+
+QList<QJsonObject> events(const QByteArray &out)
+{
+    QList<QJsonObject> list;
+    for (const QByteArray &line : out.trimmed().split('\n'))
+        list << QJsonDocument::fromJson(line).object();
+    return list;
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -186,8 +212,10 @@ private slots:
         QTemporaryDir dir;
         const QString trace = dir.filePath("trace.txt");
         const Run unplugged = runCli({"pair", "mouse"}, source("tests/scenes/unplugged-receiver.json"), trace);
-        QCOMPARE(unplugged.exitCode, 1);
-        QVERIFY2(unplugged.out.trimmed().endsWith("Matched failed"), unplugged.out);
+        QCOMPARE(unplugged.exitCode, 3); // the receiver failed, unlike "no device answered"
+        QVERIFY2(unplugged.out.trimmed().endsWith(
+                     "Matched failed: a report could not be written to the receiver: Input/output error (simulated)"),
+                 unplugged.out);
         QFile written(trace);
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.size(), 0); // nothing went out
@@ -210,6 +238,218 @@ private slots:
 
         QCOMPARE(runCli({"pair"}, source("tests/scenes/pair-after-two-polls.json")).exitCode, 2);
         QCOMPARE(runCli({"pair", "trackball"}, source("tests/scenes/pair-after-two-polls.json")).exitCode, 2);
+    }
+
+    void pairJsonEventsFollowTheSchema_data()
+    {
+        QTest::addColumn<QString>("scene");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("polls");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("paired on the third poll")
+            << "tests/scenes/pair-after-two-polls.json" << 0 << QStringList{"waiting", "waiting", "paired"}
+            << "paired" << QString();
+        QTest::newRow("no report can be written")
+            << "tests/scenes/unplugged-receiver.json" << 3 << QStringList() << "write-failed"
+            << "Input/output error (simulated)";
+        QTest::newRow("no reply can be read")
+            << "tests/scenes/unreadable-receiver.json" << 3 << QStringList() << "read-failed"
+            << "Input/output error (simulated)";
+    }
+
+    void pairJsonEventsFollowTheSchema()
+    {
+        QFETCH(QString, scene);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, polls);
+        QFETCH(QString, reason);
+        QFETCH(QString, detail);
+        const Run run = runCli({"pair", "keyboard", "--json"}, source(scene));
+        QCOMPARE(run.exitCode, exitCode);
+        const QString errors = schemaErrors(run.out);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors + QString::fromUtf8(run.out)));
+
+        const QList<QJsonObject> lines = events(run.out);
+        QCOMPARE(lines.size(), 1 + polls.size() + 1);
+        QCOMPARE(lines.first().value("event").toString(), QString("begin"));
+        QCOMPARE(lines.first().value("kind").toString(), QString("keyboard"));
+        QCOMPARE(lines.first().value("receiver").toObject().value("pid").toString(), QString("0001"));
+        for (int i = 0; i < polls.size(); ++i) {
+            QCOMPARE(lines.at(1 + i).value("attempt").toInt(), i + 1);
+            QCOMPARE(lines.at(1 + i).value("status").toString(), polls.at(i));
+        }
+        const QJsonObject result = lines.last();
+        QCOMPARE(result.value("event").toString(), QString("result"));
+        QCOMPARE(result.value("ok").toBool(), exitCode == 0);
+        QCOMPARE(result.value("reason").toString(), reason);
+        QCOMPARE(result.value("detail").toString(), detail);
+    }
+
+    void watchJsonEventsFollowTheSchema()
+    {
+        const Run run = runCli({"watch", "--for", "0.6", "--json"}, source("tests/scenes/timed-events.json"));
+        QCOMPARE(run.exitCode, 0);
+        const QString errors = schemaErrors(run.out);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors + QString::fromUtf8(run.out)));
+        const QList<QJsonObject> lines = events(run.out);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(0).value("event").toString(), QString("arrival"));
+        QCOMPARE(lines.at(0).value("path").toString(), QString("sim:rx#col01"));
+        QCOMPARE(lines.at(1).value("event").toString(), QString("scan"));
+        QCOMPARE(lines.at(1).value("receiver").toObject().value("name").toString(), QString("2.4G Receiver"));
+        QCOMPARE(lines.at(2).value("event").toString(), QString("removal"));
+        QCOMPARE(lines.at(2).value("path").toString(), QString("sim:mouse"));
+        QCOMPARE(lines.at(3).value("found").toBool(), true);
+
+        const Run none = runCli({"watch", "--for", "0.6", "--json", "--config", source("tests/scenes/no-match-catalogue.json")},
+                                source("tests/scenes/timed-events.json"));
+        QCOMPARE(none.exitCode, 0);
+        const QString noneErrors = schemaErrors(none.out);
+        QVERIFY2(noneErrors.isEmpty(), qPrintable(noneErrors + QString::fromUtf8(none.out)));
+        QCOMPARE(events(none.out).at(1).value("found").toBool(), false);
+        QVERIFY(events(none.out).at(1).value("receiver").isNull());
+    }
+
+    // Each row: the situation, and the findings expected as "level check: words" (in order, others between).
+    void doctorOnSimulatedSituations_data()
+    {
+        QTest::addColumn<QString>("scene");
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("receiver with access")
+            << "tools/scenes/receiver.json" << QString() << 0
+            << QStringList{"ok catalogue: lists 2 receivers", "ok interfaces: 5 HID interfaces",
+                           "ok receiver: 2.4G Receiver at sim:receiver#col04",
+                           "ok access: this user can open sim:receiver#col04 for reading and writing"};
+        QTest::newRow("receiver without access")
+            << "tests/scenes/locked-receiver.json" << QString() << 1
+            << QStringList{"ok receiver: 2.4G Receiver at sim:rx#col02",
+                           "problem access: this user cannot open sim:rx#col02: Permission denied"};
+        QTest::newRow("no catalogue")
+            << "tools/scenes/receiver.json" << "tests/scenes/absent.json" << 1
+            << QStringList{"problem catalogue: no catalogue at", "ok interfaces: 5 HID interfaces"};
+        QTest::newRow("an invalid catalogue")
+            << "tools/scenes/receiver.json" << "tests/scenes/no-receiver.json" << 1
+            << QStringList{"problem catalogue: cannot be used: DeviceList: missing"};
+        QTest::newRow("near miss: another product id")
+            << "tests/scenes/near-miss-product.json" << QString() << 1
+            << QStringList{"warning near-miss: sim:rx#col02 (1209:0005, usage ff00:0001) has the vendor id of",
+                           "problem receiver: no supported receiver is plugged in"};
+        QTest::newRow("near miss: another usage")
+            << "tests/scenes/near-miss-usage.json" << QString() << 1
+            << QStringList{"warning near-miss: sim:rx#col02 (1209:0001, usage ff00:0002) has the vendor id of "
+                           "2.4G Receiver but not its usage",
+                           "problem receiver: no supported receiver is plugged in"};
+    }
+
+    void doctorOnSimulatedSituations()
+    {
+        QFETCH(QString, scene);
+        QFETCH(QString, config);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, expected);
+        QStringList args{"doctor", "--json"};
+        if (!config.isEmpty())
+            args << "--config" << source(config);
+        const Run run = runCli(args, source(scene));
+        QCOMPARE(run.exitCode, exitCode);
+        const QJsonObject document = QJsonDocument::fromJson(run.out).object();
+        const QString errors = schemaErrors(QJsonDocument(document).toJson(QJsonDocument::Compact) + '\n',
+                                            QStringLiteral("tools/cli/doctor.schema.json"));
+        QVERIFY2(errors.isEmpty(), qPrintable(errors + QString::fromUtf8(run.out)));
+        QCOMPARE(document.value("result").toString(), QString(exitCode == 0 ? "ok" : "problem"));
+
+        QStringList found;
+        for (const QJsonValue &value : document.value("checks").toArray()) {
+            const QJsonObject check = value.toObject();
+            found << check.value("level").toString() + ' ' + check.value("check").toString() + ": "
+                    + check.value("text").toString();
+            // Every finding short of ok says what to do.
+            QCOMPARE(check.contains("fix"), check.value("level").toString() != "ok");
+        }
+        int at = 0;
+        for (const QString &want : expected) {
+            const QString level = want.section(' ', 0, 0), rest = want.section(' ', 1);
+            const QString head = level + ' ' + rest.section(": ", 0, 0) + ": ";
+            const QString words = rest.section(": ", 1, -1);
+            while (at < found.size() && !(found.at(at).startsWith(head) && found.at(at).contains(words)))
+                ++at;
+            QVERIFY2(at < found.size(), qPrintable(want + "\nin\n" + found.join('\n')));
+        }
+
+        // The plain form: one line per finding, the fix on the line of every non-ok one.
+        const Run plainRun = runCli(args.mid(0, 1) + args.mid(2), source(scene));
+        QCOMPARE(plainRun.exitCode, exitCode);
+        const QList<QByteArray> lines = plainRun.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), found.size());
+        for (const QByteArray &line : lines)
+            QCOMPARE(line.contains(" -- fix: "), !line.startsWith("ok "));
+    }
+
+    void doctorNamesTheFixForAccess()
+    {
+        const Run run = runCli({"doctor"}, source("tests/scenes/locked-receiver.json"));
+        QCOMPARE(run.exitCode, 1);
+        const QList<QByteArray> lines = run.out.split('\n');
+        QByteArray access;
+        for (const QByteArray &line : lines)
+            if (line.startsWith("problem") && line.contains("access"))
+                access = line;
+        QVERIFY2(access.contains("Permission denied -- fix: "), run.out);
+        QVERIFY2(access.contains("unplug"), access);
+        QCOMPARE(runCli({"doctor", "--bogus"}, source("tools/scenes/receiver.json")).exitCode, 2);
+    }
+
+    // A session recorded against one receiver replays to the same end with the same frames.
+    void recordedSessionReplays_data()
+    {
+        QTest::addColumn<QString>("scene");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("paired") << "tests/scenes/pair-after-two-polls.json" << 0;
+        QTest::newRow("no report can be written") << "tests/scenes/unplugged-receiver.json" << 3;
+        QTest::newRow("no reply can be read") << "tests/scenes/unreadable-receiver.json" << 3;
+        QTest::newRow("no access") << "tests/scenes/locked-receiver.json" << 2;
+    }
+
+    void recordedSessionReplays()
+    {
+        QFETCH(QString, scene);
+        QFETCH(int, exitCode);
+        QTemporaryDir dir;
+        const QString recording = dir.filePath("session.json");
+        const QString liveTrace = dir.filePath("live.txt"), replayTrace = dir.filePath("replay.txt");
+        const Run live = runCli({"record", recording, "pair", "keyboard"}, source(scene), liveTrace);
+        QCOMPARE(live.exitCode, exitCode);
+        QVERIFY2(live.err.contains("recorded"), live.err);
+
+        QFile file(recording);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QVERIFY2(!content.contains("2.4G Receiver"), content); // no product strings
+
+        const Run replay = runCli({"pair", "keyboard"}, recording, replayTrace);
+        QCOMPARE(replay.exitCode, exitCode);
+        QVERIFY2(!replay.err.contains("replay:"), replay.err);
+        QCOMPARE(replay.out.trimmed().split('\n').last(), live.out.trimmed().split('\n').last());
+        QCOMPARE(replay.err.contains("cannot open the receiver"), live.err.contains("cannot open the receiver"));
+        QFile liveFrames(liveTrace), replayFrames(replayTrace);
+        QVERIFY(liveFrames.open(QIODevice::ReadOnly) && replayFrames.open(QIODevice::ReadOnly));
+        QCOMPARE(replayFrames.readAll(), liveFrames.readAll());
+    }
+
+    void replayReportsARequestThatDeparts()
+    {
+        QTemporaryDir dir;
+        const QString recording = dir.filePath("session.json");
+        QCOMPARE(runCli({"record", recording, "pair", "keyboard"}, source("tests/scenes/pair-after-two-polls.json"))
+                     .exitCode,
+                 0);
+        // A mouse asks for another kind in the first request than the keyboard recorded.
+        const Run replay = runCli({"pair", "mouse"}, recording);
+        QVERIFY2(replay.err.contains("replay: request 1 departs from the recording: sent ba a0 81 01 01"), replay.err);
+        QVERIFY2(replay.err.contains("recorded ba a0 81 02 01"), replay.err);
     }
 
     void watchReportsChangesWithAFreshVerdict()

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -73,6 +74,10 @@ class TestLinuxBackend : public QObject {
     Q_OBJECT
 
 private slots:
+    void aclNamesUser_data();
+    void aclNamesUser();
+    void sessionAndSandbox_data();
+    void sessionAndSandbox();
     void hidId_data();
     void hidId();
     void bcdDevice_data();
@@ -97,6 +102,92 @@ private slots:
     void sleepIsReal();
     void concurrentCalls();
 };
+
+namespace {
+
+// A system.posix_acl_access value: version 2, then (tag, permissions, id) entries.
+QByteArray acl(std::initializer_list<std::array<uint32_t, 3>> entries, uint32_t version = 2)
+{
+    QByteArray bytes;
+    auto put = [&](uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes.append(char((value >> (8 * i)) & 0xFF));
+    };
+    put(version, 4);
+    for (const auto &entry : entries) {
+        put(entry[0], 2);
+        put(entry[1], 2);
+        put(entry[2], 4);
+    }
+    return bytes;
+}
+
+} // namespace
+
+void TestLinuxBackend::aclNamesUser_data()
+{
+    QTest::addColumn<QByteArray>("xattr");
+    QTest::addColumn<bool>("parsed");
+    QTest::addColumn<bool>("grants");
+    // Tags: 1 owner, 2 named user, 4 owning group, 0x10 mask, 0x20 others; uid 1000 asks.
+    QTest::newRow("rw for the user") << acl({{1, 6, 0xFFFFFFFF}, {2, 6, 1000}, {4, 6, 0xFFFFFFFF}, {0x10, 6, 0xFFFFFFFF}})
+                                     << true << true;
+    QTest::newRow("read only for the user") << acl({{1, 6, 0xFFFFFFFF}, {2, 4, 1000}}) << true << false;
+    QTest::newRow("another user named") << acl({{2, 6, 1001}}) << true << false;
+    QTest::newRow("the uid as a group") << acl({{8, 6, 1000}}) << true << false;
+    QTest::newRow("no entries") << acl({}) << true << false;
+    QTest::newRow("wrong version") << acl({{2, 6, 1000}}, 1) << false << false;
+    QTest::newRow("cut entry") << acl({{2, 6, 1000}}).chopped(1) << false << false;
+    QTest::newRow("empty") << QByteArray() << false << false;
+}
+
+void TestLinuxBackend::aclNamesUser()
+{
+    QFETCH(QByteArray, xattr);
+    QFETCH(bool, parsed);
+    QFETCH(bool, grants);
+    bool granted = true;
+    QCOMPARE(linuxhid::aclNamesUser(std::string_view(xattr.constData(), xattr.size()), 1000, granted), parsed);
+    if (parsed)
+        QCOMPARE(granted, grants);
+}
+
+void TestLinuxBackend::sessionAndSandbox_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<bool>("flatpak");
+    QTest::addColumn<bool>("snap");
+    QTest::addColumn<QString>("levels"); // session, sandbox
+    QTest::newRow("wayland desktop") << "wayland" << false << false << "ok ok";
+    QTest::newRow("x11 desktop") << "x11" << false << false << "ok ok";
+    QTest::newRow("tty") << "tty" << false << false << "warning ok";
+    QTest::newRow("over ssh, no session") << "" << false << false << "warning ok";
+    QTest::newRow("flatpak") << "wayland" << true << false << "ok warning";
+    QTest::newRow("snap") << "x11" << false << true << "ok warning";
+}
+
+void TestLinuxBackend::sessionAndSandbox()
+{
+    QFETCH(QString, type);
+    QFETCH(bool, flatpak);
+    QFETCH(bool, snap);
+    QFETCH(QString, levels);
+    SessionFacts facts;
+    facts.sessionType = type.toStdString();
+    facts.flatpak = flatpak;
+    facts.snap = snap;
+    const std::vector<KCheck> checks = sessionChecks(facts);
+    QCOMPARE(int(checks.size()), 2);
+    QStringList got;
+    for (const KCheck &check : checks) {
+        got << (check.level == KCheck::Ok ? "ok" : "warning");
+        // Every warning carries its fix; an ok none.
+        QCOMPARE(check.fix.empty(), check.level == KCheck::Ok);
+    }
+    QCOMPARE(got.join(' '), levels);
+    if (flatpak || snap)
+        QVERIFY(checks[1].text.find(flatpak ? "Flatpak" : "Snap") != std::string::npos);
+}
 
 void TestLinuxBackend::hidId_data()
 {

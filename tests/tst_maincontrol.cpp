@@ -195,6 +195,50 @@ private slots:
         unplugAll();
     }
 
+    // The worker's reason reaches the bubble, in the language chosen.
+    void failureReasonOnTheBubble_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("write, English") << "EN" << "write"
+            << "Matched failed: a report could not be sent to the receiver (Input/output error (simulated))";
+        QTest::newRow("read, English") << "EN" << "read"
+            << "Matched failed: no reply could be read from the receiver (Input/output error (simulated))";
+        QTest::newRow("no answer, English") << "EN" << "silent" << "Matched failed: no device answered in time";
+        QTest::newRow("refused, English") << "EN" << "refuse" << "Matched failed: the receiver refused (01 03)";
+        QTest::newRow("write, Chinese") << "ZH" << "write"
+            << QString::fromUtf8("配对失败：无法向接收器发送报告（Input/output error (simulated)）");
+        QTest::newRow("no answer, Chinese") << "ZH" << "silent" << QString::fromUtf8("配对失败：规定时间内没有设备应答");
+    }
+
+    void failureReasonOnTheBubble()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, failure);
+        QFETCH(QString, shown);
+        KSimInterface rx = receiver(0x0001, failure == "silent" ? -1 : 0);
+        rx.receiver.failAllWrites = failure == "write";
+        rx.receiver.failAllReads = failure == "read";
+        if (failure == "refuse")
+            rx.receiver.pairStatus = 3;
+        unplugAll();
+        sim->plug(rx);
+        QTest::mouseClick(child("btnLanguage"), Qt::LeftButton);
+        QTest::mouseClick(child(qPrintable("btn" + language)), Qt::LeftButton);
+        click("mouseCode");
+        QTRY_VERIFY(child("btnPair")->isEnabled());
+        click("btnPair");
+        QTRY_COMPARE_WITH_TIMEOUT(text("pairStatus"), shown, 10000);
+        QVERIFY(child<QLabel>("pairType")->styleSheet().contains("paired_fail.png"));
+        QTRY_VERIFY(!control().isPairing());
+        if (language != "EN") {
+            QTest::mouseClick(child("btnLanguage"), Qt::LeftButton);
+            QTest::mouseClick(child("btnEN"), Qt::LeftButton);
+        }
+        unplugAll();
+    }
+
     void oneRunAtATime()
     {
         QSignalSpy requests(&control(), &MainControl::startPair);

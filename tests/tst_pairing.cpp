@@ -59,8 +59,12 @@ class Results : public QObject
     Q_OBJECT
 public:
     QList<QList<QVariant>> received;
+    QList<PairOutcome> outcomes;
+    QList<QPair<int, QString>> polls;
 public slots:
     void onResult(bool status, const QString &message) { received.append({status, message}); }
+    void onOutcome(const PairOutcome &outcome) { outcomes.append(outcome); }
+    void onPoll(int attempt, const QString &status) { polls.append({attempt, status}); }
 };
 
 class TestPairing : public QObject
@@ -105,6 +109,15 @@ private:
         worker->handOverReceiver(catalogueEntry(0x0001));
     }
 
+    // The reason the last run gave, beside its result.
+    QString lastReason() const
+    {
+        if (results->outcomes.isEmpty())
+            return QStringLiteral("(none)");
+        const PairOutcome &o = results->outcomes.last();
+        return o.detail.isEmpty() ? PairOutcome::key(o.reason) : PairOutcome::key(o.reason) + ": " + o.detail;
+    }
+
     // One request; waits for its result.
     QList<QVariant> pair(int type)
     {
@@ -135,6 +148,8 @@ private slots:
         });
         results = std::make_unique<Results>();
         connect(worker, &MouseCommunity::sigPairResult, results.get(), &Results::onResult);
+        connect(worker, &MouseCommunity::sigPairOutcome, results.get(), &Results::onOutcome);
+        connect(worker, &MouseCommunity::sigPollAttempt, results.get(), &Results::onPoll);
         thread->start();
     }
 
@@ -155,6 +170,7 @@ private slots:
         const QList<QVariant> result = pair(1);
         QCOMPARE(result.value(0).toBool(), false);
         QCOMPARE(result.value(1).toString(), QString("Device未初始化"));
+        QCOMPARE(lastReason(), QString("no-receiver"));
         QVERIFY(log.lines().contains("Device未初始化"));
         QVERIFY(sim->events().isEmpty());
     }
@@ -216,15 +232,17 @@ private slots:
         QTest::addColumn<int>("replyMarker");
         QTest::addColumn<bool>("paired");
         QTest::addColumn<int>("polls");
-        QTest::newRow("01 01 after 01 00") << 5 << 1 << 1 << true << 6;
-        QTest::newRow("01 02 counts as paired") << 0 << 2 << 1 << true << 1;
-        QTest::newRow("01 03 is not paired") << 0 << 3 << 1 << false << 85;
-        QTest::newRow("never pairs") << -1 << 1 << 1 << false << 85;
-        QTest::newRow("paired on the last poll") << 84 << 1 << 1 << true << 85;
-        QTest::newRow("one poll too late") << 85 << 1 << 1 << false << 85;
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("lastPoll");
+        QTest::newRow("01 01 after 01 00") << 5 << 1 << 1 << true << 6 << "paired" << "paired";
+        QTest::newRow("01 02 counts as paired") << 0 << 2 << 1 << true << 1 << "paired" << "paired";
+        QTest::newRow("01 03 is the receiver refusing") << 0 << 3 << 1 << false << 85 << "refused: 01 03" << "refused";
+        QTest::newRow("never pairs: no device answered") << -1 << 1 << 1 << false << 85 << "no-answer" << "waiting";
+        QTest::newRow("paired on the last poll") << 84 << 1 << 1 << true << 85 << "paired" << "paired";
+        QTest::newRow("one poll too late") << 85 << 1 << 1 << false << 85 << "no-answer" << "waiting";
         // The begin step takes any reply; a poll reply needs the marker.
-        QTest::newRow("wrong marker ignored") << 0 << 1 << 2 << false << 85;
-        QTest::newRow("all-zero replies") << 0 << 0 << 0 << false << 85;
+        QTest::newRow("wrong marker ignored") << 0 << 1 << 2 << false << 85 << "refused: 02 01" << "ignored";
+        QTest::newRow("all-zero replies") << 0 << 0 << 0 << false << 85 << "refused: 00 00" << "ignored";
     }
 
     void pollRepliesDecideTheOutcome()
@@ -234,6 +252,8 @@ private slots:
         QFETCH(int, replyMarker);
         QFETCH(bool, paired);
         QFETCH(int, polls);
+        QFETCH(QString, reason);
+        QFETCH(QString, lastPoll);
         plugAndHandOver(pairAfterPolls, [&](KSimReceiver &receiver) {
             receiver.pairStatus = quint8(pairStatus);
             receiver.replyMarker = quint8(replyMarker);
@@ -242,7 +262,11 @@ private slots:
         const QList<QVariant> result = pair(1);
         QCOMPARE(result.value(0).toBool(), paired);
         QCOMPARE(result.value(1).toString(), QString(paired ? "Matched successfully" : "Matched failed"));
+        QCOMPARE(lastReason(), reason);
         QCOMPARE(log.lines().count("对码成功"), paired ? 1 : 0);
+        // One poll event per poll sent, numbered from 1.
+        QCOMPARE(results->polls.size(), polls);
+        QCOMPARE(results->polls.last(), qMakePair(polls, lastPoll));
 
         const QVector<QByteArray> sent = frames();
         QCOMPARE(sent.size(), 1 + polls + 1);
@@ -253,6 +277,40 @@ private slots:
             QCOMPARE(sim->virtualTimeMs(), quint64(100 + 85 * 350 + 100));
     }
 
+    // Failures of the exchanges themselves, with the system's words.
+    void failedExchangesGiveTheirReason_data()
+    {
+        QTest::addColumn<bool>("allWrites");
+        QTest::addColumn<bool>("allReads");
+        QTest::addColumn<QVector<int>>("failReads");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no write goes through")
+            << true << false << QVector<int>() << "write-failed: Input/output error (simulated)";
+        QTest::newRow("no reply can be read")
+            << false << true << QVector<int>() << "read-failed: Input/output error (simulated)";
+        // Begin passes on the first exchange; every poll's fetch fails after it.
+        QVector<int> polls;
+        for (int exchange = 2; exchange <= 86; ++exchange)
+            polls << exchange;
+        QTest::newRow("the poll's replies cannot be read")
+            << false << false << polls << "read-failed: Input/output error (simulated)";
+    }
+
+    void failedExchangesGiveTheirReason()
+    {
+        QFETCH(bool, allWrites);
+        QFETCH(bool, allReads);
+        QFETCH(QVector<int>, failReads);
+        QFETCH(QString, reason);
+        plugAndHandOver(-1, [&](KSimReceiver &receiver) {
+            receiver.failAllWrites = allWrites;
+            receiver.failAllReads = allReads;
+            receiver.failReads = failReads;
+        });
+        QCOMPARE(pair(1).value(0).toBool(), false);
+        QCOMPARE(lastReason(), reason);
+    }
+
     void unpluggedReceiverGivesUpAfterThreeBegins()
     {
         plugAndHandOver(0, [](KSimReceiver &receiver) { receiver.failAllWrites = true; });
@@ -260,6 +318,7 @@ private slots:
         const QList<QVariant> result = pair(2);
         QCOMPARE(result.value(0).toBool(), false);
         QCOMPARE(result.value(1).toString(), QString("Matched failed"));
+        QCOMPARE(lastReason(), QString("write-failed: Input/output error (simulated)"));
         QVERIFY(frames().isEmpty()); // no poll, no end
         QCOMPARE(log.lines().count("send errot 0"), 3);
         QCOMPARE(sim->virtualTimeMs(), quint64(150));
@@ -306,6 +365,7 @@ private slots:
         const QList<QVariant> result = pair(1);
         QCOMPARE(result.value(0).toBool(), false);
         QCOMPARE(result.value(1).toString(), QString("Matched failed"));
+        QCOMPARE(lastReason(), QString("open-failed: Permission denied (simulated)"));
     }
 
     void aRunIsCutShort_data()
@@ -331,6 +391,7 @@ private slots:
         const QList<QVariant> result = pair(1);
         QCOMPARE(result.value(0).toBool(), false);
         QCOMPARE(result.value(1).toString(), QString("Matched failed"));
+        QCOMPARE(lastReason(), QString(closing ? "stopped" : "unplugged"));
         // Begin and three polls went out; no more polls, no end command.
         QCOMPARE(frames().size(), 4);
         QVERIFY(sim->virtualTimeMs() < 2000);

@@ -388,7 +388,7 @@ void MainWindow::refreshHint()
     if (mProblem == ProblemNoAccess) {
         text = QSysInfo::productType() == QLatin1String("windows")
             ? tr("Another program is holding the receiver: close it, then unplug the receiver and plug it in again.")
-            : tr("Install the udev rule, then unplug the receiver and plug it in again (README: Troubleshooting).");
+            : tr("Install the udev rule, then unplug the receiver and plug it in again (bondara-cli doctor names what is missing).");
     } else if (mProblem == ProblemCatalogue) {
         text = tr("The list of supported receivers is damaged: reinstall Bondara (details: bondara -v).");
     }
@@ -594,10 +594,32 @@ void MainWindow::setPairStatus(int status, QString msg)
     updatePairButton();
 }
 
-void MainWindow::showPairFailure(int failure)
+void MainWindow::showPairFailure(int failure, const QString &detail)
 {
-    Q_UNUSED(failure)
-    showResult(false, tr("Matched failed: the receiver was unplugged"));
+    // Logged as setPairStatus logs a failure, with the reason beside it.
+    qDebug() << "status:" << StatusFailed << "failure:" << failure;
+    QString text;
+    switch (failure) {
+    case FailureOpen:
+        text = tr("Matched failed: the receiver could not be opened (%1)").arg(detail);
+        break;
+    case FailureWrite:
+        text = tr("Matched failed: a report could not be sent to the receiver (%1)").arg(detail);
+        break;
+    case FailureRead:
+        text = tr("Matched failed: no reply could be read from the receiver (%1)").arg(detail);
+        break;
+    case FailureNoAnswer:
+        text = tr("Matched failed: no device answered in time");
+        break;
+    case FailureRefused:
+        text = tr("Matched failed: the receiver refused (%1)").arg(detail);
+        break;
+    default:
+        text = tr("Matched failed: the receiver was unplugged");
+        break;
+    }
+    showResult(false, text);
     updatePairButton();
 }
 

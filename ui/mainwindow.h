@@ -29,14 +29,21 @@ public:
     // Why no receiver can be used although one may be plugged in.
     enum Problem { ProblemNone = 0, ProblemNoAccess = 1, ProblemCatalogue = 2 };
     // Why a pairing ended before the receiver said how it went.
-    enum Failure { FailureUnplugged = 1 };
+    enum Failure {
+        FailureUnplugged = 1,
+        FailureOpen = 2,     // detail: the system's words
+        FailureWrite = 3,    // detail: the system's words
+        FailureRead = 4,     // detail: the system's words
+        FailureNoAnswer = 5,
+        FailureRefused = 6   // detail: the receiver's reply
+    };
 
     // devType: 1 mouse, 2 keyboard, 3 both (bits). goHome false keeps the
     // page shown, for a state that follows a result the user must still see.
     void setConnectState(int devType, bool connected, bool tovrik, bool goHome = true);
     void setReceiverProblem(int problem);
     void setPairStatus(int status, QString msg);
-    void showPairFailure(int failure);
+    void showPairFailure(int failure, const QString &detail = QString());
     void showPage(int page);
     void retranslate();
     void applyTheme(int theme, bool homePage);

@@ -277,7 +277,8 @@ if start_receiver /tmp/never.log "$PID" --pair-after never; then
     took=$(($(now_ms) - start))
     stop_receiver
     [ $rc -eq 1 ] || problem "pair keyboard with a receiver that never pairs exited $rc, expected 1"
-    grep -qx "Matched failed" /tmp/never.out || problem "no \"Matched failed\" after the full poll"
+    grep -qx "Matched failed: no device answered within the poll" /tmp/never.out ||
+        problem "no \"Matched failed: no device answered within the poll\" after the full poll"
     got=$(frames /tmp/never.log)
     [ "$got" = "begin-keyboard,poll*85,end" ] || problem "frames $got, expected begin-keyboard,poll*85,end"
     check_gaps /tmp/never.log 85
@@ -355,15 +356,16 @@ if start_receiver /tmp/unplug.log "$PID" --pair-after never --unplug-at-poll 3; 
     rc=$?
     took=$(($(now_ms) - start))
     stop_receiver
-    [ $rc -eq 1 ] || problem "pair exited $rc, expected 1 (timeout says 143)"
-    grep -qx "Matched failed" /tmp/unplug.out || problem "no \"Matched failed\""
+    [ $rc -eq 3 ] || problem "pair exited $rc, expected 3, the receiver failed (timeout says 143)"
+    grep -Eq "^Matched failed: (a report could not be written to|a reply could not be read from) the receiver: " \
+        /tmp/unplug.out || problem "no \"Matched failed\" with the reason the receiver failed"
     got=$(frames /tmp/unplug.log)
     [ "$got" = "begin-keyboard,poll*3,unplugged" ] ||
         problem "frames $got, expected begin-keyboard,poll*3,unplugged"
     echo "  ended after $took ms"
     details && { show /tmp/unplug.out; tail -n 20 /tmp/unplug.err | show; show /tmp/unplug.log; }
 fi
-verdict 4 "pair with the receiver unplugged mid-poll: Matched failed, exit 1, no hang"
+verdict 4 "pair with the receiver unplugged mid-poll: Matched failed with the system's reason, exit 3, no hang"
 
 # --- 5. unprivileged ------------------------------------------------------------
 
@@ -381,14 +383,43 @@ if start_receiver /tmp/user.log "$PID" --pair-after 0; then
     grep -qx "match $PID $CATALOGUE_NAME" /tmp/user-list.got || problem "list as uid 1000 did not find the receiver"
     as_tester "$CLI -v pair keyboard" >/tmp/user-pair.out 2>/tmp/user-pair.err
     rc=$?
-    [ $rc -eq 1 ] || problem "pair as uid 1000 exited $rc, expected 1"
-    grep -qx "Matched failed" /tmp/user-pair.out || problem "pair as uid 1000 did not print \"Matched failed\""
+    [ $rc -eq 2 ] || problem "pair as uid 1000 exited $rc, expected 2"
+    grep -q "cannot open the receiver .*: Permission denied$" /tmp/user-pair.err ||
+        problem "pair as uid 1000 did not say it cannot open the receiver: Permission denied"
     grep -q "^/dev/$NODE#col03: Permission denied$" /tmp/user-pair.err ||
         problem "pair as uid 1000 did not give the system's reason \"Permission denied\" for /dev/$NODE#col03"
+    # The doctor names the problem and its fix, and sends nothing either.
+    as_tester "$CLI doctor" >/tmp/user-doctor.out 2>/tmp/user-doctor.err
+    rc=$?
+    [ $rc -eq 1 ] || problem "doctor as uid 1000 exited $rc, expected 1"
+    grep -q "^problem access .*cannot open /dev/$NODE#col03: Permission denied -- fix: install the udev rule" \
+        /tmp/user-doctor.out || problem "doctor as uid 1000 did not name the access problem and its fix"
+    grep -q "^problem acl .*does not name this user -- fix: " /tmp/user-doctor.out ||
+        problem "doctor as uid 1000 did not say that the node's ACL leaves the user out"
     [ -z "$(frames /tmp/user.log)" ] || problem "a report reached the receiver without permission"
     stop_receiver
-    details && show /tmp/user-list.json /tmp/user-list.err /tmp/user-pair.out /tmp/user-pair.err
+    details && show /tmp/user-list.json /tmp/user-list.err /tmp/user-pair.out /tmp/user-pair.err /tmp/user-doctor.out
 fi
-verdict 5 "unprivileged: list finds the receiver through sysfs, pair fails with Permission denied"
+verdict 5 "unprivileged: list finds the receiver through sysfs, pair fails with Permission denied, doctor names the fix"
+
+# --- 6. record ------------------------------------------------------------------
+
+echo "--- check 6: a pairing recorded for replay"
+if start_receiver /tmp/rec.log "$PID" --pair-after 2; then
+    "$CLI" record /tmp/session.json pair keyboard >/tmp/rec.out 2>/tmp/rec.err
+    rc=$?
+    stop_receiver
+    [ $rc -eq 0 ] || problem "record pair keyboard exited $rc, expected 0"
+    got=$(frames /tmp/rec.log)
+    [ "$got" = "begin-keyboard,poll*3,end" ] || problem "frames $got, expected begin-keyboard,poll*3,end"
+    grep -q "$HIDNAME" /tmp/session.json && problem "the recording holds the product string"
+    grep -q '"replay"' /tmp/session.json || problem "the recording holds no exchange"
+    # The host replays the file and compares: the result, the frames, then the file itself.
+    say "record-result $(tail -n 1 /tmp/rec.out)"
+    say "record-frames $got"
+    while IFS= read -r line; do say "record-file $line"; done </tmp/session.json
+    details && show /tmp/rec.out /tmp/rec.err /tmp/session.json
+fi
+verdict 6 "record: a pairing on the kernel's stack written as a scene"
 
 finish

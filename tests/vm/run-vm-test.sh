@@ -10,7 +10,8 @@
 # (or qemu reporting a KVM internal error) is stopped and the run falls back to
 # emulation;
 # BONDARA_VM_VERBOSE=1 shows what every check saw, not only the failing ones.
-# Ends with "N passed, M failed" for the guest's checks; exits 0 only when all pass.
+# Ends with "N passed, M failed" for the guest's checks and the host's replay of
+# the guest's recording; exits 0 only when all pass.
 set -uo pipefail
 
 if [ $# -ne 2 ]; then
@@ -20,7 +21,7 @@ fi
 build=$(cd "$1" 2>/dev/null && pwd) || build=$1
 work=$2
 here=$(cd "$(dirname "$0")" && pwd)
-checks=5
+checks=6
 time_limit=${BONDARA_VM_TIMEOUT:-300}
 started=$SECONDS
 
@@ -28,7 +29,7 @@ note() { echo "vm test: $*"; }
 # Whatever keeps the machine from running fails every check, with the reason.
 give_up() {
     note "FAILED: $*"
-    echo "0 passed, $checks failed"
+    echo "0 passed, $((checks + 1)) failed"
     exit 1
 }
 
@@ -207,6 +208,49 @@ for n in $(seq 1 "$checks"); do
     fi
     note "${line:-check $n fail - no result from the guest}"
 done
+# The guest's recording, replayed here: the same result and the same frames.
+replay_problem=""
+sed -n 's/^VMTEST: record-file //p' <<<"$results" >"$work/session.json"
+recorded_result=$(sed -n 's/^VMTEST: record-result //p' <<<"$results" | head -n 1)
+recorded_frames=$(sed -n 's/^VMTEST: record-frames //p' <<<"$results" | head -n 1)
+if [ ! -s "$work/session.json" ]; then
+    replay_problem="the guest handed over no recording"
+else
+    : >"$work/replay-trace.txt"
+    replayed=$(BONDARA_SIMULATE="$work/session.json" BONDARA_SIMULATE_TRACE="$work/replay-trace.txt" \
+        "$build/bondara-cli" pair keyboard --config "$here/DeviceConfig.json" 2>"$work/replay.err")
+    rc=$?
+    replayed_frames=$(awk '
+        function zeros(n,   s, i) { s = ""; for (i = 0; i < n; i++) s = s " 00"; return s }
+        function flush() { if (last != "") { out = out sep last (count > 1 ? "*" count : ""); sep = "," } }
+        BEGIN {
+            name["ba a0 81 02 01" zeros(27)] = "begin-keyboard"
+            name["ba a0 81 01 01" zeros(27)] = "begin-mouse"
+            name["ba a1 01" zeros(29)] = "poll"
+            name["ba a1 84" zeros(29)] = "end"
+        }
+        {
+            frame = ($0 in name) ? name[$0] : "other[" $0 "]"
+            if (frame == last) { count++ } else { flush(); last = frame; count = 1 }
+        }
+        END { flush(); print out }' "$work/replay-trace.txt")
+    if [ $rc -ne 0 ]; then
+        replay_problem="the replay exited $rc, expected 0"
+    elif [ "$(tail -n 1 <<<"$replayed")" != "$recorded_result" ]; then
+        replay_problem="the replay ended \"$(tail -n 1 <<<"$replayed")\", the recording \"$recorded_result\""
+    elif [ "$replayed_frames" != "$recorded_frames" ]; then
+        replay_problem="the replay sent $replayed_frames, the receiver saw $recorded_frames"
+    elif grep -q "^bondara-cli: replay:\|departs" "$work/replay.err"; then
+        replay_problem="the replay departed from the recording: $(grep -m 1 departs "$work/replay.err")"
+    fi
+fi
+if [ -z "$replay_problem" ]; then
+    passed=$((passed + 1))
+    note "replay pass - the guest's recording replayed on the host: $recorded_result, $recorded_frames"
+else
+    failed=$((failed + 1))
+    note "replay fail - $replay_problem"
+fi
 if ! grep -q '^VMTEST: end' <<<"$results"; then
     if [ "$machine_rc" -eq 124 ] || [ "$machine_rc" -eq 137 ]; then
         note "the machine was stopped at the time limit of $time_limit s"

@@ -5,27 +5,33 @@
 #include "kdevicemonitor.h"
 #include "khid.h"
 #include "kplatform.h"
+#include "krecorder.h"
 #include "kreportdescriptor.h"
 #include "mousecommunitybt.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <QStringList>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
 
 namespace {
 
-enum ExitCode { ExitOk = 0, ExitNotFound = 1, ExitBadInput = 2 };
+// 1 is also "no device answered": the pairing ran and nothing paired.
+enum ExitCode { ExitOk = 0, ExitNotFound = 1, ExitBadInput = 2, ExitReceiverFailed = 3 };
 
 bool gVerbose = false;
 
@@ -88,6 +94,20 @@ QString hex(int value, int width = 4)
     return QStringLiteral("%1").arg(value, width, 16, QLatin1Char('0'));
 }
 
+// One JSON Lines event: every line names its schema version and event.
+void emitEvent(const QString &event, QJsonObject fields)
+{
+    fields.insert(QStringLiteral("schema"), 1);
+    fields.insert(QStringLiteral("event"), event);
+    out() << QJsonDocument(fields).toJson(QJsonDocument::Compact) << '\n';
+    out().flush();
+}
+
+QJsonObject receiverObject(const DeviceDetail &receiver)
+{
+    return QJsonObject{{"name", receiver.name}, {"vid", hex(receiver.vid)}, {"pid", hex(receiver.pid)}};
+}
+
 QString usageText()
 {
     return QStringLiteral(
@@ -95,10 +115,15 @@ QString usageText()
         "\n"
         "Commands:\n"
         "  list [--json] [--config FILE]  every HID interface, then the supported receiver found\n"
-        "  pair mouse|keyboard [--config FILE]\n"
+        "  pair mouse|keyboard [--json] [--config FILE]\n"
         "                                  pair a device with the receiver found (about 30 s)\n"
-        "  watch [--for SECONDS] [--config FILE]\n"
+        "  watch [--for SECONDS] [--json] [--config FILE]\n"
         "                                  print HID arrivals and removals, each with a fresh scan\n"
+        "  doctor [--json] [--config FILE] check the catalogue, the receivers and the access to them,\n"
+        "                                  each check ok, warning or problem with its fix\n"
+        "  record FILE pair mouse|keyboard [--config FILE]\n"
+        "                                  pair as above and keep what the receiver saw and answered\n"
+        "                                  in FILE, a scene BONDARA_SIMULATE replays (for bug reports)\n"
         "  descriptor FILE [--json]        the top-level collections of a report descriptor\n"
         "                                  (raw bytes, or text of hex bytes; - for standard input)\n"
         "\n"
@@ -108,8 +133,11 @@ QString usageText()
         "  --version       show the version\n"
         "\n"
         "With BONDARA_SIMULATE=SCENE.json the simulated receiver stands in for the machine's HID devices.\n"
-        "Exit status: 0 success, 1 not found or pairing failed, 2 bad input (an unusable file, catalogue\n"
-        "or scene), no receiver or no access to it.\n");
+        "--json prints JSON Lines: one event per line, each with \"schema\": 1 and \"event\".\n"
+        "Exit status: 0 success; 1 not found, or no device answered the pairing; 2 bad input (an unusable\n"
+        "file, catalogue or scene), no receiver or no access to it; 3 the receiver failed during pairing\n"
+        "(unplugged, a report not written or read, or it refused). doctor: 0 no problem, 1 a problem,\n"
+        "2 bad input.\n");
 }
 
 QJsonArray reportIds(const QVector<KHID::KHidValueCaps> &values)
@@ -232,9 +260,12 @@ int listCommand(const QStringList &args)
 int pairCommand(const QStringList &args)
 {
     int type = 0;
+    bool json = false;
     QString config = ConfigController::configFilePath();
     for (int i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("mouse") && type == 0)
+        if (args.at(i) == QLatin1String("--json"))
+            json = true;
+        else if (args.at(i) == QLatin1String("mouse") && type == 0)
             type = 1;
         else if (args.at(i) == QLatin1String("keyboard") && type == 0)
             type = 2;
@@ -278,12 +309,16 @@ int pairCommand(const QStringList &args)
     request.setSingleShot(true);
     QObject::connect(&request, &QTimer::timeout, worker, [worker, type] { worker->startPairing(type); });
 
-    out() << "Receiver: " << plain(receiver.name) << " (pid 0x" << QString::number(receiver.pid, 16) << ")\n"
-          << "Put the " << (type == 1 ? "mouse" : "keyboard")
-          << " into pairing mode now; waiting for it for up to 30 seconds.\n";
-    out().flush();
+    const QString kind = type == 1 ? QStringLiteral("mouse") : QStringLiteral("keyboard");
+    if (json) {
+        emitEvent(QStringLiteral("begin"), QJsonObject{{"kind", kind}, {"receiver", receiverObject(receiver)}});
+    } else {
+        out() << "Receiver: " << plain(receiver.name) << " (pid 0x" << QString::number(receiver.pid, 16) << ")\n"
+              << "Put the " << kind << " into pairing mode now; waiting for it for up to 30 seconds.\n";
+        out().flush();
+    }
 
-    const bool terminal = isatty(STDOUT_FILENO);
+    const bool terminal = !json && isatty(STDOUT_FILENO);
     int seconds = 0;
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, [&] {
@@ -295,16 +330,40 @@ int pairCommand(const QStringList &args)
             out() << "waiting " << seconds << " s\n";
         out().flush();
     });
-    progress.start(1000);
+    if (!json)
+        progress.start(1000);
+    else
+        QObject::connect(worker, &MouseCommunity::sigPollAttempt, &progress, [](int attempt, const QString &status) {
+            emitEvent(QStringLiteral("poll"), QJsonObject{{"attempt", attempt}, {"status", status}});
+        });
 
     int code = ExitNotFound;
+    PairOutcome outcome;
+    QObject::connect(worker, &MouseCommunity::sigPairOutcome, &progress,
+                     [&](const PairOutcome &result) { outcome = result; });
     QObject::connect(worker, &MouseCommunity::sigPairResult, &progress, [&](bool status, const QString &message) {
         progress.stop();
-        if (terminal && seconds > 0)
+        if (json) {
+            QJsonObject fields{{"ok", status}, {"reason", PairOutcome::key(outcome.reason)},
+                               {"message", outcome.describe()}};
+            if (!outcome.detail.isEmpty())
+                fields.insert(QStringLiteral("detail"), outcome.detail);
+            emitEvent(QStringLiteral("result"), fields);
+        } else {
+            if (terminal && seconds > 0)
+                out() << '\n';
+            out() << message;
+            if (!status)
+                out() << ": " << plain(outcome.describe());
             out() << '\n';
-        out() << message << '\n';
-        out().flush();
-        code = status ? ExitOk : ExitNotFound;
+            out().flush();
+        }
+        if (status)
+            code = ExitOk;
+        else if (outcome.reason == PairOutcome::NoAnswer)
+            code = ExitNotFound;
+        else
+            code = ExitReceiverFailed;
         QCoreApplication::quit();
     });
     thread->start();
@@ -319,9 +378,12 @@ int pairCommand(const QStringList &args)
 int watchCommand(const QStringList &args)
 {
     double seconds = -1;
+    bool json = false;
     QString config = ConfigController::configFilePath();
     for (int i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--for")) {
+        if (args.at(i) == QLatin1String("--json")) {
+            json = true;
+        } else if (args.at(i) == QLatin1String("--for")) {
             if (i + 1 >= args.size())
                 return fail(ExitBadInput, QStringLiteral("watch: --for needs a number of seconds (0 to 86400)"));
             bool ok = false;
@@ -339,8 +401,12 @@ int watchCommand(const QStringList &args)
     ConfigController catalogue;
     if (!catalogue.loadConfig(config))
         return fail(ExitBadInput, catalogueProblem(config, catalogue));
-    QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange, [](bool status, DeviceDetail detail) {
-        if (status)
+    QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange, [json](bool status, DeviceDetail detail) {
+        if (json)
+            emitEvent(QStringLiteral("scan"), QJsonObject{{"found", status},
+                                                           {"receiver", status ? QJsonValue(receiverObject(detail))
+                                                                               : QJsonValue()}});
+        else if (status)
             out() << "  receiver: " << plain(detail.name) << " (vid " << hex(detail.vid) << ", pid " << hex(detail.pid) << ")\n";
         else
             out() << "  not found device\n";
@@ -352,19 +418,251 @@ int watchCommand(const QStringList &args)
     if (!monitor || !monitor->start(0, &code))
         return fail(ExitBadInput, QStringLiteral("cannot watch for HID changes (error code %1)").arg(code));
     QObject::connect(monitor.get(), &KHID::KDeviceMonitor::sigDeviceChange, [&](bool arrival, const QString &path) {
-        out() << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << ' '
-              << (arrival ? "arrival" : "removal") << ' ' << plain(path) << '\n';
-        out().flush();
+        if (json) {
+            emitEvent(arrival ? QStringLiteral("arrival") : QStringLiteral("removal"),
+                      QJsonObject{{"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                                  {"path", path}});
+        } else {
+            out() << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << ' '
+                  << (arrival ? "arrival" : "removal") << ' ' << plain(path) << '\n';
+            out().flush();
+        }
         catalogue.slotDeviceChange(arrival, path);
     });
 
-    out() << "watching for HID changes" << (seconds >= 0 ? QStringLiteral(" for %1 s").arg(seconds) : QString())
-          << "\n";
-    out().flush();
+    if (!json) {
+        out() << "watching for HID changes" << (seconds >= 0 ? QStringLiteral(" for %1 s").arg(seconds) : QString())
+              << "\n";
+        out().flush();
+    }
     if (seconds >= 0)
         QTimer::singleShot(static_cast<int>(seconds * 1000), qApp, &QCoreApplication::quit);
     QCoreApplication::exec();
     return ExitOk;
+}
+
+struct Finding {
+    KHID::KCheck::Level level = KHID::KCheck::Ok;
+    QString name;
+    QString text;
+    QString fix;
+};
+
+QString levelName(KHID::KCheck::Level level)
+{
+    switch (level) {
+    case KHID::KCheck::Ok:
+        return QStringLiteral("ok");
+    case KHID::KCheck::Warning:
+        return QStringLiteral("warning");
+    case KHID::KCheck::Problem:
+        break;
+    }
+    return QStringLiteral("problem");
+}
+
+Finding finding(const KHID::KCheck &check)
+{
+    return {check.level, QString::fromStdString(check.name), QString::fromStdString(check.text),
+            QString::fromStdString(check.fix)};
+}
+
+bool matches(const DeviceDetail &entry, const KHID::KHidDetail &detail)
+{
+    return entry.vid == detail.VendorID && entry.pid == detail.ProductID
+        && entry.usage == detail.capAbilities.Usage && entry.usagePage == detail.capAbilities.UsagePage;
+}
+
+QString idsText(const KHID::KHidDetail &detail)
+{
+    return QStringLiteral("%1:%2, usage %3:%4")
+        .arg(hex(detail.VendorID), hex(detail.ProductID), hex(detail.capAbilities.UsagePage),
+             hex(detail.capAbilities.Usage));
+}
+
+// Looks at what stands between this user and a pairing, without sending anything.
+int doctorCommand(const QStringList &args)
+{
+    bool json = false;
+    QString config = ConfigController::configFilePath();
+    for (int i = 0; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--json"))
+            json = true;
+        else if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
+            config = args.at(++i);
+        else
+            return fail(ExitBadInput, QStringLiteral("doctor: unexpected argument \"%1\"").arg(args.at(i)));
+    }
+
+    QVector<Finding> findings;
+    const QString addFix = QStringLiteral("add it to the catalogue (README: Adding a receiver)");
+
+    ConfigController catalogue;
+    bool usable = false;
+    if (!QFileInfo::exists(config)) {
+        findings.append({KHID::KCheck::Problem, "catalogue", QStringLiteral("no catalogue at %1").arg(config),
+                         QStringLiteral("reinstall bondara, or name a catalogue with --config FILE")});
+    } else if (!catalogue.loadConfig(config)) {
+        findings.append({KHID::KCheck::Problem, "catalogue",
+                         QStringLiteral("the catalogue %1 cannot be used: %2").arg(config, catalogue.errorString()),
+                         QStringLiteral("correct the field named (README: Adding a receiver), or reinstall bondara "
+                                        "to restore the shipped catalogue")});
+    } else {
+        usable = true;
+        findings.append({KHID::KCheck::Ok, "catalogue",
+                         QStringLiteral("the catalogue %1 lists %2 receivers").arg(config).arg(catalogue.devices().size()),
+                         QString()});
+        if (!catalogue.warnings().isEmpty())
+            findings.append({KHID::KCheck::Warning, "catalogue",
+                             QStringLiteral("the catalogue has keys it does not know: %1")
+                                 .arg(catalogue.warnings().join(QStringLiteral("; "))),
+                             QStringLiteral("correct or remove those keys (README: Adding a receiver)")});
+    }
+
+    QVector<KHID::KHidDetail> interfaces;
+    KHID::enumHidDevices([&](KHID::KHidDetail detail, bool &) { interfaces.append(detail); });
+    if (interfaces.isEmpty())
+        findings.append({KHID::KCheck::Warning, "interfaces", QStringLiteral("no HID interface is seen"),
+                         QStringLiteral("plug the receiver in")});
+    else
+        findings.append({KHID::KCheck::Ok, "interfaces",
+                         (interfaces.size() == 1 ? QStringLiteral("1 HID interface is seen") : QStringLiteral("%1 HID interfaces are seen").arg(interfaces.size())), QString()});
+
+    KHID::KHidPlatform &hid = KHID::platform();
+    if (usable) {
+        const QList<DeviceDetail> entries = catalogue.devices().values();
+        QSet<QString> matchedIds;
+        int receivers = 0;
+        for (const KHID::KHidDetail &detail : interfaces) {
+            for (const DeviceDetail &entry : entries) {
+                if (!matches(entry, detail))
+                    continue;
+                ++receivers;
+                matchedIds.insert(hex(detail.VendorID) + hex(detail.ProductID));
+                findings.append({KHID::KCheck::Ok, "receiver",
+                                 QStringLiteral("%1 at %2 (%3)").arg(entry.name, detail.DevicePath, idsText(detail)),
+                                 QString()});
+                const std::u16string path = detail.DevicePath.toStdU16String();
+                std::string reason;
+                const bool open = hid.probeAccess(path, &reason);
+                if (open)
+                    findings.append({KHID::KCheck::Ok, "access",
+                                     QStringLiteral("this user can open %1 for reading and writing").arg(detail.DevicePath),
+                                     QString()});
+                else
+                    findings.append({KHID::KCheck::Problem, "access",
+                                     QStringLiteral("this user cannot open %1: %2")
+                                         .arg(detail.DevicePath, QString::fromStdString(reason)),
+                                     QString::fromStdString(hid.accessFix())});
+                for (KHID::KCheck check : hid.nodeChecks(path)) {
+                    // With the node open to us, a missing grant only matters for other users.
+                    if (open && check.level == KHID::KCheck::Problem)
+                        check.level = KHID::KCheck::Warning;
+                    findings.append(finding(check));
+                }
+            }
+        }
+        // Near misses: the vendor of a catalogue receiver, but no interface of that
+        // product matching an entry. One finding per product.
+        QSet<QString> reported;
+        for (const KHID::KHidDetail &detail : interfaces) {
+            const QString ids = hex(detail.VendorID) + hex(detail.ProductID);
+            if (matchedIds.contains(ids) || reported.contains(ids))
+                continue;
+            for (const DeviceDetail &entry : entries) {
+                if (entry.vid != detail.VendorID)
+                    continue;
+                // The vendor collection is the one an entry names; prefer it when the product has several.
+                const KHID::KHidDetail *shown = &detail;
+                for (const KHID::KHidDetail &other : interfaces) {
+                    if (other.VendorID == detail.VendorID && other.ProductID == detail.ProductID
+                        && other.capAbilities.UsagePage >= 0xFF00) {
+                        shown = &other;
+                        break;
+                    }
+                }
+                const bool samePid = entry.pid == detail.ProductID;
+                findings.append({KHID::KCheck::Warning, "near-miss",
+                                 QStringLiteral("%1 (%2) has the vendor id of %3 but not its %4")
+                                     .arg(shown->DevicePath, idsText(*shown), entry.name,
+                                          samePid ? QStringLiteral("usage") : QStringLiteral("product id")),
+                                 QStringLiteral("if this is your receiver, add an entry with \"vid\": \"%1\", \"pid\": "
+                                                "\"%2\", \"usagePage\": \"%3\", \"usage\": \"%4\" to the catalogue "
+                                                "(README: Adding a receiver)")
+                                     .arg(hex(shown->VendorID), hex(shown->ProductID),
+                                          hex(shown->capAbilities.UsagePage), hex(shown->capAbilities.Usage))});
+                reported.insert(ids);
+                break;
+            }
+        }
+        if (receivers == 0)
+            findings.append({KHID::KCheck::Problem, "receiver", QStringLiteral("no supported receiver is plugged in"),
+                             reported.isEmpty() ? QStringLiteral("plug the receiver in; if it is plugged in, ") + addFix
+                                                : QStringLiteral("see the near misses above, or plug the receiver in")});
+    }
+
+    for (const KHID::KCheck &check : hid.systemChecks())
+        findings.append(finding(check));
+
+    KHID::KCheck::Level worst = KHID::KCheck::Ok;
+    for (const Finding &f : findings)
+        worst = std::max(worst, f.level);
+
+    if (json) {
+        QJsonArray checks;
+        for (const Finding &f : findings) {
+            QJsonObject object{{"check", f.name}, {"level", levelName(f.level)}, {"text", f.text}};
+            if (f.level != KHID::KCheck::Ok)
+                object.insert(QStringLiteral("fix"), f.fix);
+            checks.append(object);
+        }
+        out() << QJsonDocument(QJsonObject{{"schema", 1}, {"checks", checks}, {"result", levelName(worst)}})
+                     .toJson(QJsonDocument::Indented);
+    } else {
+        for (const Finding &f : findings) {
+            out() << levelName(f.level).leftJustified(8) << f.name.leftJustified(11) << plain(f.text);
+            if (f.level != KHID::KCheck::Ok)
+                out() << " -- fix: " << plain(f.fix);
+            out() << '\n';
+        }
+    }
+    out().flush();
+    return worst == KHID::KCheck::Problem ? ExitNotFound : ExitOk;
+}
+
+// A real pairing, kept as a scene that BONDARA_SIMULATE replays: the
+// receiver's interfaces and every exchange, without product strings.
+int recordCommand(const QStringList &args)
+{
+    if (args.size() < 2 || args.at(1) != QLatin1String("pair"))
+        return fail(ExitBadInput, QStringLiteral("record: usage: record FILE pair mouse|keyboard [--config FILE]"));
+    const QString file = args.at(0);
+    const QStringList pairArgs = args.mid(2);
+    if (pairArgs.contains(QLatin1String("--json")))
+        return fail(ExitBadInput, QStringLiteral("record: --json is for pair itself"));
+    QString config = ConfigController::configFilePath();
+    const int at = pairArgs.indexOf(QStringLiteral("--config"));
+    if (at >= 0 && at + 1 < pairArgs.size())
+        config = pairArgs.at(at + 1);
+
+    auto recorder = new KHID::KRecordPlatform(KHID::takePlatform());
+    KHID::installPlatform(std::unique_ptr<KHID::KHidPlatform>(recorder));
+    const int code = pairCommand(pairArgs);
+
+    // Without a receiver opened, the interfaces of the catalogue's vendors show what was there.
+    QVector<quint16> vendors;
+    ConfigController catalogue;
+    if (catalogue.loadConfig(config)) {
+        for (const DeviceDetail &entry : catalogue.devices())
+            vendors.append(static_cast<quint16>(entry.vid));
+    }
+    QSaveFile saved(file);
+    if (!saved.open(QIODevice::WriteOnly)
+        || saved.write(QJsonDocument(recorder->scene(vendors)).toJson(QJsonDocument::Indented)) < 0
+        || !saved.commit())
+        return fail(ExitBadInput, QStringLiteral("record: cannot write %1: %2").arg(file, saved.errorString()));
+    std::fprintf(stderr, "bondara-cli: recorded %d exchanges in %s\n", recorder->exchangeCount(), qPrintable(file));
+    return code;
 }
 
 // Printable text is taken as hex bytes; anything else as the raw descriptor.
@@ -479,5 +777,9 @@ int main(int argc, char *argv[])
         return pairCommand(args);
     if (command == QLatin1String("watch"))
         return watchCommand(args);
+    if (command == QLatin1String("doctor"))
+        return doctorCommand(args);
+    if (command == QLatin1String("record"))
+        return recordCommand(args);
     return fail(ExitBadInput, QStringLiteral("unknown command \"%1\"\n").arg(command) + usageText());
 }

@@ -28,6 +28,9 @@ int main(int argc, char *argv[])
         {"status", "pairing status to show: 2 working, 3 success, 4 failure", "status"},
         {"problem", "receiver problem: 1 no access, 2 unusable device list", "problem"},
         {"unplugged", "the receiver was unplugged during pairing"},
+        {"failure", "why the pairing failed: 1 unplugged, 2 not opened, 3 not written, 4 not read, 5 no answer, "
+                    "6 refused", "code"},
+        {"detail", "the system's words for --failure", "words", "Input/output error"},
         {"popup", "theme or language", "popup"},
         {"shot", "save a screenshot to this file and quit", "file"},
     });
@@ -69,6 +72,10 @@ int main(int argc, char *argv[])
         window.setPairStatus(2, QString());
         window.showPairFailure(MainWindow::FailureUnplugged);
         window.setConnectState(3, false, parser.isSet("tovrik"), false);
+    }
+    if (parser.isSet("failure")) {
+        window.setPairStatus(2, QString());
+        window.showPairFailure(parser.value("failure").toInt(), parser.value("detail"));
     }
     if (parser.value("popup") == "theme")
         clickChild("btnModify");
