@@ -6,6 +6,8 @@
 
 #include "kplatform.h"
 
+#include <QDebug>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QStringList>
 
@@ -70,6 +72,7 @@ int runBondara(int argc, char *argv[])
         app.sendMessage(id, 2000);
         return 0;
     }
+    qDebug() << "platform:" << QGuiApplication::platformName();
     // Widgets must not outlive the application object.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { MainControl::instance().shutdown(); });
 

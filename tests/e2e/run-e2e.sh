@@ -257,5 +257,41 @@ for lang in en zh; do
 done
 rm -rf "$broken"
 
+# 13. A whole pairing with the keyboard alone, from the first key to Ctrl+Q.
+log="$out/keyboard-only.log"
+start "$log" "$scenes/pairs.json" -en
+win=$(window)
+keys() { xdotool key --clearmodifiers --delay 150 "$@"; sleep 0.3; }
+if wait_log "$log" "^debug: status: 1" 10 && xdotool windowfocus --sync "$win"; then
+    keys Tab shift+Tab # round the cards and back onto "Mouse connect"
+    shot keyboard-home-ring-en
+    keys Return
+    shot keyboard-mouse-page-en
+    keys space
+    if wait_log "$log" "^debug: mCurrentDev: 1" 3 && wait_log "$log" "^debug: status: 3" 10; then
+        sleep 0.3
+        shot keyboard-paired-en
+        pass "a mouse paired with key presses only"
+    else
+        fail "pairing by keys"
+    fi
+    keys Escape
+    shot keyboard-back-home-en
+    keys ctrl+q
+    deadline=$((SECONDS + 10))
+    while kill -0 "$app_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+    if kill -0 "$app_pid" 2>/dev/null; then
+        kill -9 "$app_pid"
+        fail "Ctrl+Q left the program running"
+    else
+        wait "$app_pid"
+        code=$?
+        if [ $code -eq 0 ] && no_warnings "$log"; then pass "Ctrl+Q exits 0"; else fail "Ctrl+Q (exit $code)"; fi
+    fi
+else
+    fail "keyboard-only start"
+    close_app
+fi
+
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
