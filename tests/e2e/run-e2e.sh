@@ -293,5 +293,21 @@ else
     close_app
 fi
 
+# 14. Alt+F4 where no window manager takes it first: the window itself closes, with 0.
+log="$out/alt-f4.log"
+start "$log" "$scenes/pairs.json" -zh
+if xdotool windowfocus --sync "$(window)" && xdotool key --clearmodifiers alt+F4; then
+    deadline=$((SECONDS + 10))
+    while kill -0 "$app_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+fi
+if kill -0 "$app_pid" 2>/dev/null; then
+    kill -9 "$app_pid"
+    fail "Alt+F4 left the program running"
+else
+    wait "$app_pid"
+    code=$?
+    if [ $code -eq 0 ] && no_warnings "$log"; then pass "Alt+F4 exits 0"; else fail "Alt+F4 (exit $code)"; fi
+fi
+
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
