@@ -179,6 +179,22 @@ QString fillCaption(QString text)
     return text;
 }
 
+// A picture for a label: the "@2x" one on a screen scaled above 1, which a
+// QPixmap does not look for by itself (style sheets do).
+QPixmap sharpPixmap(const QString &path, qreal ratio)
+{
+    if (ratio > 1) {
+        QString sharp = path;
+        sharp.insert(sharp.lastIndexOf(QLatin1Char('.')), QLatin1String("@2x"));
+        QPixmap pixmap(sharp);
+        if (!pixmap.isNull()) {
+            pixmap.setDevicePixelRatio(2);
+            return pixmap;
+        }
+    }
+    return QPixmap(path);
+}
+
 enum Status { StatusNoReceiver = 0, StatusConnected = 1, StatusWorking = 2, StatusSuccess = 3, StatusFailed = 4 };
 
 // A new style sheet re-polishes the widget and everything below it, which on
@@ -402,7 +418,7 @@ void MainWindow::polishNextHeldBack()
         QEvent polish(QEvent::Polish);
         QCoreApplication::sendEvent(widget, &polish);
     } else if (!mGuidePictures.isEmpty()) {
-        QPixmap(mGuidePictures.takeFirst());
+        sharpPixmap(mGuidePictures.takeFirst(), devicePixelRatioF());
     }
     if (!mHeldBack.isEmpty() || !mGuidePictures.isEmpty())
         QTimer::singleShot(0, this, &MainWindow::polishNextHeldBack);
@@ -780,13 +796,16 @@ void MainWindow::showResult(bool success, const QString &text)
 
 void MainWindow::RotaterTimeOut()
 {
-    QPixmap pixmap(":/newImage/paired_working.png");
+    QPixmap pixmap = sharpPixmap(QStringLiteral(":/newImage/paired_working.png"), ui->pairType->devicePixelRatioF());
+    const qreal ratio = pixmap.devicePixelRatio();
     ui->pairType->setAlignment(Qt::AlignCenter);
-    pixmap = pixmap.scaled(24, 24, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    pixmap = pixmap.scaled(QSize(24, 24) * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     mRotateAngle = (mRotateAngle + 6) % 360;
     QTransform rotation;
     rotation.rotate(mRotateAngle);
-    ui->pairType->setPixmap(pixmap.transformed(rotation, Qt::FastTransformation));
+    QPixmap turned = pixmap.transformed(rotation, Qt::FastTransformation);
+    turned.setDevicePixelRatio(ratio);
+    ui->pairType->setPixmap(turned);
     QCoreApplication::processEvents();
 }
 

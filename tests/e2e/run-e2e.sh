@@ -309,5 +309,14 @@ else
     if [ $code -eq 0 ] && no_warnings "$log"; then pass "Alt+F4 exits 0"; else fail "Alt+F4 (exit $code)"; fi
 fi
 
+# 15. The scaled window, and the program as a Wayland client (where weston is installed).
+stop_xvfb
+if "$here/run-scales.sh" "$build" "$out/scales"; then pass "desktop scales"; else fail "desktop scales"; fi
+if command -v weston >/dev/null; then
+    if "$here/../wayland/run-wayland.sh" "$build" "$out/wayland"; then pass "Wayland"; else fail "Wayland"; fi
+else
+    echo "SKIP: Wayland (no weston)"
+fi
+
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
