@@ -5,6 +5,9 @@ atspi.py PID check LANG   prints the tree of the program's windows; fails when a
                           element that can be acted on lacks a role, a name in
                           LANG ("en" or "zh") or an action.
 atspi.py PID press NAME   does the first action of the showing element called NAME.
+atspi.py PID announce NAME TEXT...
+                          does the first action of NAME and fails unless a
+                          reader is told of each TEXT as a new name within 20 s.
 atspi.py PID text NAME    prints the names of the showing elements, one a line,
                           and fails unless one of them is NAME.
 Waits up to 15 s for the program to appear on the bus.
@@ -13,6 +16,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 
 def han(text):
@@ -100,6 +104,35 @@ def main():
                 return
             time.sleep(0.2)
         sys.exit(f"nothing to press called \"{arg}\"")
+    if command == "announce":
+        expected = sys.argv[4:]
+        seen = []
+        node = find(app, arg)
+        if node is None:
+            sys.exit(f"nothing to press called \"{arg}\"")
+
+        def changed(event):
+            try:
+                seen.append(event.source.name)
+            except Exception:
+                return
+            if all(text in seen for text in expected):
+                pyatspi.Registry.stop()
+
+        def press():
+            node.queryAction().doAction(0)
+            return False
+
+        def give_up():
+            pyatspi.Registry.stop()
+            return False
+
+        pyatspi.Registry.registerEventListener(changed, "object:property-change:accessible-name")
+        GLib.timeout_add(300, press)
+        GLib.timeout_add_seconds(20, give_up)
+        pyatspi.Registry.start()
+        print("\n".join(seen))
+        sys.exit(0 if all(text in seen for text in expected) else 1)
     if command == "text":
         names = [node.name for node, _ in walk(app) if showing(node) and node.name]
         print("\n".join(names))

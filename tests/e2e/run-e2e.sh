@@ -20,7 +20,9 @@ export XDG_RUNTIME_DIR=$(mktemp -d)
 chmod 700 "$XDG_RUNTIME_DIR"
 source "$here/../../tools/xvfb.sh"
 trap 'stop_xvfb; pkill -f "^$program" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"' EXIT
-if ! start_xvfb 60; then
+# At 96 dots per inch, as X servers and desktops report an unscaled screen:
+# the window follows the screen's scale, and Xvfb's own default (100) is one.
+if ! start_xvfb 60 -screen 0 1280x800x24 -dpi 96; then
     echo "FAIL: no virtual display to run the program on"
     exit 1
 fi
