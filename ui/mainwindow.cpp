@@ -360,14 +360,12 @@ void MainWindow::retranslateAccessible()
     ui->colorLabel->setAccessibleName(tr("Theme"));
 }
 
-// Status texts are live: a screen reader hears each change.
+// Status texts are live: a label tells readers of each new text itself, so
+// the same text again must not be set, or it is said again.
 void MainWindow::setAnnouncedText(QLabel *label, const QString &text)
 {
-    if (label->text() == text)
-        return;
-    label->setText(text);
-    QAccessibleEvent event(label, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
+    if (label->text() != text)
+        label->setText(text);
 }
 
 void MainWindow::holdBackHiddenParts()
