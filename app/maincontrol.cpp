@@ -165,9 +165,13 @@ void MainControl::slotMessageReceived(QString msg)
 {
     if (mWindow) {
         mWindow->setWindowState(mWindow->windowState() & ~Qt::WindowMinimized);
+        mWindow->show();
         mWindow->raise();
         mWindow->activateWindow();
-        mWindow->show();
+        // Where the window system does not hand the focus to a program that
+        // asks for it (Wayland), the window at least asks for attention.
+        if (!mWindow->isActiveWindow())
+            QApplication::alert(mWindow);
     }
     qDebug() << msg;
 }

@@ -6,6 +6,8 @@
 
 #include "kplatform.h"
 
+#include <QDebug>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QStringList>
 
@@ -64,12 +66,19 @@ int runBondara(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
 
+    // Laid out in device-independent pixels with every picture also drawn at
+    // 2 x: the window follows the desktop's scale, 1.25 and 1.5 included.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+
     const QString id = QStringLiteral("Bondara_2.0.0");
     SingleApplication app(id, argc, argv);
     if (app.isRunning()) {
         app.sendMessage(id, 2000);
         return 0;
     }
+    qDebug() << "platform:" << QGuiApplication::platformName();
     // Widgets must not outlive the application object.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { MainControl::instance().shutdown(); });
 

@@ -6,6 +6,9 @@
 
 #include <QtTest>
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGraphicsOpacityEffect>
@@ -17,6 +20,15 @@ namespace {
 
 const char *const kStatusStyleNotConnected = "QLabel{background:rgb(255,255,255);font-size:16px;color:#FF8473}";
 const char *const kStatusStyleConnected = "QLabel{background:rgb(255,255,255);font-size:16px;color:#A1A3DB}";
+
+bool hasHan(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF)
+            return true;
+    }
+    return false;
+}
 
 QStringList widgetChildren(QWidget *parent)
 {
@@ -67,6 +79,26 @@ private:
         return spy.value(0).value(0).toInt();
     }
 
+    // Where Tab goes from the first control, once round.
+    QStringList tabCycle(const char *first)
+    {
+        child(first)->setFocus(Qt::TabFocusReason);
+        QStringList seen{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < 20; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            const QString name = QApplication::focusWidget()->objectName();
+            if (name == seen.first())
+                return seen;
+            seen << name;
+        }
+        return seen;
+    }
+    void activate()
+    {
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+
 private slots:
     void initTestCase()
     {
@@ -92,15 +124,13 @@ private slots:
         QCOMPARE(window->size(), QSize(1200, 700));
         QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
         QCOMPARE(window->contextMenuPolicy(), Qt::CustomContextMenu);
-        QCOMPARE(child("btnClose")->focusPolicy(), Qt::NoFocus);
-        QCOMPARE(child("btnMini")->focusPolicy(), Qt::NoFocus);
         QCOMPARE(window->windowTitle(), QString("Velko设备对码工具"));
 
         // Bottom to top: popups above everything, card buttons above their cards.
         QCOMPARE(widgetChildren(child("centralWidget")),
                  QStringList({"widgetTitle", "pagePair", "btnClose", "btnMini", "btnModify", "keymouse", "keyboard",
                               "mouseCode", "keyboardCode", "widMouseStatus", "widKeyboardStatus", "btnLanguage",
-                              "colorLabel", "widgetLanguage", "labelHint"}));
+                              "colorLabel", "widgetLanguage", "labelHint", "focusRing"}));
         QCOMPARE(widgetChildren(child("pagePair")),
                  QStringList({"btnPair", "label_3", "label_2", "label_5", "label_6", "widStatus", "widConnectStatus",
                               "label_tips", "label_4"}));
@@ -192,6 +222,37 @@ private slots:
         QApplication::sendEvent(window.get(), &release);
         QApplication::sendEvent(window.get(), &moveLeft);
         QCOMPARE(window->pos(), start + QPoint(40, 20));
+    }
+
+    void leftPressAsksForASystemMove_data()
+    {
+        QTest::addColumn<bool>("granted");
+        QTest::newRow("window system moves it (Wayland, X with a window manager)") << true;
+        QTest::newRow("no system move: the window follows the pointer") << false;
+    }
+
+    void leftPressAsksForASystemMove()
+    {
+        QFETCH(bool, granted);
+        QVector<QWindow *> asked;
+        window->mSystemMove = [&](QWindow *handle) {
+            asked << handle;
+            return granted;
+        };
+        window->move(100, 100);
+        const QPoint start = window->pos();
+        QTest::mousePress(child("keyboard"), Qt::RightButton, {}, QPoint(20, 20));
+        QTest::mouseRelease(child("keyboard"), Qt::RightButton, {}, QPoint(20, 20));
+        QVERIFY(asked.isEmpty());
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(300, 10), QPointF(start + QPoint(300, 10)),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &press);
+        QCOMPARE(asked, QVector<QWindow *>{window->windowHandle()});
+        QMouseEvent move(QEvent::MouseMove, QPointF(340, 30), QPointF(start + QPoint(340, 30)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &move);
+        // Moved by one of the two, never by both.
+        QCOMPARE(window->pos(), granted ? start : start + QPoint(40, 20));
     }
 
     void themesOnTheHomePage_data()
@@ -715,6 +776,248 @@ private slots:
         QCOMPARE(window->mRotateAngle, (before + 6) % 360);
     }
 
+    void tabFollowsReadingOrder_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QStringList>("order");
+        const QStringList bar = {"btnLanguage", "btnModify", "btnMini", "btnClose"};
+        QTest::newRow("home page") << "home" << bar + QStringList{"mouseCode", "keyboardCode"};
+        QTest::newRow("pairing page with its receiver")
+            << "page" << QStringList{"btnReturn"} + bar + QStringList{"btnPair"};
+        QTest::newRow("pairing page without a receiver") << "page-off" << QStringList{"btnReturn"} + bar;
+        QTest::newRow("language popup, Chinese shown")
+            << "language"
+            << QStringList{"btnLanguage", "btnEN", "btnModify", "btnMini", "btnClose", "mouseCode", "keyboardCode"};
+        QTest::newRow("theme popup") << "theme"
+                                     << QStringList{"btnLanguage", "btnModify", "btnBlack",  "btnBlue",     "btnSkyblue",
+                                                    "btnMini",     "btnClose",  "mouseCode", "keyboardCode"};
+    }
+
+    void tabFollowsReadingOrder()
+    {
+        QFETCH(QString, state);
+        QFETCH(QStringList, order);
+        activate();
+        window->updateLanguageButtons(LANG_ZH);
+        if (state.startsWith("page")) {
+            window->setConnectState(state == "page" ? 1 : 0, state == "page", false);
+            click("mouseCode");
+        } else if (state == "language") {
+            click("btnLanguage");
+        } else if (state == "theme") {
+            click("btnModify");
+        }
+        QCOMPARE(tabCycle(qPrintable(order.first())), order);
+    }
+
+    void keysActivate_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("shows");
+        QTest::addColumn<QString>("focusAfter");
+        QTest::newRow("Enter on the mouse card") << "mouseCode" << int(Qt::Key_Return) << "pagePair" << "btnPair";
+        QTest::newRow("Space on the keyboard card") << "keyboardCode" << int(Qt::Key_Space) << "pagePair" << "btnPair";
+        QTest::newRow("keypad Enter on the theme button") << "btnModify" << int(Qt::Key_Enter) << "colorLabel"
+                                                          << "btnBlack";
+        QTest::newRow("Space on the language button") << "btnLanguage" << int(Qt::Key_Space) << "widgetLanguage"
+                                                      << "btnEN";
+    }
+
+    void keysActivate()
+    {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(QString, shows);
+        QFETCH(QString, focusAfter);
+        activate();
+        window->updateLanguageButtons(LANG_ZH);
+        window->setConnectState(3, true, false);
+        child(qPrintable(focus))->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(child(qPrintable(focus)), Qt::Key(key));
+        QVERIFY(shown(qPrintable(shows)));
+        QCOMPARE(QApplication::focusWidget()->objectName(), focusAfter);
+    }
+
+    void wholePairingByKeys()
+    {
+        activate();
+        window->setConnectState(2, true, false);
+        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); // onto the keyboard card
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).toInt(), 2);
+        // Off during the run: the focus stays where the keyboard can still go back.
+        window->setPairStatus(2, QString());
+        window->setPairStatus(3, QString());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!shown("pagePair"));
+        QCOMPARE(QApplication::focusWidget(), child("keyboardCode"));
+    }
+
+    void escapeGoesBackOneLevel_data()
+    {
+        QTest::addColumn<QString>("open");
+        QTest::addColumn<QString>("closes");
+        QTest::addColumn<QString>("focusAfter");
+        QTest::newRow("theme popup") << "btnModify" << "colorLabel" << "btnModify";
+        QTest::newRow("language popup") << "btnLanguage" << "widgetLanguage" << "btnLanguage";
+        QTest::newRow("mouse page") << "mouseCode" << "pagePair" << "mouseCode";
+        QTest::newRow("keyboard page") << "keyboardCode" << "pagePair" << "keyboardCode";
+    }
+
+    void escapeGoesBackOneLevel()
+    {
+        QFETCH(QString, open);
+        QFETCH(QString, closes);
+        QFETCH(QString, focusAfter);
+        activate();
+        window->setConnectState(3, true, false);
+        child(qPrintable(open))->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(child(qPrintable(open)), Qt::Key_Space);
+        QVERIFY(shown(qPrintable(closes)));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!shown(qPrintable(closes)));
+        QCOMPARE(QApplication::focusWidget()->objectName(), focusAfter);
+        // From the home page Esc goes nowhere.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(shown("mouseCode"));
+    }
+
+    void focusRingShowsInEveryTheme_data()
+    {
+        QTest::addColumn<QString>("swatch");
+        QTest::addColumn<QString>("target");
+        for (const char *swatch : {"btnBlack", "btnBlue", "btnSkyblue"}) {
+            for (const char *target : {"btnClose", "mouseCode", "btnPair", "btnReturn"})
+                QTest::newRow(qPrintable(QString("%1 %2").arg(swatch, target))) << swatch << target;
+        }
+    }
+
+    void focusRingShowsInEveryTheme()
+    {
+        QFETCH(QString, swatch);
+        QFETCH(QString, target);
+        activate();
+        window->setConnectState(3, true, false);
+        click("btnModify");
+        click(qPrintable(swatch));
+        click("btnModify");
+        if (target == "btnPair" || target == "btnReturn")
+            click("mouseCode");
+        QWidget *widget = child(qPrintable(target));
+        const QRect area = QRect(widget->mapTo(window.get(), QPoint(0, 0)), widget->size()).adjusted(-4, -4, 4, 4);
+        // The mouse used last: no ring.
+        widget->setFocus(Qt::MouseFocusReason);
+        QCoreApplication::processEvents();
+        const QImage without = window->grab(area).toImage();
+        // A key pressed: the ring, around the control and nowhere else.
+        QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
+        QApplication::sendEvent(widget, &shift);
+        auto *ring = window->findChild<QWidget *>("focusRing");
+        QVERIFY(ring->isVisible());
+        QCOMPARE(ring->geometry(), QRect(widget->mapTo(ring->parentWidget(), QPoint(0, 0)), widget->size()).adjusted(-4, -4, 4, 4));
+        const QImage with = window->grab(area).toImage();
+        // Its edge differs from what is under it on all four sides.
+        int changed = 0;
+        for (const QPoint p : {QPoint(2, area.height() / 2), QPoint(area.width() - 3, area.height() / 2),
+                               QPoint(area.width() / 2, 2), QPoint(area.width() / 2, area.height() - 3)}) {
+            const QColor a = without.pixelColor(p * without.devicePixelRatio());
+            const QColor b = with.pixelColor(p * with.devicePixelRatio());
+            if (qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) > 60)
+                ++changed;
+        }
+        QCOMPARE(changed, 4);
+        // A mouse press takes it away.
+        QTest::mousePress(child("keyboard"), Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(!ring->isVisible());
+        QTest::mouseRelease(child("keyboard"), Qt::LeftButton, {}, QPoint(5, 5));
+    }
+
+    void accessibleNamesInBothLanguages_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::newRow("Chinese") << QString(LANG_ZH);
+        QTest::newRow("English") << QString(LANG_EN);
+    }
+
+    void accessibleNamesInBothLanguages()
+    {
+        QFETCH(QString, lang);
+        setLanguage(qPrintable(lang));
+        window->setConnectState(3, true, false);
+        click("btnModify");
+        click("btnLanguage");
+        // Every control says what it is in the window's language and can be pressed.
+        QStringList names;
+        for (QPushButton *button : window->findChildren<QPushButton *>()) {
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(button);
+            QVERIFY(face);
+            const QString name = face->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty(), qPrintable(button->objectName()));
+            QCOMPARE(face->role(), QAccessible::Button);
+            // What cannot be used now offers nothing to do.
+            QVERIFY(face->actionInterface());
+            QCOMPARE(face->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()),
+                     button->isEnabled());
+            // The language buttons name their language in its own words.
+            if (button->objectName() != "btnEN" && button->objectName() != "btnZH")
+                QVERIFY2(hasHan(name) == (lang == LANG_ZH), qPrintable(button->objectName() + ": " + name));
+            names << name;
+        }
+        names.removeDuplicates();
+        QCOMPARE(names.size(), window->findChildren<QPushButton *>().size());
+
+        // The step pictures are told by their captions, numbered, with no placeholder left.
+        for (int kind : {1, 2}) {
+            window->setConnectState(kind, true, kind == 2);
+            click(kind == 1 ? "mouseCode" : "keyboardCode");
+            QStringList steps;
+            for (const char *label : {"label_2", "label_3", "label_4", "label_5", "label_6"}) {
+                if (!shown(label))
+                    continue;
+                QAccessibleInterface *face = QAccessible::queryAccessibleInterface(child(label));
+                const QString name = face->text(QAccessible::Name);
+                const QString description = face->text(QAccessible::Description);
+                QVERIFY2(name.contains(QString::number(steps.size() + 1)), qPrintable(name));
+                QCOMPARE(hasHan(name), lang == LANG_ZH);
+                QVERIFY2(!description.isEmpty() && !description.contains('{') && !name.contains('{'),
+                         qPrintable(name + " / " + description));
+                steps << name;
+            }
+            QCOMPARE(steps.size(), kind == 1 ? 5 : 4);
+            steps.removeDuplicates();
+            QCOMPARE(steps.size(), kind == 1 ? 5 : 4);
+            click("btnReturn");
+        }
+    }
+
+    void resultIsTheBubblesName_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::newRow("pairing starts") << 2;
+        QTest::newRow("paired") << 3;
+        QTest::newRow("failed") << 4;
+    }
+
+    // The bubble carries its text, so that a reader told of it says what it says
+    // (the change itself reaches readers over the bus: tests/a11y).
+    void resultIsTheBubblesName()
+    {
+        QFETCH(int, status);
+        window->setConnectState(1, true, false);
+        click("mouseCode");
+        if (status != 2)
+            window->setPairStatus(2, QString());
+        window->setPairStatus(status, QString());
+        QAccessibleInterface *bubble = QAccessible::queryAccessibleInterface(child("widStatus"));
+        QCOMPARE(bubble->text(QAccessible::Name), text("pairStatus"));
+        QAccessibleInterface *label = QAccessible::queryAccessibleInterface(child("pairStatus"));
+        QCOMPARE(label->text(QAccessible::Name), text("pairStatus"));
+    }
+
     void languageButtonsMarkTheCurrentLanguage()
     {
         window->updateLanguageButtons(LANG_EN);
@@ -730,6 +1033,17 @@ private slots:
         QVERIFY(!child("btnZH")->isEnabled());
         QCOMPARE(text("btnZH"), QString("中文"));
         QCOMPARE(text("btnEN"), QString("English"));
+    }
+
+    // Last: once the application was told to exit, no event loop runs again.
+    // Alt+F4 is the window system's own on most desktops; run-e2e.sh presses it.
+    void ctrlQEndsTheProgram()
+    {
+        activate();
+        QEventLoop loop;
+        QTimer::singleShot(0, this, [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Q, Qt::ControlModifier); });
+        QTimer::singleShot(3000, &loop, [&] { loop.exit(7); });
+        QCOMPARE(loop.exec(), 0);
     }
 };
 

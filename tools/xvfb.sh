@@ -13,7 +13,8 @@ start_xvfb() {
     local dir number=""
     dir=$(mktemp -d) || return 1
     mkfifo "$dir/displayfd" || { rm -rf "$dir"; return 1; }
-    Xvfb -displayfd 3 -nolisten tcp "${args[@]}" 3>"$dir/displayfd" >"$dir/log" 2>&1 &
+    # 96 DPI unless told otherwise: Qt scales a window by the screen's DPI.
+    Xvfb -displayfd 3 -nolisten tcp -dpi 96 "${args[@]}" 3>"$dir/displayfd" >"$dir/log" 2>&1 &
     XVFB_PID=$!
     # The reader ends at the number, or at end of file when Xvfb exits first.
     local status=0

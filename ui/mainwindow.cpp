@@ -1,9 +1,16 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "focusring.h"
 #include "maincontrol.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QKeyEvent>
+#include <QShortcut>
 #include <QDebug>
 #include <QSysInfo>
 #include <QFontMetrics>
@@ -13,6 +20,7 @@
 #include <QPropertyAnimation>
 #include <QTimer>
 #include <QTransform>
+#include <QWindow>
 
 namespace {
 
@@ -112,6 +120,81 @@ constexpr int kCardWidth = 202;
 constexpr int kPairWidth = 146;
 constexpr int kTipsWidth = 147;
 
+// The focus ring of each theme, and the halo that sets it off from any face.
+const QColor kRingColors[][2] = {
+    {QColor(0x3E, 0xA8, 0xFF), QColor(0xFF, 0xFF, 0xFF)},
+    {QColor(0x4C, 0x6F, 0xFF), QColor(0xFF, 0xFF, 0xFF)},
+    {QColor(0x3A, 0x57, 0xE0), QColor(0xFF, 0xFF, 0xFF)},
+};
+
+// What a screen reader says for the image-only controls and what the others do.
+struct Spoken {
+    const char *object;
+    const char *name; // empty: the control's own text
+    const char *description;
+};
+
+const Spoken kSpoken[] = {
+    {"btnReturn", QT_TRANSLATE_NOOP("MainWindow", "Back"), QT_TRANSLATE_NOOP("MainWindow", "Back to the home page")},
+    {"btnLanguage", QT_TRANSLATE_NOOP("MainWindow", "Language"),
+     QT_TRANSLATE_NOOP("MainWindow", "Choose the language of the window")},
+    {"btnZH", "", QT_TRANSLATE_NOOP("MainWindow", "Show the window in Chinese")},
+    {"btnEN", "", QT_TRANSLATE_NOOP("MainWindow", "Show the window in English")},
+    {"btnModify", QT_TRANSLATE_NOOP("MainWindow", "Theme"),
+     QT_TRANSLATE_NOOP("MainWindow", "Choose the colours of the window")},
+    {"btnBlack", QT_TRANSLATE_NOOP("MainWindow", "Black theme"), ""},
+    {"btnBlue", QT_TRANSLATE_NOOP("MainWindow", "Blue theme"), ""},
+    {"btnSkyblue", QT_TRANSLATE_NOOP("MainWindow", "Sky blue theme"), ""},
+    {"btnMini", QT_TRANSLATE_NOOP("MainWindow", "Minimise"), QT_TRANSLATE_NOOP("MainWindow", "Minimise the window")},
+    {"btnClose", QT_TRANSLATE_NOOP("MainWindow", "Close"), QT_TRANSLATE_NOOP("MainWindow", "Close Bondara")},
+    {"mouseCode", "", QT_TRANSLATE_NOOP("MainWindow", "Pair a mouse with the receiver")},
+    {"keyboardCode", "", QT_TRANSLATE_NOOP("MainWindow", "Pair a keyboard with the receiver")},
+    {"btnPair", "", QT_TRANSLATE_NOOP("MainWindow", "Start pairing the device with the receiver")},
+};
+
+// The step captions of the guide pictures, by picture and language, as the art shows them.
+const QJsonObject &guideCaptions()
+{
+    static const QJsonObject captions = [] {
+        QFile file(QStringLiteral(":/guide/guide.json"));
+        if (!file.open(QIODevice::ReadOnly))
+            return QJsonObject();
+        return QJsonDocument::fromJson(file.readAll()).object();
+    }();
+    return captions;
+}
+
+// "{Text}" in a caption stands for the window's own text.
+QString fillCaption(QString text)
+{
+    int open = 0;
+    while ((open = text.indexOf(QLatin1Char('{'), open)) >= 0) {
+        const int close = text.indexOf(QLatin1Char('}'), open);
+        if (close < 0)
+            break;
+        const QString inner = QCoreApplication::translate("MainWindow", text.mid(open + 1, close - open - 1).toUtf8());
+        text.replace(open, close - open + 1, inner);
+        open += inner.size();
+    }
+    return text;
+}
+
+// A picture for a label: the "@2x" one on a screen scaled above 1, which a
+// QPixmap does not look for by itself (style sheets do).
+QPixmap sharpPixmap(const QString &path, qreal ratio)
+{
+    if (ratio > 1) {
+        QString sharp = path;
+        sharp.insert(sharp.lastIndexOf(QLatin1Char('.')), QLatin1String("@2x"));
+        QPixmap pixmap(sharp);
+        if (!pixmap.isNull()) {
+            pixmap.setDevicePixelRatio(2);
+            return pixmap;
+        }
+    }
+    return QPixmap(path);
+}
+
 enum Status { StatusNoReceiver = 0, StatusConnected = 1, StatusWorking = 2, StatusSuccess = 3, StatusFailed = 4 };
 
 // A new style sheet re-polishes the widget and everything below it, which on
@@ -146,6 +229,7 @@ void setFirstSheet(QWidget *parent, const QString &sheet)
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , mSystemMove([](QWindow *window) { return window && window->startSystemMove(); })
 {
     ui->setupUi(this);
     qDebug() << "+MainWindow";
@@ -168,8 +252,7 @@ MainWindow::MainWindow(QWidget *parent)
         mRotater = new QTimer;
         connect(mRotater, &QTimer::timeout, this, &MainWindow::RotaterTimeOut);
     }
-    ui->btnClose->setFocusPolicy(Qt::NoFocus);
-    ui->btnMini->setFocusPolicy(Qt::NoFocus);
+    setUpKeyboard();
     // Nothing answers the request, so a right click shows no menu.
     setContextMenuPolicy(Qt::CustomContextMenu);
     // Off until a receiver that can pair the page's kind is reported.
@@ -240,6 +323,51 @@ void MainWindow::initWindow()
     mPosAnimation = new QPropertyAnimation(ui->widStatus, "pos");
 }
 
+void MainWindow::setUpKeyboard()
+{
+    mFocusRing = new FocusRing(ui->centralWidget);
+    mFocusRing->setColors(kRingColors[mTheme][0], kRingColors[mTheme][1]);
+    // Reading order: the title bar from left to right, each popup after the
+    // button that opens it, then the page. Hidden and disabled controls are
+    // passed over.
+    const QList<QPushButton *> order = {ui->btnReturn,  ui->btnLanguage, ui->btnZH,     ui->btnEN,    ui->btnModify,
+                                        ui->btnBlack,   ui->btnBlue,     ui->btnSkyblue, ui->btnMini, ui->btnClose,
+                                        ui->mouseCode, ui->keyboardCode, ui->btnPair};
+    for (QPushButton *button : order) {
+        button->setFocusPolicy(Qt::StrongFocus);
+        // Enter clicks it as Space does.
+        button->setAutoDefault(true);
+    }
+    for (int i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    // The frameless window has no menu of its own to close it from.
+    for (const QKeySequence &keys : {QKeySequence(Qt::CTRL + Qt::Key_Q), QKeySequence(Qt::ALT + Qt::Key_F4)}) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, &MainWindow::on_btnClose_clicked);
+    }
+    ui->mouseCode->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::retranslateAccessible()
+{
+    for (const Spoken &spoken : kSpoken) {
+        auto *widget = findChild<QWidget *>(QLatin1String(spoken.object));
+        if (*spoken.name)
+            widget->setAccessibleName(tr(spoken.name));
+        widget->setAccessibleDescription(*spoken.description ? tr(spoken.description) : QString());
+    }
+    ui->widgetLanguage->setAccessibleName(tr("Language"));
+    ui->colorLabel->setAccessibleName(tr("Theme"));
+}
+
+// Status texts are live: a label tells readers of each new text itself, so
+// the same text again must not be set, or it is said again.
+void MainWindow::setAnnouncedText(QLabel *label, const QString &text)
+{
+    if (label->text() != text)
+        label->setText(text);
+}
+
 void MainWindow::holdBackHiddenParts()
 {
     mHiddenParts = {ui->pagePair, ui->btnReturn, ui->colorLabel, ui->widgetLanguage};
@@ -288,7 +416,7 @@ void MainWindow::polishNextHeldBack()
         QEvent polish(QEvent::Polish);
         QCoreApplication::sendEvent(widget, &polish);
     } else if (!mGuidePictures.isEmpty()) {
-        QPixmap(mGuidePictures.takeFirst());
+        sharpPixmap(mGuidePictures.takeFirst(), devicePixelRatioF());
     }
     if (!mHeldBack.isEmpty() || !mGuidePictures.isEmpty())
         QTimer::singleShot(0, this, &MainWindow::polishNextHeldBack);
@@ -343,7 +471,7 @@ void MainWindow::setRowConnected(QLabel *dot, QLabel *text, bool connected)
         setSheet(dot, "background: url(:/newImage/not_connected.png)");
         setSheet(text, "QLabel{background:rgb(255,255,255);font-size:16px;color:#FF8473}");
     }
-    text->setText(rowText(connected));
+    setAnnouncedText(text, rowText(connected));
 }
 
 // Each card's row follows its own kind; the pairing page's row its page's.
@@ -392,7 +520,7 @@ void MainWindow::refreshHint()
     } else if (mProblem == ProblemCatalogue) {
         text = tr("The list of supported receivers is damaged: reinstall Bondara (details: bondara -v).");
     }
-    mHint->setText(text);
+    setAnnouncedText(mHint, text);
     const bool home = mPage == PageHome;
     // On a pairing page the hint takes the place of the tip about pairing.
     ui->label_tips->setVisible(home || text.isEmpty());
@@ -464,7 +592,17 @@ void MainWindow::layOutGuide(int page, bool geometry)
     for (int i = 0; i < guide.count; ++i) {
         if (geometry)
             labels[i]->setGeometry(guide.x[i], 96, 218, 336);
-        setSheet(labels[i], "background: url(:/newImage/" + tr(guide.pictures[i]) + ")");
+        const QString picture = tr(guide.pictures[i]);
+        setSheet(labels[i], "background: url(:/newImage/" + picture + ")");
+        // Described in the language the picture is drawn in.
+        const QString key = QString::fromLatin1(guide.pictures[i]).section(QLatin1Char('_'), 0, 0);
+        const QJsonObject entry = guideCaptions().value(key).toObject();
+        const QJsonObject caption
+            = entry.value(picture.endsWith(QLatin1String("_en.png")) ? QLatin1String("en") : QLatin1String("zh"))
+                  .toObject();
+        labels[i]->setAccessibleName(
+            tr("Step %1: %2").arg(entry.value(QLatin1String("step")).toInt()).arg(fillCaption(caption.value(QLatin1String("title")).toString())));
+        labels[i]->setAccessibleDescription(fillCaption(caption.value(QLatin1String("text")).toString()));
     }
     if (geometry)
         ui->label_6->setVisible(guide.count == 5);
@@ -472,7 +610,10 @@ void MainWindow::layOutGuide(int page, bool geometry)
 
 void MainWindow::showPage(int page)
 {
+    QWidget *const focus = focusWidget();
+    const bool focusOnPage = focus && (focus == ui->btnReturn || ui->pagePair->isAncestorOf(focus));
     if (page == PageHome) {
+        const int left = mPage;
         mCurrentDev = 0;
         ui->pagePair->hide();
         ui->btnReturn->hide();
@@ -486,6 +627,9 @@ void MainWindow::showPage(int page)
 
         mPage = PageHome;
         refreshRows();
+        // Sent home by the receiver: the keyboard stays on the card of the page it was on.
+        if (focusOnPage)
+            (left == PageKeyboard ? ui->keyboardCode : ui->mouseCode)->setFocus(Qt::OtherFocusReason);
         return;
     }
 
@@ -509,6 +653,8 @@ void MainWindow::showPage(int page)
     mPage = page;
     refreshRows();
     layOutGuide(page, true);
+    if (!focusOnPage)
+        (ui->btnPair->isEnabled() ? static_cast<QWidget *>(ui->btnPair) : ui->btnReturn)->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::on_mouseCode_clicked()
@@ -527,6 +673,7 @@ void MainWindow::on_keyboardCode_clicked()
 
 void MainWindow::on_btnReturn_clicked()
 {
+    const int left = mPage;
     mCurrentDev = 0;
     ui->pagePair->hide();
     ui->btnReturn->hide();
@@ -538,6 +685,7 @@ void MainWindow::on_btnReturn_clicked()
     ui->widStatus->hide();
     mPage = PageHome;
     refreshRows();
+    (left == PageKeyboard ? ui->keyboardCode : ui->mouseCode)->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::on_btnPair_clicked()
@@ -580,7 +728,8 @@ void MainWindow::setPairStatus(int status, QString msg)
         setSheet(ui->pairType, "border-image:transparent;border-color:transparent;border: 0px");
         mRotater->start(14);
         setSheet(ui->pairStatus, kWorkingTextSheet);
-        ui->pairStatus->setText(text);
+        setAnnouncedText(ui->pairStatus, text);
+        ui->widStatus->setAccessibleName(text);
         mOpacityEffect->setOpacity(1.0);
         mOpacityAnimation->stop();
         mPosAnimation->stop();
@@ -634,7 +783,11 @@ void MainWindow::showResult(bool success, const QString &text)
                                     ? "border-image: url(:/newImage/paired_success.png);background-color:transparent"
                                     : "border-image: url(:/newImage/paired_fail.png);background-color:transparent");
     setSheet(ui->pairStatus, success ? kWorkingTextSheet : kFailedTextSheet);
-    ui->pairStatus->setText(text);
+    setAnnouncedText(ui->pairStatus, text);
+    // The result is said at once, whatever the reader is reading.
+    ui->widStatus->setAccessibleName(text);
+    QAccessibleEvent alert(ui->widStatus, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
     mPosAnimation->setStartValue(QPoint(520, 540));
     mPosAnimation->setEndValue(QPoint(520, 570));
 
@@ -663,13 +816,16 @@ void MainWindow::showResult(bool success, const QString &text)
 
 void MainWindow::RotaterTimeOut()
 {
-    QPixmap pixmap(":/newImage/paired_working.png");
+    QPixmap pixmap = sharpPixmap(QStringLiteral(":/newImage/paired_working.png"), ui->pairType->devicePixelRatioF());
+    const qreal ratio = pixmap.devicePixelRatio();
     ui->pairType->setAlignment(Qt::AlignCenter);
-    pixmap = pixmap.scaled(24, 24, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    pixmap = pixmap.scaled(QSize(24, 24) * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     mRotateAngle = (mRotateAngle + 6) % 360;
     QTransform rotation;
     rotation.rotate(mRotateAngle);
-    ui->pairType->setPixmap(pixmap.transformed(rotation, Qt::FastTransformation));
+    QPixmap turned = pixmap.transformed(rotation, Qt::FastTransformation);
+    turned.setDevicePixelRatio(ratio);
+    ui->pairType->setPixmap(turned);
     QCoreApplication::processEvents();
 }
 
@@ -687,7 +843,9 @@ void MainWindow::TimerTimeOut()
 void MainWindow::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {
-        mPressed = true;
+        // The window system moves the window itself where it can; moving it
+        // here follows the pointer everywhere else.
+        mPressed = !mSystemMove(windowHandle());
         mDragOffset = event->globalPos() - pos();
         event->accept();
     }
@@ -706,6 +864,26 @@ void MainWindow::mouseMoveEvent(QMouseEvent *event)
     if (mPressed && (event->buttons() & Qt::LeftButton)) {
         move(event->globalPos() - mDragOffset);
         event->accept();
+    }
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Escape) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    // An open popup first, then the page.
+    if (ui->widgetLanguage->isVisible()) {
+        ui->widgetLanguage->hide();
+        ui->btnLanguage->setFocus(Qt::OtherFocusReason);
+    } else if (ui->colorLabel->isVisible()) {
+        ui->colorLabel->hide();
+        ui->btnModify->setFocus(Qt::OtherFocusReason);
+    } else if (mPage != PageHome) {
+        on_btnReturn_clicked();
+    } else {
+        QMainWindow::keyPressEvent(event);
     }
 }
 
@@ -738,6 +916,7 @@ void MainWindow::retranslate()
         ui->mouseTitle->setText(tr("Keyboard connect"));
         layOutGuide(PageKeyboard, false);
     }
+    retranslateAccessible();
     fitTextWidths();
 }
 
@@ -747,6 +926,8 @@ void MainWindow::on_btnModify_clicked()
         ui->widgetLanguage->hide();
     polishPart(ui->colorLabel);
     ui->colorLabel->setVisible(!ui->colorLabel->isVisible());
+    if (ui->colorLabel->isVisible())
+        ui->btnBlack->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::on_btnBlack_clicked()
@@ -786,6 +967,8 @@ void MainWindow::applyTheme(int theme, bool homePage)
         QStringLiteral("background:transparent;font-size:22px;color:%1;").arg(art.titleColor));
     setSheet(ui->pairTitle, QStringLiteral("background-image: url(:/newImage/%1.png)").arg(art.logo));
     setSheet(ui->btnReturn, backSheet(art.returnNormal, art.returnHover));
+    if (mFocusRing)
+        mFocusRing->setColors(kRingColors[theme][0], kRingColors[theme][1]);
 }
 
 void MainWindow::fitTextWidths()
@@ -838,6 +1021,9 @@ void MainWindow::on_btnLanguage_clicked()
         ui->colorLabel->hide();
     polishPart(ui->widgetLanguage);
     ui->widgetLanguage->setVisible(!ui->widgetLanguage->isVisible());
+    // Onto the language that can be chosen.
+    if (ui->widgetLanguage->isVisible())
+        (ui->btnZH->isEnabled() ? ui->btnZH : ui->btnEN)->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::on_btnZH_clicked()
@@ -846,6 +1032,7 @@ void MainWindow::on_btnZH_clicked()
     MainControl::instance().setLanguage(kChinese);
     retranslate();
     updateLanguageButtons(kChinese);
+    ui->btnLanguage->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::on_btnEN_clicked()
@@ -854,6 +1041,7 @@ void MainWindow::on_btnEN_clicked()
     MainControl::instance().setLanguage(kEnglish);
     retranslate();
     updateLanguageButtons(kEnglish);
+    ui->btnLanguage->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::updateLanguageButtons(QString lang)

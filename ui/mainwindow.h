@@ -4,10 +4,14 @@
 #include <QPoint>
 #include <QVector>
 
+#include <functional>
+
+class FocusRing;
 class QGraphicsOpacityEffect;
 class QLabel;
 class QPropertyAnimation;
 class QTimer;
+class QWindow;
 
 namespace Ui {
 class MainWindow;
@@ -75,11 +79,15 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     friend class TestMainWindow;
 
     void initWindow();
+    void setUpKeyboard();
+    void retranslateAccessible();
+    void setAnnouncedText(QLabel *label, const QString &text);
     void holdBackHiddenParts();
     void polishPart(QWidget *part);
     void polishNextHeldBack();
@@ -95,6 +103,10 @@ private:
     void showResult(bool success, const QString &text);
 
     Ui::MainWindow *ui;
+    // Asks the window system to move the window with the pointer; false where
+    // it cannot (no such request on the platform, or a window manager without
+    // it). A Wayland compositor ignores a window's own move().
+    std::function<bool(QWindow *)> mSystemMove;
     bool mPressed = false;
     QPoint mDragOffset;
     int mTheme = ThemeBlack;
@@ -126,4 +138,5 @@ private:
     // Pictures the pairing pages show in this language, decoded in idle time.
     QStringList mGuidePictures;
     bool mFirstFrame = false;
+    FocusRing *mFocusRing = nullptr;
 };

@@ -14,6 +14,7 @@ namespace paint {
 namespace {
 
 QString gFamily;
+qreal gScale = 1;
 
 struct Line {
     QString text;
@@ -79,9 +80,21 @@ QFont font(qreal pixelSize, int weight)
     return f;
 }
 
+void setScale(qreal scale)
+{
+    gScale = scale;
+}
+
+qreal scale()
+{
+    return gScale;
+}
+
+// Drawn in the sizes of the 1 x picture; the painter scales to the pixels.
 QImage canvas(QSize size, const QColor &fill)
 {
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    QImage image(size * gScale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(gScale);
     image.fill(fill);
     return image;
 }
@@ -137,7 +150,7 @@ void shadow(QPainter &painter, const QPainterPath &shape, QPointF offset, qreal 
         p.fillPath(shape, colour);
     }
     // Three box passes of radius r spread about as far as a Gaussian of sigma r.
-    layer = blurred(layer, qMax(1, int(std::round(blur / 1.7))));
+    layer = blurred(layer, qMax(1, int(std::round(blur * gScale / 1.7))));
     painter.drawImage(bounds.topLeft() + offset, layer);
 }
 

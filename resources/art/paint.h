@@ -16,6 +16,9 @@ namespace paint {
 void setFamily(const QString &family);
 QFont font(qreal pixelSize, int weight = QFont::Normal);
 
+// Pixels per unit of the pictures' sizes: 1, or 2 for the "@2x" set.
+void setScale(qreal scale);
+qreal scale();
 QImage canvas(QSize size, const QColor &fill = Qt::transparent);
 void begin(QPainter &painter, QImage &image);
 

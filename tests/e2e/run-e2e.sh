@@ -20,7 +20,9 @@ export XDG_RUNTIME_DIR=$(mktemp -d)
 chmod 700 "$XDG_RUNTIME_DIR"
 source "$here/../../tools/xvfb.sh"
 trap 'stop_xvfb; pkill -f "^$program" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"' EXIT
-if ! start_xvfb 60; then
+# At 96 dots per inch, as X servers and desktops report an unscaled screen:
+# the window follows the screen's scale, and Xvfb's own default (100) is one.
+if ! start_xvfb 60 -screen 0 1280x800x24 -dpi 96; then
     echo "FAIL: no virtual display to run the program on"
     exit 1
 fi
@@ -256,6 +258,67 @@ for lang in en zh; do
     close_app
 done
 rm -rf "$broken"
+
+# 13. A whole pairing with the keyboard alone, from the first key to Ctrl+Q.
+log="$out/keyboard-only.log"
+start "$log" "$scenes/pairs.json" -en
+win=$(window)
+keys() { xdotool key --clearmodifiers --delay 150 "$@"; sleep 0.3; }
+if wait_log "$log" "^debug: status: 1" 10 && xdotool windowfocus --sync "$win"; then
+    keys Tab shift+Tab # round the cards and back onto "Mouse connect"
+    shot keyboard-home-ring-en
+    keys Return
+    shot keyboard-mouse-page-en
+    keys space
+    if wait_log "$log" "^debug: mCurrentDev: 1" 3 && wait_log "$log" "^debug: status: 3" 10; then
+        sleep 0.3
+        shot keyboard-paired-en
+        pass "a mouse paired with key presses only"
+    else
+        fail "pairing by keys"
+    fi
+    keys Escape
+    shot keyboard-back-home-en
+    keys ctrl+q
+    deadline=$((SECONDS + 10))
+    while kill -0 "$app_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+    if kill -0 "$app_pid" 2>/dev/null; then
+        kill -9 "$app_pid"
+        fail "Ctrl+Q left the program running"
+    else
+        wait "$app_pid"
+        code=$?
+        if [ $code -eq 0 ] && no_warnings "$log"; then pass "Ctrl+Q exits 0"; else fail "Ctrl+Q (exit $code)"; fi
+    fi
+else
+    fail "keyboard-only start"
+    close_app
+fi
+
+# 14. Alt+F4 where no window manager takes it first: the window itself closes, with 0.
+log="$out/alt-f4.log"
+start "$log" "$scenes/pairs.json" -zh
+if xdotool windowfocus --sync "$(window)" && xdotool key --clearmodifiers alt+F4; then
+    deadline=$((SECONDS + 10))
+    while kill -0 "$app_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+fi
+if kill -0 "$app_pid" 2>/dev/null; then
+    kill -9 "$app_pid"
+    fail "Alt+F4 left the program running"
+else
+    wait "$app_pid"
+    code=$?
+    if [ $code -eq 0 ] && no_warnings "$log"; then pass "Alt+F4 exits 0"; else fail "Alt+F4 (exit $code)"; fi
+fi
+
+# 15. The scaled window, and the program as a Wayland client (where weston is installed).
+stop_xvfb
+if "$here/run-scales.sh" "$build" "$out/scales"; then pass "desktop scales"; else fail "desktop scales"; fi
+if command -v weston >/dev/null; then
+    if "$here/../wayland/run-wayland.sh" "$build" "$out/wayland"; then pass "Wayland"; else fail "Wayland"; fi
+else
+    echo "SKIP: Wayland (no weston)"
+fi
 
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

@@ -1,0 +1,144 @@
+#!/usr/bin/python3
+"""The program as a screen reader sees it, over the accessibility bus.
+
+atspi.py PID check LANG   prints the tree of the program's windows; fails when an
+                          element that can be acted on lacks a role, a name in
+                          LANG ("en" or "zh") or an action.
+atspi.py PID press NAME   does the first action of the showing element called NAME.
+atspi.py PID announce NAME TEXT...
+                          does the first action of NAME and fails unless a
+                          reader is told of each TEXT as a new name within 20 s.
+atspi.py PID text NAME    prints the names of the showing elements, one a line,
+                          and fails unless one of them is NAME.
+Waits up to 15 s for the program to appear on the bus.
+"""
+import sys
+import time
+
+import pyatspi
+from gi.repository import GLib
+
+
+def han(text):
+    return any("\u4e00" <= c <= "\u9fff" for c in text)
+
+
+def application(pid):
+    deadline = time.time() + 15
+    while time.time() < deadline:
+        desktop = pyatspi.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            app = desktop.getChildAtIndex(i)
+            try:
+                if app is not None and app.get_process_id() == pid and app.childCount > 0:
+                    return app
+            except Exception:
+                pass
+        time.sleep(0.2)
+    sys.exit(f"no application with process {pid} on the accessibility bus")
+
+
+def walk(node, depth=0):
+    yield node, depth
+    for i in range(node.childCount):
+        child = node.getChildAtIndex(i)
+        if child is not None:
+            yield from walk(child, depth + 1)
+
+
+def showing(node):
+    states = node.getState()
+    return states.contains(pyatspi.STATE_SHOWING) and states.contains(pyatspi.STATE_VISIBLE)
+
+
+def actions(node):
+    try:
+        action = node.queryAction()
+    except NotImplementedError:
+        return []
+    return [action.getName(i) for i in range(action.nActions)]
+
+
+def check(app, lang):
+    faults = 0
+    for node, depth in walk(app):
+        names = actions(node)
+        role = node.getRoleName()
+        print(f"{'  ' * depth}{role} \"{node.name}\" [{', '.join(names)}]"
+              f"{'' if showing(node) else ' (hidden)'}"
+              f"{' - ' + node.description if node.description else ''}")
+        if not names or not showing(node) or node.getRole() in (pyatspi.ROLE_APPLICATION, pyatspi.ROLE_FRAME):
+            continue
+        problem = None
+        if node.getRole() in (pyatspi.ROLE_INVALID, pyatspi.ROLE_UNKNOWN):
+            problem = "no role"
+        elif not node.name.strip():
+            problem = "no name"
+        elif node.name not in ("English", "中文") and han(node.name) != (lang == "zh"):
+            problem = f"name not in {lang}"
+        if problem:
+            print(f"FAULT: {role} \"{node.name}\": {problem}")
+            faults += 1
+    return faults
+
+
+def find(app, name):
+    for node, _ in walk(app):
+        if node.name == name and showing(node) and actions(node):
+            return node
+    return None
+
+
+def main():
+    pid, command, arg = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+    app = application(pid)
+    if command == "check":
+        faults = check(app, arg)
+        sys.exit(1 if faults else 0)
+    if command == "press":
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            node = find(app, arg)
+            if node is not None:
+                node.queryAction().doAction(0)
+                return
+            time.sleep(0.2)
+        sys.exit(f"nothing to press called \"{arg}\"")
+    if command == "announce":
+        expected = sys.argv[4:]
+        seen = []
+        node = find(app, arg)
+        if node is None:
+            sys.exit(f"nothing to press called \"{arg}\"")
+
+        def changed(event):
+            try:
+                seen.append(event.source.name)
+            except Exception:
+                return
+            if all(text in seen for text in expected):
+                pyatspi.Registry.stop()
+
+        def press():
+            node.queryAction().doAction(0)
+            return False
+
+        def give_up():
+            pyatspi.Registry.stop()
+            return False
+
+        pyatspi.Registry.registerEventListener(changed, "object:property-change:accessible-name")
+        GLib.timeout_add(300, press)
+        GLib.timeout_add_seconds(20, give_up)
+        pyatspi.Registry.start()
+        print("\n".join(seen))
+        sys.exit(0 if all(text in seen for text in expected) else 1)
+    if command == "text":
+        names = [node.name for node, _ in walk(app) if showing(node) and node.name]
+        print("\n".join(names))
+        sys.exit(0 if arg in names else 1)
+    sys.exit(f"unknown command {command}")
+
+
+if __name__ == "__main__":
+    main()
