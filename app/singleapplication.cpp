@@ -32,8 +32,9 @@ QString SingleApplication::serverName(const QString &id)
 {
     // The user's runtime directory is private to the user; elsewhere the name
     // carries the user so that another user's copy neither blocks nor hears us.
+    // Windows has none and Qt names the home folder instead; its temporary folder is the user's own.
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
+    if (dir.isEmpty() || dir == QStandardPaths::writableLocation(QStandardPaths::HomeLocation))
         dir = QDir::tempPath();
     return QDir(dir).filePath(id + QLatin1Char('-') + userTag());
 }

@@ -6,6 +6,7 @@
 #include "kplatform.h"
 #include "kreportdescriptor.h"
 #include "mousecommunitybt.h"
+#include "terminal.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -20,7 +21,6 @@
 
 #include <cstdio>
 #include <iostream>
-#include <unistd.h>
 
 namespace {
 
@@ -235,7 +235,7 @@ int pairCommand(const QStringList &args)
           << " into pairing mode now; waiting for it for up to 30 seconds.\n";
     out().flush();
 
-    const bool terminal = isatty(STDOUT_FILENO);
+    const bool terminal = stdoutIsTerminal();
     int seconds = 0;
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, [&] {
