@@ -78,11 +78,11 @@ win_id="" X=0 Y=0
 find_window() { # find_window SECONDS
     local deadline=$((SECONDS + $1))
     while [ $SECONDS -lt $deadline ]; do
-        win_id=$(xdotool search --onlyvisible --name '^Bondara$' 2>/dev/null | head -n1)
-        if [ -n "$win_id" ]; then
+        # Wine's windows carry no name on X: the window is the visible one of the program's size.
+        for win_id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
             eval "$(xdotool getwindowgeometry --shell "$win_id")"
             [ "$WIDTH" = 1200 ] && [ "$HEIGHT" = 700 ] && { X=$X Y=$Y; return 0; }
-        fi
+        done
         sleep 0.2
     done
     return 1
