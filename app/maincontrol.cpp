@@ -12,6 +12,12 @@
 #include <QThread>
 #include <QTimer>
 
+namespace {
+
+const char *const kInterfaceFont = ":/font/SOURCEHANSANSCN-NORMAL_0.ttf";
+
+} // namespace
+
 MainControl &MainControl::instance()
 {
     static MainControl control;
@@ -34,6 +40,9 @@ MainControl::MainControl(QObject *parent)
     mThread->start();
 
     mConfig = new ConfigController;
+    // Before the window exists, so that the form's own font families can be
+    // mapped onto the interface font and every text is measured in it.
+    QApplication::setFont(loadApplicationFont(kInterfaceFont));
     mWindow = new MainWindow;
     connect(mConfig, &ConfigController::sigDeviceConfigChange, this, &MainControl::slotDeviceConfigChange);
     connect(mWindow, &MainWindow::sigStartPair, mWindow, [this](int type) { requestPairing(type); },
@@ -49,8 +58,15 @@ MainControl::MainControl(QObject *parent)
     connect(&*mWatcher, &KHID::KHIDWatcher::sigHIDDeviceChange, this, &MainControl::slotDeviceChange);
     mWatcher->registerNotification();
 
-    mConfig->loadConfig();
-    mConfig->findDevice();
+    if (mConfig->loadConfig()) {
+        mConfig->findDevice();
+        if (mReceiverState == ReceiverAbsent)
+            showReceiverState(true);
+    } else {
+        qDebug() << "cannot use the device list" << ConfigController::configFilePath() << mConfig->errorString();
+        mReceiverState = CatalogueInvalid;
+        showReceiverState(true);
+    }
 }
 
 MainControl::~MainControl()
@@ -100,8 +116,7 @@ void MainControl::setLanguage(QString lang)
 
 void MainControl::showMainWindow()
 {
-    const QFont font = loadApplicationFont(":/font/SOURCEHANSANSCN-NORMAL_0.ttf");
-    QApplication::setFont(font);
+    // Installed with the window already; a second registration would only add a copy.
     mWindow->show();
 }
 
@@ -109,6 +124,13 @@ void MainControl::updateStatus(bool status, QString msg)
 {
     if (!mWindow)
         return;
+    if (mRun == RunAbandoned) {
+        // The user was told already why this run ended.
+        qDebug() << "pairing result after the receiver went away:" << status << msg;
+        mRun = RunIdle;
+        return;
+    }
+    mRun = RunIdle;
     mWindow->setPairStatus(status ? StatusSuccess : StatusFailed, msg);
 }
 
@@ -126,38 +148,115 @@ void MainControl::slotMessageReceived(QString msg)
 void MainControl::slotDeviceChange(bool status, QString devicePath)
 {
     qDebug() << "Device Change:" << status << devicePath;
+    // The rescan reports back through slotDeviceConfigChange before it returns.
     mConfig->slotDeviceChange(status, devicePath);
-    // Only when the rescan found no receiver: another device going away
-    // must not make a present receiver look unplugged.
-    if (!status && !mReceiverPresent)
-        mWindow->setConnectState(KindSet, false, mTovrik);
 }
 
 void MainControl::slotDeviceConfigChange(bool status, DeviceDetail detail)
 {
-    mReceiverPresent = status;
-    if (!status) {
-        mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
+    // Nothing can be found without a usable catalogue; the window keeps saying why.
+    if (mReceiverState == CatalogueInvalid)
+        return;
+
+    const bool sameReceiver = status && mReceiverState != ReceiverAbsent && detail.sameReceiver(mReceiver);
+    bool goHome = true;
+    if (isPairing()) {
+        // Other devices coming and going change nothing while a pairing runs.
+        if (sameReceiver)
+            return;
+        endRunReceiverGone();
+        // The failure and its reason stay in sight on the pairing page.
+        goHome = false;
+    } else if (sameReceiver && mReceiverState == ReceiverReady) {
         return;
     }
 
-    mCommunity->handOverReceiver(detail);
-    mWindow->setPairStatus(StatusConnected, connectedStatusText(detail.pid));
-    mTovrik = mConfig->isTovrik(detail.pid);
-    if (mConfig->isSuit(detail.pid))
-        mWindow->setConnectState(KindSet, true, mTovrik);
-    else if (mConfig->isMouse(detail.pid))
-        mWindow->setConnectState(KindMouse, true, mTovrik);
-    else if (mConfig->isKeyboard(detail.pid))
-        mWindow->setConnectState(KindKeyboard, true, mTovrik);
+    if (!status) {
+        if (mReceiverState == ReceiverAbsent && goHome)
+            return;
+        mReceiverState = ReceiverAbsent;
+        showReceiverState(goHome);
+        return;
+    }
+
+    const ReceiverState before = mReceiverState;
+    mReceiver = detail;
+    mTovrik = detail.Tovrik;
+    QString reason;
+    if (mCommunity->handOverReceiver(detail, &reason)) {
+        mReceiverState = ReceiverReady;
+    } else {
+        mReceiverState = ReceiverNoAccess;
+        qDebug().noquote() << "no access to the receiver" << detail.name << ":" << reason;
+    }
+    // Still no access to the same receiver: nothing to tell.
+    if (sameReceiver && mReceiverState == before && goHome)
+        return;
+    showReceiverState(goHome);
+}
+
+void MainControl::showReceiverState(bool goHome)
+{
+    switch (mReceiverState) {
+    case ReceiverAbsent:
+        mWindow->setReceiverProblem(MainWindow::ProblemNone);
+        mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
+        mWindow->setConnectState(KindSet, false, mTovrik, goHome);
+        break;
+    case ReceiverReady:
+        mWindow->setReceiverProblem(MainWindow::ProblemNone);
+        mWindow->setPairStatus(StatusConnected, connectedStatusText(mReceiver.pid));
+        // A receiver that pairs nothing the window knows shows both cards not connected.
+        mWindow->setConnectState(mReceiver.pairKinds() ? mReceiver.pairKinds() : KindSet,
+                                 mReceiver.pairKinds() != 0, mTovrik, goHome);
+        break;
+    case ReceiverNoAccess:
+        mWindow->setReceiverProblem(MainWindow::ProblemNoAccess);
+        mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
+        mWindow->setConnectState(KindSet, false, mTovrik, goHome);
+        break;
+    case CatalogueInvalid:
+        mWindow->setReceiverProblem(MainWindow::ProblemCatalogue);
+        mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
+        mWindow->setConnectState(KindSet, false, mTovrik, goHome);
+        break;
+    }
+}
+
+void MainControl::endRunReceiverGone()
+{
+    qDebug() << "the receiver went away during pairing";
+    if (mRun == RunSent) {
+        mCommunity->abortRun();
+        mRun = RunAbandoned;
+    } else {
+        // Not yet sent: it never will be.
+        mRun = RunIdle;
+    }
+    mWindow->showPairFailure(MainWindow::FailureUnplugged);
 }
 
 void MainControl::requestPairing(int type)
 {
+    // One run at a time, and only for what the present receiver can pair.
+    if (mRun != RunIdle) {
+        qDebug() << "pairing request ignored: a pairing is in progress";
+        return;
+    }
+    if (mReceiverState != ReceiverReady || !mReceiver.pairs(type)) {
+        qDebug() << "pairing request ignored: the receiver cannot pair" << type;
+        return;
+    }
     mWindow->setPairStatus(StatusWorking, QStringLiteral("对码中..."));
     mPairType = type;
-    // The value sent is the one current when the timer fires.
-    QTimer::singleShot(100, Qt::PreciseTimer, [this] { emit startPair(mPairType); });
+    mRun = RunRequested;
+    QTimer::singleShot(100, Qt::PreciseTimer, this, [this] {
+        if (mRun != RunRequested)
+            return;
+        mRun = RunSent;
+        mCommunity->clearAbort();
+        emit startPair(mPairType);
+    });
 }
 
 QString languageFromArguments(const QStringList &arguments)
@@ -169,6 +268,72 @@ QString languageFromArguments(const QStringList &arguments)
             return QStringLiteral("en");
     }
     return QString();
+}
+
+namespace {
+
+// Qt's own options, which QApplication takes out of the command line itself.
+const char *const kQtFlags[] = {"-reverse", "-widgetcount", "-sync", "-nograb", "-dograb", "-visual", "-cmap"};
+const char *const kQtValueOptions[] = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+                                       "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-session",
+                                       "-display", "-geometry", "-name", "-title", "-style", "-stylesheet",
+                                       "-qmljsdebugger"};
+
+bool isQtOption(const QString &argument, bool *takesValue)
+{
+    *takesValue = false;
+    for (const char *flag : kQtFlags) {
+        if (argument == QLatin1String(flag))
+            return true;
+    }
+    for (const char *option : kQtValueOptions) {
+        const QLatin1String name(option);
+        if (argument == name) {
+            *takesValue = true;
+            return true;
+        }
+        if (argument.startsWith(name + QLatin1Char('=')))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+StartOptions parseStartOptions(const QStringList &arguments)
+{
+    StartOptions options;
+    options.language = languageFromArguments(arguments);
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        bool takesValue = false;
+        if (argument == QLatin1String("-v") || argument == QLatin1String("--verbose"))
+            options.verbose = true;
+        else if (argument == QLatin1String("-h") || argument == QLatin1String("--help"))
+            options.help = true;
+        else if (argument == QLatin1String("--version"))
+            options.version = true;
+        else if (argument == QLatin1String("-zh") || argument == QLatin1String("-en"))
+            continue;
+        else if (isQtOption(argument, &takesValue))
+            i += takesValue ? 1 : 0;
+        // Anything not an option (a file name, say) is left alone, as it always was.
+        else if (argument.startsWith(QLatin1Char('-')) && argument.size() > 1 && options.unknown.isEmpty())
+            options.unknown = argument;
+    }
+    return options;
+}
+
+QString startUsageText()
+{
+    return QStringLiteral("Usage: bondara [-zh | -en] [-v]\n"
+                          "Pairs a wireless mouse or keyboard with its USB receiver.\n"
+                          "\n"
+                          "Options:\n"
+                          "  -zh, -en        the language of the window (the system's by default)\n"
+                          "  -v, --verbose   write the diagnostic log to standard error\n"
+                          "  -h, --help      show this help\n"
+                          "  --version       show the version\n");
 }
 
 QFont loadApplicationFont(const QString &path)

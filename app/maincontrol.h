@@ -35,6 +35,12 @@ public:
     // The status text of a connected receiver, "已连接(pid:0x…)".
     static QString connectedStatusText(int pid);
 
+    // What the controller knows of the receiver, as the window shows it.
+    enum ReceiverState { ReceiverAbsent, ReceiverReady, ReceiverNoAccess, CatalogueInvalid };
+    ReceiverState receiverState() const { return mReceiverState; }
+    // A pairing request is on its way or running, and its outcome not yet shown.
+    bool isPairing() const { return mRun == RunRequested || mRun == RunSent; }
+
     void setLanguage(QString lang);
     void showMainWindow();
     MainWindow *window() const { return mWindow; }
@@ -55,7 +61,14 @@ private slots:
     void slotDeviceConfigChange(bool status, DeviceDetail detail);
 
 private:
+    // Idle; requested (the delay before the worker is asked); sent (the worker
+    // runs it); abandoned (its outcome was shown already, the worker's answer
+    // is still to come and is dropped).
+    enum RunState { RunIdle, RunRequested, RunSent, RunAbandoned };
+
     void requestPairing(int type);
+    void endRunReceiverGone();
+    void showReceiverState(bool goHome);
 
     MainWindow *mWindow = nullptr;
     ConfigController *mConfig = nullptr;
@@ -66,8 +79,21 @@ private:
     bool mTovrik = false;
     int mPairType = 0;
     Trans *mTrans = nullptr;
-    bool mReceiverPresent = false;
+    ReceiverState mReceiverState = ReceiverAbsent;
+    DeviceDetail mReceiver;
+    RunState mRun = RunIdle;
 };
+
+// The options of the window program: the language, the log, help and version.
+struct StartOptions {
+    QString language;  // "zh", "en" or empty
+    bool verbose = false;
+    bool help = false;
+    bool version = false;
+    QString unknown;   // the first option not understood
+};
+StartOptions parseStartOptions(const QStringList &arguments);
+QString startUsageText();
 
 // The language a command line asks for: the first "-zh" or "-en", exactly; empty for none.
 QString languageFromArguments(const QStringList &arguments);

@@ -6,10 +6,13 @@
 #include <QDeadlineTimer>
 #include <QThread>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QTimer>
+
+#include "privatedir.h"
 
 namespace {
 
@@ -26,16 +29,15 @@ QString userTag()
         QCryptographicHash::hash(user.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
 }
 
+
 } // namespace
 
 QString SingleApplication::serverName(const QString &id)
 {
-    // The user's runtime directory is private to the user; elsewhere the name
-    // carries the user so that another user's copy neither blocks nor hears us.
-    // Windows has none and Qt names the home folder instead; its temporary folder is the user's own.
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty() || dir == QStandardPaths::writableLocation(QStandardPaths::HomeLocation))
-        dir = QDir::tempPath();
+    // The name carries the user too, for systems where the directory is shared after all.
+    const QString dir = privateDirectory();
+    if (dir.isEmpty())
+        return QString();
     return QDir(dir).filePath(id + QLatin1Char('-') + userTag());
 }
 
@@ -43,6 +45,11 @@ SingleApplication::SingleApplication(const QString &id, int &argc, char **argv)
     : QApplication(argc, argv)
     , mServerName(serverName(id))
 {
+    if (mServerName.isEmpty()) {
+        // Better two copies than none: the program still works, only unguarded.
+        qWarning() << "single instance: no private directory for the lock (runtime, cache or home); not guarded";
+        return;
+    }
     mLock = std::make_unique<QLockFile>(mServerName + QStringLiteral(".lock"));
     // A lock left by a copy that crashed names a dead process and is taken over.
     mLock->setStaleLockTime(0);

@@ -25,7 +25,9 @@ public:
     // Delivers `message` to the running copy; false when that fails within the time-out.
     bool sendMessage(const QString &message, int timeoutMs);
 
-    // Where the lock and the socket of `id` live for this user.
+    // Where the lock and the socket of `id` live for this user: the runtime
+    // directory when it is private, else bondara/ in the user's cache, made
+    // 0700; empty when neither can be had (the program then runs unguarded).
     static QString serverName(const QString &id);
 
 signals:

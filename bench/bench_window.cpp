@@ -4,6 +4,9 @@
 //   a hot-plug event to the repainted connection row;
 //   CPU while idle on the home page and while the working icon turns;
 //   resident memory after start;
+//   the first opening of the mouse page, right at the first frame and once the
+//   idle time after it has passed, and the longest turn of the event loop in
+//   that idle time;
 //   decoding the embedded pictures, against the same pictures as QImage::save writes them.
 // Run without arguments: it starts itself in each role, on the simulated receiver.
 
@@ -154,6 +157,53 @@ private:
     bool mWaiting = false;
 };
 
+// Work on the GUI thread from the click on the mouse card to the pairing
+// page painted: the slot, then the paint it asks for (done at once here; in
+// use it is an event of its own).
+struct PageOpen {
+    double slotMs;
+    double paintMs;
+};
+
+PageOpen openMousePage(MainWindow *window)
+{
+    const qint64 start = monotonicNs();
+    QMetaObject::invokeMethod(window, "on_mouseCode_clicked");
+    const qint64 shown = monotonicNs();
+    window->repaint();
+    return {(shown - start) / 1e6, (monotonicNs() - shown) / 1e6};
+}
+
+void reportPageOpen(const PageOpen &open)
+{
+    report("page_slot_ms", open.slotMs);
+    report("page_paint_ms", open.paintMs);
+}
+
+// The longest time the event loop was kept from a 1 ms timer: how long the
+// longest piece of work in between took.
+class LongestTurn : public QObject
+{
+public:
+    LongestTurn()
+    {
+        auto *tick = new QTimer(this);
+        tick->setTimerType(Qt::PreciseTimer);
+        connect(tick, &QTimer::timeout, this, [this] {
+            const qint64 now = monotonicNs();
+            if (mLast)
+                mLongest = std::max(mLongest, (now - mLast) / 1e6 - 1);
+            mLast = now;
+        });
+        tick->start(1);
+    }
+    double longestMs() const { return mLongest; }
+
+private:
+    qint64 mLast = 0;
+    double mLongest = 0;
+};
+
 // Runs once the program's window has painted its first frame.
 void measureProgram()
 {
@@ -163,6 +213,21 @@ void measureProgram()
     MainWindow *window = MainControl::instance().window();
     if (role() == "start") {
         QCoreApplication::exit(0);
+        return;
+    }
+    if (role() == "page_cold") {
+        reportPageOpen(openMousePage(window));
+        QCoreApplication::exit(0);
+        return;
+    }
+    if (role() == "page_idle") {
+        auto *turns = new LongestTurn;
+        QTimer::singleShot(1000, qApp, [=] {
+            report("longest_turn_ms", turns->longestMs());
+            report("rss_idle_kib", residentKiB());
+            reportPageOpen(openMousePage(window));
+            QCoreApplication::exit(0);
+        });
         return;
     }
 
@@ -287,6 +352,17 @@ int drive(int argc, char *argv[])
         programRss.push_back(p.value("rss_kib"));
         minimalRss.push_back(m.value("rss_kib"));
     }
+    std::vector<double> coldSlot, coldPaint, idleSlot, idlePaint, longestTurn, idleRss;
+    for (int i = 0; i < 9; ++i) {
+        const QMap<QString, double> cold = runRole("page_cold", scene);
+        coldSlot.push_back(cold.value("page_slot_ms"));
+        coldPaint.push_back(cold.value("page_paint_ms"));
+        const QMap<QString, double> idle = runRole("page_idle", scene);
+        idleSlot.push_back(idle.value("page_slot_ms"));
+        idlePaint.push_back(idle.value("page_paint_ms"));
+        longestTurn.push_back(idle.value("longest_turn_ms"));
+        idleRss.push_back(idle.value("rss_idle_kib"));
+    }
     const QMap<QString, double> full = runRole("full", scene);
 
     std::printf("%-44s %12s %12s %8s\n", "window (simulated receiver)", "Bondara", "minimal", "ratio");
@@ -294,6 +370,12 @@ int drive(int argc, char *argv[])
                 median(minimal), median(program) / median(minimal));
     std::printf("%-44s %12.0f %12.0f %8.2f\n", "resident memory after start, KiB", median(programRss),
                 median(minimalRss), median(programRss) / median(minimalRss));
+    std::printf("%-44s %12.0f %12.0f %8.2f\n", "resident memory 1 s after start, KiB", median(idleRss),
+                median(minimalRss), median(idleRss) / median(minimalRss));
+    std::printf("%-44s %12s %12s\n", "first opening of the mouse page (median of 9)", "click, ms", "paint, ms");
+    std::printf("%-44s %12.1f %12.1f\n", "  right at the first frame", median(coldSlot), median(coldPaint));
+    std::printf("%-44s %12.1f %12.1f\n", "  1 s after the first frame", median(idleSlot), median(idlePaint));
+    std::printf("%-44s %12.1f\n", "longest event-loop stall in that second, ms", median(longestTurn));
     std::printf("%-44s %12.1f\n", "hot-plug event to repainted row, ms", full.value("hotplug_ms"));
     std::printf("%-44s %12.2f\n", "CPU idle on the home page, % of a core", full.value("idle_cpu_percent"));
     std::printf("%-44s %12.2f\n", "CPU with the working icon turning, %", full.value("working_cpu_percent"));

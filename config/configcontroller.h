@@ -4,6 +4,7 @@
 
 #include <QMap>
 #include <QObject>
+#include <QStringList>
 
 // The supported receivers, and the scan that finds one among the present
 // HID interfaces.
@@ -17,8 +18,17 @@ public:
     // Config/DeviceConfig.json beside the executable.
     static QString configFilePath();
 
+    // False when the file cannot be read, is not JSON or is not a catalogue
+    // (errorString() says why; the catalogue is then left as it was).
     bool loadConfig();
     bool loadConfig(const QString &path);
+    // As loadConfig(), from a file's content; `origin` names it in the log.
+    bool loadConfigData(const QByteArray &json, const QString &origin);
+    // The first problem of the last failed load, with the path of the bad
+    // field ("DeviceList[3].vid: expected a hexadecimal string").
+    QString errorString() const { return mError; }
+    // Keys the last load did not know (each "DeviceList[0].Mouse: unknown key").
+    QStringList warnings() const { return mWarnings; }
     bool findDevice();
 
     bool isMouse(int pid);
@@ -40,4 +50,6 @@ private:
 
     DeviceDetail mCurrent;
     QMap<int, DeviceDetail> mDevices;
+    QString mError;
+    QStringList mWarnings;
 };

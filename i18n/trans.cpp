@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include "kfileread.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -108,20 +110,30 @@ void Trans::setCurrentLang(const QString &currentLang)
 bool Trans::load(QString &lang, QString filePath)
 {
     lang.clear();
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << "open file " << filePath << "failed:" << file.errorString();
+    QByteArray data;
+    QString reason;
+    if (!KHID::readFileCapped(filePath, KHID::kDocumentFileLimit, data, &reason)) {
+        qDebug() << "open file " << filePath << "failed:" << reason;
         return false;
     }
-    const QByteArray data = file.readAll();
-    file.close();
+    return loadData(lang, data, filePath);
+}
 
+bool Trans::loadData(QString &lang, const QByteArray &data, const QString &origin)
+{
+    lang.clear();
     QJsonDocument document;
     if (!parseJson(data, document))
         return false;
 
+    // A table without a language would register one called "".
     const QJsonObject root = document.object();
-    lang = root.value(QLatin1String("lang")).toString();
+    const QJsonValue code = root.value(QLatin1String("lang"));
+    if (!code.isString() || code.toString().trimmed().isEmpty()) {
+        qDebug().noquote() << QStringLiteral("translation %1: \"lang\" must name the language").arg(origin);
+        return false;
+    }
+    lang = code.toString();
     const QJsonArray entries = root.value(QLatin1String("trans")).toArray();
     if (!entries.isEmpty()) {
         std::unique_lock<std::shared_mutex> lock(mLock);

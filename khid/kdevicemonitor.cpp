@@ -13,6 +13,11 @@ KDeviceMonitor::KDeviceMonitor(QObject *parent)
 
 KDeviceMonitor::~KDeviceMonitor() = default;
 
+bool KDeviceMonitor::needsNativeWindow() const
+{
+    return false;
+}
+
 void KDeviceMonitor::handleNativeEvent(const QByteArray &, void *)
 {
 }

@@ -24,6 +24,10 @@ public:
     // notifications can be had.
     virtual bool start(quintptr nativeWindow, long *errorCode) = 0;
 
+    // Whether start() needs a native window. Creating one is not free: on X
+    // it is the first native window, which sets up the display's OpenGL side.
+    virtual bool needsNativeWindow() const;
+
     // A native window message, for backends that are told through one.
     // Never consumes it.
     virtual void handleNativeEvent(const QByteArray &eventType, void *message);

@@ -19,6 +19,9 @@ public:
         return mNotifications.registerWindow(nativeWindow, errorCode);
     }
 
+    // Windows sends its notices to a window.
+    bool needsNativeWindow() const override { return true; }
+
     void handleNativeEvent(const QByteArray &eventType, void *message) override
     {
         if (eventType != "windows_generic_MSG")

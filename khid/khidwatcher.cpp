@@ -16,9 +16,10 @@ bool KHIDWatcher::registerNotification()
         return true;
     std::unique_ptr<KDeviceMonitor> monitor = makeDeviceMonitor();
     long code = 0;
-    // Asking for the handle creates the hidden widget's native window, which
-    // is where Windows sends its notices.
-    if (!monitor || !monitor->start(quintptr(winId()), &code)) {
+    // Asking for the handle creates the hidden widget's native window: only
+    // for a backend that is told through one.
+    const quintptr window = monitor && monitor->needsNativeWindow() ? quintptr(winId()) : 0;
+    if (!monitor || !monitor->start(window, &code)) {
         qDebug() << "error: RegisterDeviceNotification, code:" << code;
         return false;
     }

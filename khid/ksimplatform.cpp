@@ -1,14 +1,16 @@
 #include "ksimplatform.h"
 
+#include "kfileread.h"
 #include "kreportdescriptor.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <limits>
 #include <cstring>
@@ -29,6 +31,19 @@ void appendBounded(QVector<T> &records, const T &record)
     records.append(record);
 }
 
+// The keys each object of a scene may have; anything else is a typo to point at.
+const QStringList kRootKeys{"interfaces", "events"};
+const QStringList kInterfaceKeys{"path", "name", "vendorId", "productId", "version", "queryFails", "openFails",
+                                 "receiver", "reportDescriptor"};
+// An interface's capabilities: from its descriptor, or given one by one.
+const QStringList kDescriptorKeys{"collection"};
+const QStringList kExplicitCapsKeys{"usagePage", "usage", "inputReportLength", "outputReportLength",
+                                    "featureReportLength", "featureReportIds"};
+const QStringList kReceiverKeys{"pairAfterPolls", "pairStatus", "replyMarker", "queryState", "failWrites",
+                                "failReads"};
+const QStringList kUnplugKeys{"afterMs", "action", "path"};
+const QStringList kPlugKeys{"afterMs", "action", "interface"};
+
 class SceneReader
 {
 public:
@@ -43,6 +58,18 @@ public:
     {
         mError = QStringLiteral("scene %1: %2%3").arg(mOrigin, where.isEmpty() ? QString() : where + ": ", why);
         return false;
+    }
+
+    // Every key of `object` is in one of the lists.
+    bool checkKeys(const QJsonObject &object, const QString &where, std::initializer_list<const QStringList *> lists)
+    {
+        for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+            const bool known = std::any_of(lists.begin(), lists.end(),
+                                           [&](const QStringList *keys) { return keys->contains(it.key()); });
+            if (!known)
+                return fail(where.isEmpty() ? it.key() : where + '.' + it.key(), QStringLiteral("unknown key"));
+        }
+        return true;
     }
 
     bool readHex16(const QJsonObject &object, const QString &where, const char *key, quint16 &out,
@@ -178,6 +205,8 @@ public:
         if (!value.isObject())
             return fail(field, QStringLiteral("expected an object"));
         const QJsonObject receiver = value.toObject();
+        if (!checkKeys(receiver, field, {&kReceiverKeys}))
+            return false;
         KSimReceiver &r = interface.receiver;
         interface.hasReceiver = true;
 
@@ -206,6 +235,9 @@ public:
         if (!entry.isObject())
             return fail(where, QStringLiteral("expected an object"));
         const QJsonObject object = entry.toObject();
+        const bool described = object.contains(QLatin1String("reportDescriptor"));
+        if (!checkKeys(object, where, {&kInterfaceKeys, described ? &kDescriptorKeys : &kExplicitCapsKeys}))
+            return false;
 
         const QJsonValue path = object.value(QLatin1String("path"));
         if (!path.isString() || path.toString().isEmpty())
@@ -228,7 +260,7 @@ public:
         if (!readReceiver(object, where, interface))
             return false;
 
-        if (object.contains(QLatin1String("reportDescriptor")))
+        if (described)
             return readDescriptor(object, where, interface);
         return readExplicitCaps(object, where, interface);
     }
@@ -239,33 +271,30 @@ public:
         if (!entry.isObject())
             return fail(where, QStringLiteral("expected an object"));
         const QJsonObject object = entry.toObject();
-        const QJsonValue after = object.value(QLatin1String("afterMs"));
-        if (!after.isDouble() || after.toDouble() != static_cast<qint64>(after.toDouble())
-            || after.toDouble() > std::numeric_limits<int>::max())
-            return fail(where + ".afterMs", QStringLiteral("expected a whole number of milliseconds"));
-        KSimChange change;
-        change.afterMs = static_cast<qint64>(after.toDouble());
-
         const QString action = object.value(QLatin1String("action")).toString();
-        if (action == QLatin1String("unplug")) {
+        const bool plug = action == QLatin1String("plug");
+        if (!plug && action != QLatin1String("unplug"))
+            return fail(where + ".action", QStringLiteral("expected \"plug\" or \"unplug\""));
+        if (!checkKeys(object, where, {plug ? &kPlugKeys : &kUnplugKeys}))
+            return false;
+        const QJsonValue after = object.value(QLatin1String("afterMs"));
+        const double ms = after.toDouble(-1);
+        // The range comes first: converting 1e300 to an integer is undefined.
+        if (!after.isDouble() || ms < 0 || ms > std::numeric_limits<int>::max() || ms != std::floor(ms))
+            return fail(where + ".afterMs", QStringLiteral("expected a whole number of milliseconds from 0"));
+        KSimChange change;
+        change.afterMs = static_cast<qint64>(ms);
+
+        if (!plug) {
             const QJsonValue path = object.value(QLatin1String("path"));
             if (!path.isString() || path.toString().isEmpty())
                 return fail(where + ".path", QStringLiteral("expected the path of the interface to unplug"));
             change.path = path.toString();
-        } else if (action == QLatin1String("plug")) {
+        } else {
             change.plug = true;
             if (!readInterface(object.value(QLatin1String("interface")), where + ".interface", change.interface))
                 return false;
             change.path = change.interface.path;
-        } else {
-            return fail(where + ".action", QStringLiteral("expected \"plug\" or \"unplug\""));
-        }
-
-        if (change.afterMs < 0) {
-            qDebug().noquote() << QStringLiteral("scene %1: %2 at %3 ms is in the past; ignored")
-                                      .arg(mOrigin, where)
-                                      .arg(change.afterMs);
-            return true;
         }
         changes.append(change);
         return true;
@@ -297,19 +326,32 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, con
                                      .arg(parseError.errorString()));
     if (!document.isObject())
         return report(QString(), QStringLiteral("the root must be an object"));
+    if (!reader.checkKeys(document.object(), QString(), {&kRootKeys})) {
+        if (error)
+            *error = reader.error();
+        return nullptr;
+    }
     const QJsonValue list = document.object().value(QLatin1String("interfaces"));
     if (!list.isArray())
         return report(QString(), QStringLiteral("\"interfaces\" must be an array"));
 
     auto scene = std::make_unique<KSimPlatform>();
     const QJsonArray entries = list.toArray();
+    QHash<QString, int> firstOfPath;
     for (int i = 0; i < entries.size(); ++i) {
         KSimInterface interface;
-        if (!reader.readInterface(entries.at(i), QStringLiteral("interfaces[%1]").arg(i), interface)) {
+        const QString where = QStringLiteral("interfaces[%1]").arg(i);
+        if (!reader.readInterface(entries.at(i), where, interface)) {
             if (error)
                 *error = reader.error();
             return nullptr;
         }
+        const auto earlier = firstOfPath.constFind(interface.path);
+        if (earlier != firstOfPath.constEnd())
+            return report(where + ".path", QStringLiteral("\"%1\" is also the path of interfaces[%2]")
+                                               .arg(interface.path)
+                                               .arg(earlier.value()));
+        firstOfPath.insert(interface.path, i);
         scene->mInterfaces.append(interface);
     }
     scene->reindexLocked();
@@ -330,16 +372,24 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, con
 
 std::unique_ptr<KSimPlatform> KSimPlatform::fromFile(const QString &file, QString *error)
 {
-    QFile input(file);
-    if (!input.open(QIODevice::ReadOnly)) {
+    QByteArray json;
+    QString reason;
+    if (!readFileCapped(file, kDocumentFileLimit, json, &reason)) {
         if (error)
-            *error = QStringLiteral("scene %1: %2").arg(file, input.errorString());
+            *error = QStringLiteral("scene %1: %2").arg(file, reason);
         return nullptr;
     }
-    std::unique_ptr<KSimPlatform> scene = fromJson(input.readAll(), file, error);
+    std::unique_ptr<KSimPlatform> scene = fromJson(json, file, error);
     const QString trace = qEnvironmentVariable(kTraceVariable);
-    if (scene && !trace.isEmpty())
+    if (scene && !trace.isEmpty()) {
+        // Refused now, with its reason, rather than failing quietly at each report.
+        if (!appendToRegularFile(trace, QByteArray(), &reason)) {
+            if (error)
+                *error = QStringLiteral("trace %1: %2").arg(trace, reason);
+            return nullptr;
+        }
         scene->setTraceFile(trace);
+    }
     return scene;
 }
 
@@ -708,9 +758,9 @@ bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t le
 
     recordLocked({Event::Write, mVirtualNow, 0, frame, interface->path});
     if (!mTraceFile.isEmpty()) {
-        QFile trace(mTraceFile);
-        if (trace.open(QIODevice::WriteOnly | QIODevice::Append))
-            trace.write(frame.toHex(' ') + '\n');
+        QString reason;
+        if (!appendToRegularFile(mTraceFile, frame.toHex(' ') + '\n', &reason))
+            qDebug().noquote() << QStringLiteral("trace %1: %2").arg(mTraceFile, reason);
     }
     return true;
 }

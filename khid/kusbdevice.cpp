@@ -46,8 +46,10 @@ bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usa
             keepGoing = false;
         }
     });
-    if (!found)
+    if (!found) {
+        mError = QStringLiteral("No such device");
         return false;
+    }
 
     qDebug() << "Init Device:";
     printDetail(mDetail);
@@ -57,6 +59,7 @@ bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usa
     std::string reason;
     const KHandle writeHandle = hid.open(path, KOpenMode::Write, &reason);
     if (writeHandle == kInvalidHandle) {
+        mError = QString::fromStdString(reason);
         std::cout << "error : CreateFile" << std::endl;
         qDebug() << "打开写入句柄失败";
         qDebug().noquote() << mDetail.DevicePath + ":" << QString::fromStdString(reason);
@@ -64,6 +67,7 @@ bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usa
     }
     const KHandle readHandle = hid.open(path, KOpenMode::Read, &reason);
     if (readHandle == kInvalidHandle) {
+        mError = QString::fromStdString(reason);
         std::cout << "error : CreateFile" << std::endl;
         qDebug() << "打开读取句柄失败";
         qDebug().noquote() << mDetail.DevicePath + ":" << QString::fromStdString(reason);
@@ -75,7 +79,14 @@ bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usa
     mWriteHandle = writeHandle;
     mReadHandle = readHandle;
     mOpen = true;
+    mError.clear();
     return true;
+}
+
+QString KUSBDevice::errorString() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mError;
 }
 
 bool KUSBDevice::writeReport(quint8 reportId, const quint8 *data, int length)
@@ -84,8 +95,9 @@ bool KUSBDevice::writeReport(quint8 reportId, const quint8 *data, int length)
     if (!mOpen)
         return false;
     const int outputLength = mDetail.capAbilities.OutputReportByteLength;
-    if (length < 0 || length > kBufferSize - 1 || (length > 0 && !data)) {
-        qDebug() << "writeReport: payload of" << length << "bytes refused";
+    // The report id takes the first byte of the frame; a longer payload would be cut.
+    if (length < 0 || length > kWriteLength - 1 || (length > 0 && !data)) {
+        qDebug() << "writeReport: payload of" << length << "bytes refused: the frame holds" << kWriteLength - 1;
         return false;
     }
     if (outputLength > kBufferSize) {

@@ -27,6 +27,8 @@ public:
     // Copies InputReportByteLength bytes, byte 0 included, into `destination`.
     bool readReport(quint8 reportId, quint8 *destination);
     KHidDetail getDetail() const;
+    // Why the last initDevice failed, in the system's words; empty after a success.
+    QString errorString() const;
 
 private:
     // The GUI thread creates, opens and destroys the object; the pairing
@@ -38,6 +40,7 @@ private:
     quint8 mWriteBuffer[kBufferSize] = {};
     quint8 mReadBuffer[kBufferSize] = {};
     bool mOpen = false;
+    QString mError;
 };
 
 } // namespace KHID

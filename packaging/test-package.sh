@@ -235,6 +235,17 @@ check "man bondara-cli documents every command and option of --help" bash -c '
     done
     [ -z "$missing" ] || { echo "not in the manual page:$missing"; exit 1; }' \
     _ "$obj" "$tree/usr/share/man/man1/bondara-cli.1.gz"
+check "man bondara documents every option of --help" bash -c '
+    help=$("$1/bondara" --help) || exit 1
+    page=$(LC_ALL=C.UTF-8 MANWIDTH=1000 man -l "$2" 2>/dev/null | col -b | LC_ALL=C sed "s/\xe2\x88\x92/-/g; s/\xe2\x80\x90/-/g")
+    words=$(printf "%s\n" "$help" | grep -oE "(^|[ ,\[])--?[a-z][a-z-]*" | sed "s/^[ ,\[]//" | sort -u)
+    [ "$(printf "%s\n" "$words" | wc -l)" -ge 6 ] || { echo "too few words read from --help: $words"; exit 1; }
+    missing=""
+    for word in $words; do
+        printf "%s\n" "$page" | grep -qE -- "(^|[^a-z-])$word([^a-z-]|\$)" || missing="$missing $word"
+    done
+    [ -z "$missing" ] || { echo "not in the manual page:$missing"; exit 1; }' \
+    _ "$obj" "$tree/usr/share/man/man1/bondara.1.gz"
 
 # --- installed on this machine ----------------------------------------------------------------
 sudo=""
@@ -256,10 +267,10 @@ if [ -n "$(state)" ] && [ "$(state)" != "un" ]; then
 fi
 installed=0
 app_pid=""
-xvfb_pid=""
+source "$root/tools/xvfb.sh"
 cleanup() {
     [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null
+    stop_xvfb
     [ "$installed" -eq 0 ] || $sudo dpkg --purge bondara >/dev/null 2>&1
     rm -rf "$scratch"
 }
@@ -340,13 +351,15 @@ fi
 
 # The window: it starts from the menu's command, reads the installed catalogue, finds the
 # simulated receiver, and its window class is the one the desktop entry names.
-if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
-    display=:$((300 + RANDOM % 100))
-    Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+    fail "Xvfb or xdotool is missing (tools/setup installs them)"
+elif ! start_xvfb 60; then
+    fail "the installed window opens: no virtual display came up (above)"
+else
+    display=$DISPLAY
+    unset DISPLAY
     export XDG_RUNTIME_DIR="$scratch/runtime"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
-    for _ in $(seq 50); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
     DISPLAY=$display BONDARA_SIMULATE="$scratch/receiver.json" bondara >"$scratch/window.log" 2>&1 &
     app_pid=$!
     window=""
@@ -364,11 +377,7 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
     kill "$app_pid" 2>/dev/null
     wait "$app_pid" 2>/dev/null
     app_pid=""
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-    xvfb_pid=""
-else
-    fail "Xvfb or xdotool is missing (tools/setup installs them)"
+    stop_xvfb
 fi
 
 # An upgrade keeps the user's catalogue: the same package under a later version.

@@ -22,13 +22,17 @@ void MouseCommunity::handOver(QSharedPointer<KHID::KUSBDevice> device, const Dev
     previous.reset();
 }
 
-void MouseCommunity::handOverReceiver(const DeviceDetail &detail)
+bool MouseCommunity::handOverReceiver(const DeviceDetail &detail, QString *reason)
 {
     // Deleted on its own (GUI) thread once neither the worker nor a run holds it.
     QSharedPointer<KHID::KUSBDevice> device(new KHID::KUSBDevice(), &QObject::deleteLater);
-    device->initDevice(static_cast<quint16>(detail.vid), static_cast<quint16>(detail.pid),
-                       static_cast<quint16>(detail.usage), static_cast<quint16>(detail.usagePage), 0);
+    const bool opened = device->initDevice(static_cast<quint16>(detail.vid), static_cast<quint16>(detail.pid),
+                                           static_cast<quint16>(detail.usage),
+                                           static_cast<quint16>(detail.usagePage), 0);
+    if (!opened && reason)
+        *reason = device->errorString();
     handOver(device, detail);
+    return opened;
 }
 
 bool MouseCommunity::isReady() const

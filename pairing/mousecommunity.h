@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSharedPointer>
 
+#include <atomic>
 #include <mutex>
 
 // The pairing worker's interface: one pairing run on the worker's own thread,
@@ -22,6 +23,7 @@ public:
 
     // Runs a whole pairing and emits sigPairResult. 2 pairs a keyboard, anything else a mouse.
     virtual bool startPairing(int pairDevType) = 0;
+    // Safe from any thread: while a run holds the receiver it answers 0 at once.
     virtual quint8 queryState() = 0;
     virtual bool enterPairMode() = 0;
     virtual bool waitPairResult() = 0;
@@ -32,8 +34,14 @@ public:
     // device. A device is released (deleteLater) once no run uses it.
     void handOver(QSharedPointer<KHID::KUSBDevice> device, const DeviceDetail &detail);
     // Opens the receiver `detail` names and hands it over, as the controller
-    // does for every supported receiver reported.
-    void handOverReceiver(const DeviceDetail &detail);
+    // does for every supported receiver reported. False, with the system's
+    // reason, when the receiver cannot be opened (it is handed over all the same).
+    bool handOverReceiver(const DeviceDetail &detail, QString *reason = nullptr);
+
+    // Ends the run in progress at its next exchange, as a failure; from any thread.
+    // Cleared by clearAbort() before the next request is sent.
+    void abortRun() { mAbort.store(true); }
+    void clearAbort() { mAbort.store(false); }
 
     bool isReady() const;
     DeviceDetail catalogueRecord() const;
@@ -46,14 +54,18 @@ protected:
     // Takes the hand-over state for one run; false before the first hand-over.
     bool beginRun();
     void endRun();
+    bool abortRequested() const { return mAbort.load(); }
 
-    // The receiver of the run in progress: worker thread only.
+    // Held for a whole run or query: they share the device and the buffers.
+    std::mutex mRunLock;
+    // The receiver of the run in progress, under mRunLock.
     QSharedPointer<KHID::KUSBDevice> mRunDevice;
     quint8 mSendBuffer[kBufferSize] = {};
     quint8 mReceiveBuffer[kBufferSize] = {};
     int pairDevType = 0;
 
 private:
+    std::atomic<bool> mAbort{false};
     mutable std::mutex mHandOverLock;
     bool mReady = false;
     DeviceDetail mDetail;

@@ -27,6 +27,7 @@ MouseCommunityBT::MouseCommunityBT(QObject *parent)
 
 bool MouseCommunityBT::startPairing(int pairDevType)
 {
+    std::lock_guard<std::mutex> run(mRunLock);
     if (!beginRun()) {
         endRun();
         qDebug() << "Device未初始化";
@@ -54,15 +55,17 @@ bool MouseCommunityBT::startPairing(int pairDevType)
 quint8 MouseCommunityBT::queryState()
 {
     const quint8 payload[4] = {0xA7, 0x00, 0x00, 0x00};
-    // Not called by the pairing run, so it takes the hand-over itself when idle.
-    const bool ownRun = !mRunDevice;
-    if (ownRun)
-        beginRun();
+    // Waiting for a run would hold the caller (often the GUI thread) for up to 30 s.
+    std::unique_lock<std::mutex> run(mRunLock, std::try_to_lock);
+    if (!run.owns_lock()) {
+        qDebug() << "queryState: a pairing run is in progress";
+        return 0;
+    }
+    beginRun();
     const bool ok = exchange(payload, sizeof payload, kCommandPauseMs, kCommandAttempts, Reply::Valid,
                              "send errot", "read error");
     const quint8 state = ok ? mReceiveBuffer[1] : 0;
-    if (ownRun)
-        endRun();
+    endRun();
     return state;
 }
 
@@ -98,8 +101,8 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
     KHID::KUSBDevice *device = mRunDevice.data();
     KHID::KHidPlatform &hid = KHID::platform();
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        // The program is closing: give up rather than hold its exit for the rest of the poll.
-        if (QThread::currentThread()->isInterruptionRequested())
+        // The receiver went away, or the program is closing: give up rather than poll on.
+        if (QThread::currentThread()->isInterruptionRequested() || abortRequested())
             return false;
         hid.sleepMs(pauseMs);
         if (!device || !device->writeReport(kReportId, mSendBuffer, length)) {

@@ -83,6 +83,37 @@ private slots:
         QVERIFY(QJsonDocument::fromJson(json.out).object().value("match").isNull());
     }
 
+    // A product string is whatever the device says: it must not forge a line nor reach the terminal.
+    void deviceTextIsListedPlainly()
+    {
+        QTemporaryDir dir;
+        QFile scene(dir.filePath("hostile.json"));
+        QVERIFY(scene.open(QIODevice::WriteOnly));
+        const QString name = QStringLiteral("Mouse\nmatch: Forged (vid 1209, pid 0001)\x1b[31m\\") + QChar(0x202E)
+            + QString::fromUtf8("\xf0\x9f\x96\xb1"); // an emoji (two UTF-16 units) stays as it is
+
+        const QJsonObject device{{"path", "sim:evil\x1b]0;title\x07"}, {"vendorId", "1209"}, {"productId", "0001"},
+                                 {"usagePage", "ff00"}, {"usage", "0001"}, {"inputReportLength", 32},
+                                 {"outputReportLength", 32}, {"name", name}};
+        scene.write(QJsonDocument(QJsonObject{{"interfaces", QJsonArray{device}}}).toJson());
+        scene.close();
+        const Run run = runCli({"list"}, scene.fileName());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(!run.out.contains('\x1b') && !run.out.contains('\x07'), run.out);
+        const QList<QByteArray> lines = run.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2); // the one interface, then the verdict
+        QVERIFY2(lines.at(0).startsWith("sim:evil\\x1b]0;title\\x07  1209:0001"), lines.at(0));
+        QVERIFY2(lines.at(0).endsWith("\"Mouse\\nmatch: Forged (vid 1209, pid 0001)\\x1b[31m\\\\\\u202e\xf0\x9f\x96\xb1\""),
+                 lines.at(0));
+        QVERIFY(lines.at(1).startsWith("match: 2.4G Receiver"));
+
+        // JSON has its own escaping and carries the text unchanged.
+        const Run json = runCli({"list", "--json"}, scene.fileName());
+        const QJsonObject listed =
+            QJsonDocument::fromJson(json.out).object().value("interfaces").toArray().at(0).toObject();
+        QCOMPARE(listed.value("name").toString(), name);
+    }
+
     void badInputExitsTwoWithOneLineReason_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -100,6 +131,15 @@ private slots:
         QTest::newRow("unknown command") << QStringList{"frobnicate"} << QString() << "unknown command";
         QTest::newRow("descriptor unreadable")
             << QStringList{"descriptor", source("tests/descriptors/absent.hex")} << QString() << "absent.hex";
+        QTest::newRow("catalogue of the wrong shape")
+            << QStringList{"list", "--config", source("tests/scenes/no-receiver.json")}
+            << source("tools/scenes/receiver.json") << "no-receiver.json: DeviceList: missing";
+        QTest::newRow("watch for nan") << QStringList{"watch", "--for", "nan"} << source("tools/scenes/receiver.json")
+                                       << "watch: --for takes 0 to 86400 seconds";
+        QTest::newRow("watch for ever") << QStringList{"watch", "--for", "inf"} << source("tools/scenes/receiver.json")
+                                        << "watch: --for takes 0 to 86400 seconds";
+        QTest::newRow("watch for no value") << QStringList{"watch", "--for"} << source("tools/scenes/receiver.json")
+                                            << "watch: --for needs a number of seconds";
         QTest::newRow("descriptor not hex") << QStringList{"descriptor", source("tests/scenes/bad-id.json")}
                                             << QString() << "not a list of hexadecimal bytes";
     }
@@ -148,7 +188,17 @@ private slots:
         const Run unplugged = runCli({"pair", "mouse"}, source("tests/scenes/unplugged-receiver.json"), trace);
         QCOMPARE(unplugged.exitCode, 1);
         QVERIFY2(unplugged.out.trimmed().endsWith("Matched failed"), unplugged.out);
-        QVERIFY(!QFile::exists(trace)); // nothing went out
+        QFile written(trace);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.size(), 0); // nothing went out
+
+        // Found but closed to us: the machine's fault, in the system's words, not a failed pairing.
+        const QString lockedTrace = dir.filePath("locked-trace.txt");
+        const Run locked = runCli({"pair", "mouse"}, source("tests/scenes/locked-receiver.json"), lockedTrace);
+        QCOMPARE(locked.exitCode, 2);
+        QVERIFY2(locked.err.contains("cannot open the receiver 2.4G Receiver: Permission denied"), locked.err);
+        QVERIFY(!locked.out.contains("Matched failed"));
+        QCOMPARE(QFileInfo(lockedTrace).size(), 0); // nothing went out
 
         const Run noReceiver = runCli({"pair", "mouse"}, source("tests/scenes/no-receiver.json"));
         QCOMPARE(noReceiver.exitCode, 2);

@@ -296,6 +296,7 @@ private slots:
         QVERIFY(log.lines().contains("打开写入句柄失败"));
         // The system's reason reaches the log, so a permission problem is told apart.
         QVERIFY(log.lines().last().contains("Permission denied"));
+        QCOMPARE(device.errorString(), QString("Permission denied (simulated)"));
         QCOMPARE(sim->openHandleCount(), 0);
         const quint8 payload[2] = {0xA1, 0x01};
         QVERIFY(!device.writeReport(0xBA, payload, 2));
@@ -316,7 +317,7 @@ private slots:
         KUSBDevice device;
         QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
 
-        quint8 longCommand[40];
+        quint8 longCommand[31];
         std::memset(longCommand, 0xEE, sizeof longCommand);
         QVERIFY(device.writeReport(0xBA, longCommand, sizeof longCommand));
         const quint8 begin[4] = {0xA0, 0x81, 0x02, 0x01};
@@ -342,7 +343,11 @@ private slots:
         KUSBDevice device;
         QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
         static quint8 big[2048];
-        QVERIFY(device.writeReport(0xBA, big, 2047));
+        testsupport::LogCapture log;
+        QVERIFY(device.writeReport(0xBA, big, 31));
+        // One byte more than the frame holds after the report id: refused whole, never cut.
+        QVERIFY(!device.writeReport(0xBA, big, 32));
+        QVERIFY(log.lines().last().startsWith("writeReport: payload of 32 bytes refused"));
         QVERIFY(!device.writeReport(0xBA, big, 2048));
         QVERIFY(!device.writeReport(0xBA, big, -1));
 

@@ -29,6 +29,16 @@ private slots:
         QCOMPARE(spy.at(2), QList<QVariant>({false, "sim:rx#col01"}));
     }
 
+    // A backend that is not told through a window gets none: the first native
+    // window would set up the display's OpenGL side for nothing.
+    void noNativeWindowForABackendWithoutOne()
+    {
+        KHIDWatcher watcher;
+        QVERIFY(watcher.registerNotification());
+        QVERIFY(!watcher.testAttribute(Qt::WA_WState_Created));
+        QCOMPARE(watcher.internalWinId(), WId(0));
+    }
+
     void failedRegistrationSaysSoOnce()
     {
         static_cast<KSimPlatform *>(&platform())->setNotificationFailure(1062);

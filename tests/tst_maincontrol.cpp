@@ -13,13 +13,18 @@ using namespace KHID;
 
 namespace {
 
-// pid 0001: set; 0a1b: mouse only; 0002: keyboard only, Tovrik; 0003: no flags.
+// pid 0001: set; 0a1b: mouse only; 0002: keyboard only, Tovrik; 0003: no flags; 0004: mouse and
+// keyboard without being a set.
 const char *const kCatalogue = R"({"DeviceList": [
   {"name": "Set", "vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00", "mouse": true, "keyboard": true, "suit": true},
   {"name": "Mouse", "vid": "1209", "pid": "0a1b", "usage": "1", "usagePage": "ff00", "mouse": true},
   {"name": "Keyboard", "vid": "1209", "pid": "0002", "usage": "1", "usagePage": "ff00", "keyboard": true, "Tovrik": true},
-  {"name": "Nothing", "vid": "1209", "pid": "0003", "usage": "1", "usagePage": "ff00"}
+  {"name": "Nothing", "vid": "1209", "pid": "0003", "usage": "1", "usagePage": "ff00"},
+  {"name": "Both", "vid": "1209", "pid": "0004", "usage": "1", "usagePage": "ff00", "mouse": true, "keyboard": true}
 ]})";
+
+const char *const kConnected = "Status:Connected";
+const char *const kNotConnected = "Status:Not connected";
 
 KSimInterface receiver(quint16 pid, int pairAfterPolls = 0)
 {
@@ -46,6 +51,8 @@ private:
         return control().window()->findChild<T *>(QLatin1String(name));
     }
     QString text(const char *name) { return child<QLabel>(name)->text(); }
+    bool shown(const char *name) { return child(name)->isVisibleTo(control().window()); }
+    void click(const char *name) { QTest::mouseClick(child(name), Qt::LeftButton); }
     void unplugAll()
     {
         for (const KSimInterface &interface : sim->interfaces())
@@ -75,58 +82,111 @@ private slots:
         // The first scan ran in the constructor: connected before anything is shown.
         QVERIFY(!control().window()->isVisible());
         QCOMPARE(text("mouseStatus"), QString("Status:Connected"));
-        QVERIFY(child("btnPair")->isEnabled());
         QCOMPARE(MainControl::connectedStatusText(0x0A1B), QString("已连接(pid:0xa1b)"));
+        click("mouseCode");
+        QVERIFY(child("btnPair")->isEnabled());
+        click("btnReturn");
     }
 
-    void deviceKindsFollowTheCatalogue()
+    void cardsFollowTheReceiverKind_data()
     {
-        unplugAll();
-        QCOMPARE(text("mouseStatus"), QString("Status:Not connected"));
-        QVERIFY(!child("btnPair")->isEnabled());
+        QTest::addColumn<int>("pid");
+        QTest::addColumn<bool>("mouse");
+        QTest::addColumn<bool>("keyboard");
+        QTest::addColumn<bool>("tovrikGuide");
+        QTest::newRow("set") << 0x0001 << true << true << false;
+        QTest::newRow("mouse only") << 0x0A1B << true << false << false;
+        QTest::newRow("keyboard only") << 0x0002 << false << true << true;
+        QTest::newRow("mouse and keyboard, no set") << 0x0004 << true << true << false;
+        QTest::newRow("nothing it can pair") << 0x0003 << false << false << false;
+    }
 
-        sim->plug(receiver(0x0A1B)); // mouse only
-        QCOMPARE(text("mouseStatus"), QString("Status:Connected"));
-        QTest::mouseClick(child("keyboardCode"), Qt::LeftButton);
-        QVERIFY(!child("btnPair")->isEnabled());
-        QTest::mouseClick(child("btnReturn"), Qt::LeftButton);
+    void cardsFollowTheReceiverKind()
+    {
+        QFETCH(int, pid);
+        QFETCH(bool, mouse);
+        QFETCH(bool, keyboard);
+        QFETCH(bool, tovrikGuide);
         unplugAll();
+        QCOMPARE(text("mouseStatus"), QString(kNotConnected));
+        QCOMPARE(text("keyboardStatus"), QString(kNotConnected));
 
-        sim->plug(receiver(0x0002)); // keyboard only, four-picture guide
-        QCOMPARE(text("mouseStatus"), QString("Status:Not connected"));
-        QTest::mouseClick(child("keyboardCode"), Qt::LeftButton);
-        QVERIFY(child("btnPair")->isEnabled());
-        QVERIFY(!child("label_6")->isVisibleTo(control().window()));
-        QTest::mouseClick(child("btnReturn"), Qt::LeftButton);
-        unplugAll();
-
-        // No flags: connected status, but no device kind to show.
-        sim->plug(receiver(0x0003));
-        QVERIFY(child("btnPair")->isEnabled());
-        QCOMPARE(text("mouseStatus"), QString("Status:Not connected"));
+        sim->plug(receiver(quint16(pid)));
+        QCOMPARE(text("mouseStatus"), QString(mouse ? kConnected : kNotConnected));
+        QCOMPARE(text("keyboardStatus"), QString(keyboard ? kConnected : kNotConnected));
+        click("mouseCode");
+        QCOMPARE(text("connectStatus"), QString(mouse ? kConnected : kNotConnected));
+        QCOMPARE(child("btnPair")->isEnabled(), mouse);
+        click("btnReturn");
+        click("keyboardCode");
+        QCOMPARE(text("connectStatus"), QString(keyboard ? kConnected : kNotConnected));
+        QCOMPARE(child("btnPair")->isEnabled(), keyboard);
+        QCOMPARE(!child("label_6")->isVisibleTo(control().window()), tovrikGuide);
+        click("btnReturn");
         unplugAll();
     }
 
-    void removalOfAnotherDeviceKeepsTheReceiver()
+    void otherDevicesLeaveTheWindowAlone()
     {
         sim->plug(receiver(0x0001));
         sim->plug(testsupport::simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
-        QTest::mouseClick(child("mouseCode"), Qt::LeftButton);
+        click("mouseCode");
         sim->unplug("sim:mouse");
-        // The rescan found the receiver again: still connected, pairing still possible.
-        QCOMPARE(text("mouseStatus"), QString("Status:Connected"));
-        QTest::mouseClick(child("mouseCode"), Qt::LeftButton);
+        sim->plug(testsupport::simInterface("sim:stick", 0x0781, 0x5567, 1, 6));
+        // The receiver is still the same: the page stays, pairing still possible.
+        QVERIFY(shown("pagePair"));
+        QCOMPARE(text("connectStatus"), QString(kConnected));
         QVERIFY(child("btnPair")->isEnabled());
 
         unplugAll();
-        QVERIFY(!child("pagePair")->isVisibleTo(control().window()));
-        QCOMPARE(text("connectStatus"), QString("Status:Not connected"));
+        QVERIFY(!shown("pagePair"));
+        QCOMPARE(text("mouseStatus"), QString(kNotConnected));
+    }
+
+    void receiverWithoutAccess()
+    {
+        KSimInterface locked = receiver(0x0001);
+        locked.openFails = true;
+        testsupport::LogCapture log;
+        sim->plug(locked);
+        QCOMPARE(control().receiverState(), MainControl::ReceiverNoAccess);
+        QCOMPARE(text("mouseStatus"), QString("Status:No access to the receiver"));
+        QCOMPARE(text("keyboardStatus"), QString("Status:No access to the receiver"));
+        QVERIFY(shown("labelHint"));
+        click("mouseCode");
+        QCOMPARE(text("connectStatus"), QString("Status:No access to the receiver"));
+        QVERIFY(!child("btnPair")->isEnabled());
+        // The system's words reach the log.
+        QVERIFY(log.lines().filter("no access to the receiver").join('\n').contains("Permission denied"));
+
+        // Another device coming neither clears the state nor leaves the page.
+        sim->plug(testsupport::simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
+        QVERIFY(shown("pagePair"));
+        QCOMPARE(text("connectStatus"), QString("Status:No access to the receiver"));
+
+        // A request cannot get through either.
+        QSignalSpy requests(&control(), &MainControl::startPair);
+        emit control().window()->sigStartPair(1);
+        QTest::qWait(150);
+        QCOMPARE(requests.size(), 0);
+
+        // Plugged in again with access: clears by itself.
+        sim->unplug(locked.path);
+        sim->plug(receiver(0x0001));
+        QCOMPARE(control().receiverState(), MainControl::ReceiverReady);
+        QCOMPARE(text("mouseStatus"), QString(kConnected));
+        QVERIFY(!shown("labelHint"));
+        click("mouseCode");
+        QVERIFY(child("btnPair")->isEnabled());
+        click("btnReturn");
+        unplugAll();
     }
 
     void pairingFromTheWindow()
     {
         sim->plug(receiver(0x0001, 3));
         QTest::mouseClick(child("mouseCode"), Qt::LeftButton);
+        QTRY_VERIFY(child("btnPair")->isEnabled());
         QTest::mouseClick(child("btnPair"), Qt::LeftButton);
         QVERIFY(child("widStatus")->isVisibleTo(control().window()));
         QCOMPARE(text("pairStatus"), QString("In the progress of matching code..."));
@@ -135,16 +195,241 @@ private slots:
         unplugAll();
     }
 
-    void twoRequestsWithinTheDelayCarryTheLaterType()
+    void oneRunAtATime()
     {
         QSignalSpy requests(&control(), &MainControl::startPair);
         sim->plug(receiver(0x0001, 0));
         emit control().window()->sigStartPair(1);
         emit control().window()->sigStartPair(2);
-        QTRY_COMPARE(requests.size(), 2);
-        QCOMPARE(requests.at(0).at(0).toInt(), 2);
-        QCOMPARE(requests.at(1).at(0).toInt(), 2);
         QTRY_COMPARE(text("pairStatus"), QString("Matched successfully"));
+        QTRY_VERIFY(!control().isPairing());
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.at(0).at(0).toInt(), 1);
+        unplugAll();
+    }
+
+    // A device change while the worker polls: the worker waits at a pause
+    // until the window has been looked at.
+    void deviceChangeDuringARun_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QString>("row");
+        QTest::newRow("another device plugged in") << "plug" << "Matched successfully" << kConnected;
+        QTest::newRow("another device unplugged") << "unplug other" << "Matched successfully" << kConnected;
+        QTest::newRow("the receiver unplugged")
+            << "unplug receiver" << "Matched failed: the receiver was unplugged" << kNotConnected;
+    }
+
+    void deviceChangeDuringARun()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, result);
+        QFETCH(QString, row);
+        const KSimInterface rx = receiver(0x0001, 10);
+        const KSimInterface other = testsupport::simInterface("sim:headset", 0x0D8C, 0x0014, 0x0C, 1);
+        unplugAll();
+        sim->plug(rx);
+        if (change == "unplug other")
+            sim->plug(other);
+        click("mouseCode");
+        // Past the pause after an earlier result.
+        QTRY_VERIFY(child("btnPair")->isEnabled());
+
+        testsupport::Semaphore looked;
+        // Pauses: two for entering pairing mode, then two for each poll.
+        std::atomic<int> pauses{0};
+        sim->setSleepHook([&](quint64) {
+            if (++pauses != 8)
+                return;
+            if (change == "plug")
+                sim->plug(other);
+            else if (change == "unplug other")
+                sim->unplug(other.path);
+            else
+                sim->unplug(rx.path);
+            looked.acquire();
+        });
+        QSignalSpy requests(&control(), &MainControl::startPair);
+        testsupport::LogCapture log;
+        click("btnPair");
+        QTRY_VERIFY(!log.lines().filter("Device Change:").isEmpty());
+        QCoreApplication::processEvents();
+
+        QVERIFY(shown("pagePair"));
+        QVERIFY(shown("widStatus"));
+        QVERIFY(!child("btnPair")->isEnabled());
+        if (change == "unplug receiver") {
+            // Ended at once, the reason in sight, the page following the receiver.
+            QCOMPARE(text("pairStatus"), result);
+            QVERIFY(!control().isPairing());
+        } else {
+            QCOMPARE(text("pairStatus"), QString("In the progress of matching code..."));
+            QVERIFY(control().isPairing());
+        }
+        QCOMPARE(text("connectStatus"), row);
+        // A click now starts nothing.
+        emit control().window()->sigStartPair(1);
+        looked.release();
+
+        QTRY_COMPARE(text("pairStatus"), result);
+        QTRY_VERIFY(!log.lines().filter("pairing result").isEmpty() || change != "unplug receiver");
+        QVERIFY(shown("pagePair"));
+        QVERIFY(shown("widStatus"));
+        QCOMPARE(requests.size(), 1);
+        sim->setSleepHook(nullptr);
+        unplugAll();
+    }
+
+    void parseStartOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("verbose");
+        QTest::addColumn<bool>("help");
+        QTest::addColumn<bool>("version");
+        QTest::addColumn<QString>("unknown");
+        QTest::newRow("none") << QStringList{"bondara"} << false << false << false << QString();
+        QTest::newRow("-v") << QStringList{"bondara", "-zh", "-v"} << true << false << false << QString();
+        QTest::newRow("--verbose") << QStringList{"bondara", "--verbose"} << true << false << false << QString();
+        QTest::newRow("--help") << QStringList{"bondara", "--help"} << false << true << false << QString();
+        QTest::newRow("-h") << QStringList{"bondara", "-h"} << false << true << false << QString();
+        QTest::newRow("--version") << QStringList{"bondara", "--version"} << false << false << true << QString();
+        QTest::newRow("unknown") << QStringList{"bondara", "-en", "--bogus", "-x"} << false << false << false
+                                 << "--bogus";
+        QTest::newRow("language in the wrong case") << QStringList{"bondara", "-ZH"} << false << false << false
+                                                    << "-ZH";
+        QTest::newRow("Qt's options")
+            << QStringList{"bondara", "-platform", "offscreen", "-style=fusion", "-reverse", "-display", ":1"}
+            << false << false << false << QString();
+        QTest::newRow("not an option") << QStringList{"bondara", "notes.txt", "-"} << false << false << false
+                                       << QString();
+    }
+
+    void parseStartOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, verbose);
+        QFETCH(bool, help);
+        QFETCH(bool, version);
+        QFETCH(QString, unknown);
+        const StartOptions options = ::parseStartOptions(arguments);
+        QCOMPARE(options.verbose, verbose);
+        QCOMPARE(options.help, help);
+        QCOMPARE(options.version, version);
+        QCOMPARE(options.unknown, unknown);
+    }
+
+    void programOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "--verbose" << QString();
+        QTest::newRow("--version") << QStringList{"-zh", "--version"} << 0 << "bondara " << QString();
+        QTest::newRow("unknown option") << QStringList{"-en", "--bogus"} << 2 << QString() << "\"--bogus\"";
+        QTest::newRow("language in the wrong case") << QStringList{"-ZH"} << 2 << QString() << "\"-ZH\"";
+    }
+
+    // None of these opens a window: no display is given.
+    void programOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        program.setProcessEnvironment(env);
+        program.start(BONDARA_PROGRAM, arguments);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), exitCode);
+        const QString stdOut = QString::fromUtf8(program.readAllStandardOutput());
+        const QString stdErr = QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(out.isEmpty() ? stdOut.isEmpty() : stdOut.contains(out), qPrintable(stdOut));
+        QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), qPrintable(stdErr));
+    }
+
+    void startWritesNothingUnlessAsked_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("quiet");
+        QTest::newRow("normal start") << QStringList{"-en"} << true;
+        QTest::newRow("-v") << QStringList{"-v"} << false;
+    }
+
+    // A first copy, then a second that hands over to it: both as a user starts them.
+    void startWritesNothingUnlessAsked()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, quiet);
+        QTemporaryDir runtime;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.insert("BONDARA_SIMULATE", BONDARA_SOURCE_DIR "/tests/e2e/pairs.json");
+        env.remove("QT_LOGGING_RULES");
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.setProcessChannelMode(QProcess::MergedChannels);
+        first.start(BONDARA_PROGRAM, arguments);
+        QVERIFY(first.waitForStarted());
+        // Listening once its socket is there, beside its lock.
+        auto listening = [&runtime] {
+            const QStringList files =
+                QDir(runtime.path()).entryList({"Bondara_2.0.0-*"}, QDir::System | QDir::Files);
+            return std::any_of(files.begin(), files.end(), [](const QString &f) { return !f.endsWith(".lock"); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 20000);
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.setProcessChannelMode(QProcess::MergedChannels);
+        second.start(BONDARA_PROGRAM, arguments);
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        first.kill();
+        QVERIFY(first.waitForFinished(10000));
+        const QByteArray written = first.readAll() + second.readAll();
+        if (quiet)
+            QVERIFY2(written.isEmpty(), written.left(300).constData());
+        else
+            QVERIFY(written.contains("+MainControl"));
+    }
+
+    void unusableCatalogue_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("missing") << QByteArray();
+        QTest::newRow("not JSON") << QByteArray("{\"DeviceList\": [");
+    }
+
+    void unusableCatalogue()
+    {
+        QFETCH(QByteArray, content);
+        const QString file = QCoreApplication::applicationDirPath() + "/Config/DeviceConfig.json";
+        QFile::remove(file);
+        if (!content.isEmpty())
+            QVERIFY(testsupport::writeCatalogueBesideExecutable(content));
+        sim->plug(receiver(0x0001));
+        testsupport::LogCapture log;
+        {
+            MainControl other;
+            QCOMPARE(other.receiverState(), MainControl::CatalogueInvalid);
+            auto *window = other.window();
+            auto label = [window](const char *name) { return window->findChild<QLabel *>(name)->text(); };
+            QCOMPARE(label("mouseStatus"), QString("Status:Device list unusable"));
+            QCOMPARE(label("keyboardStatus"), QString("Status:Device list unusable"));
+            QVERIFY(window->findChild<QLabel *>("labelHint")->isVisibleTo(window));
+            QVERIFY(!log.lines().filter("cannot use the device list").isEmpty());
+            // Device changes do not hide the problem.
+            sim->plug(testsupport::simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
+            QCOMPARE(label("mouseStatus"), QString("Status:Device list unusable"));
+            other.shutdown();
+        }
+        QVERIFY(testsupport::writeCatalogueBesideExecutable(kCatalogue));
         unplugAll();
     }
 

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPropertyAnimation>
@@ -98,7 +100,7 @@ private slots:
         QCOMPARE(widgetChildren(child("centralWidget")),
                  QStringList({"widgetTitle", "pagePair", "btnClose", "btnMini", "btnModify", "keymouse", "keyboard",
                               "mouseCode", "keyboardCode", "widMouseStatus", "widKeyboardStatus", "btnLanguage",
-                              "colorLabel", "widgetLanguage"}));
+                              "colorLabel", "widgetLanguage", "labelHint"}));
         QCOMPARE(widgetChildren(child("pagePair")),
                  QStringList({"btnPair", "label_3", "label_2", "label_5", "label_6", "widStatus", "widConnectStatus",
                               "label_tips", "label_4"}));
@@ -108,7 +110,7 @@ private slots:
         QCOMPARE(child("mouseConnect1")->parentWidget(), child("widConnectStatus"));
 
         // The home page after construction.
-        for (const char *hidden : {"pagePair", "btnReturn", "widStatus", "colorLabel", "widgetLanguage"})
+        for (const char *hidden : {"pagePair", "btnReturn", "widStatus", "colorLabel", "widgetLanguage", "labelHint"})
             QVERIFY2(!shown(hidden), hidden);
         for (const char *visible : {"keymouse", "keyboard", "mouseCode", "keyboardCode", "widMouseStatus", "btnClose"})
             QVERIFY2(shown(visible), visible);
@@ -264,6 +266,43 @@ private slots:
         QVERIFY(sheet("centralWidget").contains("home_page5.png"));
     }
 
+    // The pairing page's widgets are polished after the first frame; a page
+    // opened before that, or a bubble, still shows its pictures and fonts.
+    void hiddenPartsShowTheirArt_data()
+    {
+        QTest::addColumn<bool>("idleFirst");
+        QTest::newRow("opened before the first frame") << false;
+        QTest::newRow("opened after idle time") << true;
+    }
+
+    void hiddenPartsShowTheirArt()
+    {
+        QFETCH(bool, idleFirst);
+        window = std::make_unique<MainWindow>();
+        window->retranslate();
+        window->show();
+        if (idleFirst) {
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+            QTest::qWait(300);
+        }
+        // A popup first: nothing else polishes it on the way.
+        click("btnLanguage");
+        QVERIFY(shown("widgetLanguage"));
+        QCOMPARE(child("btnEN")->font().pixelSize(), 16);
+        window->setConnectState(1, true, false);
+        window->showPage(MainWindow::PageMouse);
+        window->setPairStatus(2, QString());
+        const QImage guide = child("label_2")->grab().toImage();
+        QVERIFY(guide.pixelColor(0, 0) != guide.pixelColor(guide.width() / 2, guide.height() / 2)
+                || guide.pixelColor(guide.width() / 2, guide.height() / 2) != QColor(Qt::white));
+        const QImage bubble = child("widStatus")->grab().toImage();
+        QVERIFY(bubble.pixelColor(2, bubble.height() / 2) != QColor(Qt::white));
+        QCOMPARE(child("pairStatus")->font().pixelSize(), 16);
+        const QImage back = child("btnReturn")->grab().toImage();
+        QVERIFY(!back.isNull());
+        QVERIFY(back.pixelColor(back.width() / 2, back.height() / 2).alpha() > 0);
+    }
+
     void textsFitBothLanguages()
     {
         auto *pair = child<QPushButton>("btnPair");
@@ -307,35 +346,38 @@ private slots:
     void pagesFollowTheReceiver_data()
     {
         QTest::addColumn<int>("devType");
-        QTest::addColumn<bool>("homeConnected");
         QTest::addColumn<bool>("mouseConnected");
         QTest::addColumn<bool>("keyboardConnected");
-        QTest::newRow("set") << 3 << true << true << true;
-        QTest::newRow("mouse only") << 1 << true << true << false;
-        // The home rows follow the mouse flag alone.
-        QTest::newRow("keyboard only") << 2 << false << false << true;
+        QTest::newRow("set") << 3 << true << true;
+        QTest::newRow("mouse only") << 1 << true << false;
+        QTest::newRow("keyboard only") << 2 << false << true;
+        QTest::newRow("nothing it can pair") << 0 << false << false;
     }
 
     void pagesFollowTheReceiver()
     {
         QFETCH(int, devType);
-        QFETCH(bool, homeConnected);
         QFETCH(bool, mouseConnected);
         QFETCH(bool, keyboardConnected);
         window->setConnectState(devType, true, false);
-        QCOMPARE(sheet("mouseStatus"), QString(homeConnected ? kStatusStyleConnected : kStatusStyleNotConnected));
-        QCOMPARE(text("keyboardStatus"), QString(homeConnected ? "状态：已连接" : "状态：未连接"));
+        // Each card says what its own kind can do.
+        QCOMPARE(sheet("mouseStatus"), QString(mouseConnected ? kStatusStyleConnected : kStatusStyleNotConnected));
+        QCOMPARE(text("mouseStatus"), QString(mouseConnected ? "状态：已连接" : "状态：未连接"));
+        QCOMPARE(sheet("keyboardStatus"), QString(keyboardConnected ? kStatusStyleConnected : kStatusStyleNotConnected));
+        QCOMPARE(text("keyboardStatus"), QString(keyboardConnected ? "状态：已连接" : "状态：未连接"));
         QCOMPARE(currentDev(), 0);
 
+        // The pairing page says the same as its card.
         click("mouseCode");
         QCOMPARE(child("btnPair")->isEnabled(), mouseConnected);
-        QCOMPARE(text("connectStatus"), QString(mouseConnected ? "状态：已连接" : "状态：未连接"));
+        QCOMPARE(text("connectStatus"), text("mouseStatus"));
         QCOMPARE(currentDev(), 1); // the slot sets it, connected or not
         click("btnReturn");
         QCOMPARE(currentDev(), 0);
 
         click("keyboardCode");
         QCOMPARE(child("btnPair")->isEnabled(), keyboardConnected);
+        QCOMPARE(text("connectStatus"), text("keyboardStatus"));
         QCOMPARE(sheet("mouseConnect1"), QString(keyboardConnected ? "background: url(:/newImage/connected.png)"
                                                                      : "background: url(:/newImage/not_connected.png)"));
         QCOMPARE(currentDev(), 2);
@@ -346,6 +388,7 @@ private slots:
         QVERIFY(shown("keymouse"));
         QCOMPARE(currentDev(), 0);
         QCOMPARE(text("mouseStatus"), QString("状态：未连接"));
+        QCOMPARE(text("keyboardStatus"), QString("状态：未连接"));
     }
 
     void guidesForEachDevice()
@@ -386,16 +429,149 @@ private slots:
         QCOMPARE(spy.at(0).at(0).toInt(), 2);
     }
 
-    void statusCodesEnableThePairingButton()
+    void pairingButtonFollowsTheShownKind()
     {
-        window->setConnectState(3, true, false);
-        window->setPairStatus(0, "未连接");
+        // Status codes alone enable nothing: the page's own kind decides.
+        window->setConnectState(1, true, false);
+        window->setPairStatus(1, "已连接(pid:0x1)");
+        click("keyboardCode");
         QVERIFY(!child("btnPair")->isEnabled());
-        window->setPairStatus(1, "已连接(pid:0x1)"); // also on the home page
+        click("btnReturn");
+        click("mouseCode");
         QVERIFY(child("btnPair")->isEnabled());
         window->setPairStatus(9, QString());
         QVERIFY(child("btnPair")->isEnabled());
         QVERIFY(!shown("widStatus"));
+    }
+
+    void receiverProblemsShowTheirOwnText_data()
+    {
+        QTest::addColumn<int>("problem");
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("hintWord");
+        QTest::newRow("no access, zh") << int(MainWindow::ProblemNoAccess) << LANG_ZH << "状态：无法访问接收器"
+                                       << "udev";
+        QTest::newRow("no access, en") << int(MainWindow::ProblemNoAccess) << LANG_EN
+                                       << "Status:No access to the receiver" << "udev";
+        QTest::newRow("device list, zh") << int(MainWindow::ProblemCatalogue) << LANG_ZH << "状态：设备列表无法使用"
+                                         << "bondara -v";
+        QTest::newRow("device list, en") << int(MainWindow::ProblemCatalogue) << LANG_EN
+                                         << "Status:Device list unusable" << "bondara -v";
+    }
+
+    void receiverProblemsShowTheirOwnText()
+    {
+        QFETCH(int, problem);
+        QFETCH(QString, lang);
+        QFETCH(QString, status);
+        QFETCH(QString, hintWord);
+        setLanguage(lang.toLatin1().constData());
+        window->setConnectState(3, false, false);
+        window->setReceiverProblem(problem);
+        QCOMPARE(text("mouseStatus"), status);
+        QCOMPARE(text("keyboardStatus"), status);
+        QCOMPARE(sheet("mouseStatus"), QString(kStatusStyleNotConnected));
+        QVERIFY(shown("labelHint"));
+        QVERIFY2(text("labelHint").contains(hintWord), qPrintable(text("labelHint")));
+        // The whole text shows, however long it is in this language.
+        auto *row = child<QLabel>("mouseStatus");
+        QVERIFY(row->width() >= row->fontMetrics().horizontalAdvance(status));
+        QVERIFY(child("labelHint")->geometry().top() > child("widMouseStatus")->geometry().bottom());
+
+        click("mouseCode");
+        QCOMPARE(text("connectStatus"), status);
+        QVERIFY(!child("btnPair")->isEnabled());
+        QVERIFY(shown("labelHint"));
+        QVERIFY(!shown("label_tips"));
+        QVERIFY(child("labelHint")->geometry().top() > child("widConnectStatus")->mapTo(window.get(), QPoint()).y());
+
+        // Switching language keeps the state and translates it.
+        setLanguage(lang == LANG_ZH ? LANG_EN : LANG_ZH);
+        QVERIFY(text("connectStatus") != status);
+        setLanguage(lang.toLatin1().constData());
+        QCOMPARE(text("connectStatus"), status);
+
+        // The problem gone, the page is usable again.
+        window->setReceiverProblem(MainWindow::ProblemNone);
+        window->setConnectState(3, true, false);
+        click("mouseCode");
+        QVERIFY(child("btnPair")->isEnabled());
+        QVERIFY(!shown("labelHint"));
+        QVERIFY(shown("label_tips"));
+    }
+
+    void titleFollowsTheLanguage()
+    {
+        QCOMPARE(window->windowTitle(), QString("Velko设备对码工具"));
+        setLanguage(LANG_EN);
+        QCOMPARE(window->windowTitle(), QString("Bondara"));
+        setLanguage(LANG_ZH);
+        QCOMPARE(window->windowTitle(), QString("Velko设备对码工具"));
+    }
+
+    void everyTextInTheInterfaceFont_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::newRow("zh") << LANG_ZH;
+        QTest::newRow("en") << LANG_EN;
+    }
+
+    void everyTextInTheInterfaceFont()
+    {
+        QFETCH(QString, lang);
+        const QString family = QApplication::font().family();
+        QVERIFY(QFontDatabase::applicationFontFamilies(0).contains(family));
+        const std::vector<std::pair<const char *, std::function<void()>>> states = {
+            {"home, connected", [&] { window->setConnectState(3, true, false); }},
+            {"home, mouse only", [&] { window->setConnectState(1, true, false); }},
+            {"home, no receiver", [&] { window->setConnectState(3, false, false); }},
+            {"home, no access", [&] { window->setReceiverProblem(MainWindow::ProblemNoAccess); }},
+            {"mouse page, no access", [&] { click("mouseCode"); }},
+            {"home, list unusable",
+             [&] {
+                 click("btnReturn");
+                 window->setReceiverProblem(MainWindow::ProblemCatalogue);
+             }},
+            {"keyboard page, list unusable", [&] { click("keyboardCode"); }},
+            {"keyboard page, connected",
+             [&] {
+                 window->setReceiverProblem(MainWindow::ProblemNone);
+                 window->setConnectState(3, true, false);
+                 click("keyboardCode");
+             }},
+            {"working", [&] { window->setPairStatus(2, QString()); }},
+            {"success", [&] { window->setPairStatus(3, QString()); }},
+            {"failure", [&] { window->setPairStatus(4, QString()); }},
+            {"unplugged", [&] { window->showPairFailure(MainWindow::FailureUnplugged); }},
+            {"blue theme", [&] { click("btnReturn"); click("btnModify"); click("btnBlue"); }},
+            {"skyblue mouse page", [&] { click("btnModify"); click("btnSkyblue"); click("mouseCode"); }},
+            {"language popup", [&] { click("btnReturn"); click("btnLanguage"); }},
+        };
+        setLanguage(lang.toLatin1().constData());
+        for (const auto &state : states) {
+            state.second();
+            QCoreApplication::processEvents();
+            int checked = 0;
+            for (QWidget *widget : window->findChildren<QWidget *>()) {
+                QString shownText;
+                if (auto *label = qobject_cast<QLabel *>(widget))
+                    shownText = label->text();
+                else if (auto *button = qobject_cast<QPushButton *>(widget))
+                    shownText = button->text();
+                if (shownText.isEmpty() || !widget->isVisibleTo(window.get()))
+                    continue;
+                widget->ensurePolished();
+                const QFontInfo info(widget->font());
+                QVERIFY2(info.family() == family,
+                         qPrintable(QStringLiteral("%1: %2 \"%3\" renders in %4")
+                                        .arg(state.first, widget->objectName(), shownText, info.family())));
+                // The form's weights stay what it asks for.
+                QCOMPARE(info.bold(), widget->font().bold());
+                ++checked;
+            }
+            QVERIFY2(checked >= 3, state.first);
+        }
     }
 
     void bubbleWidensForLongTexts()
@@ -434,8 +610,16 @@ private slots:
         QCOMPARE(text("pairStatus"), QString("配对成功"));
     }
 
+    void resultLocksThePairingButtonBriefly_data()
+    {
+        QTest::addColumn<bool>("receiverStays");
+        QTest::newRow("receiver stays") << true;
+        QTest::newRow("receiver gone meanwhile") << false;
+    }
+
     void resultLocksThePairingButtonBriefly()
     {
+        QFETCH(bool, receiverStays);
         window->setConnectState(3, true, false);
         click("mouseCode");
         window->setPairStatus(2, QString());
@@ -444,8 +628,46 @@ private slots:
         QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
         click("btnPair");
         QCOMPARE(spy.size(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(child("btnPair")->isEnabled(), 1500);
+        if (!receiverStays)
+            window->setConnectState(3, false, false, false);
+        QTest::qWait(1300);
+        // The state at the end of the pause decides.
+        QCOMPARE(child("btnPair")->isEnabled(), receiverStays);
         QVERIFY(window->mTimer->isActive()); // the result is still on show
+    }
+
+    void clickDuringARunDoesNothing()
+    {
+        window->setConnectState(3, true, false);
+        click("mouseCode");
+        window->setPairStatus(2, QString());
+        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
+        // Whatever enables the button meanwhile, the run in progress keeps it off.
+        window->setPairStatus(1, "已连接(pid:0x1)");
+        window->setConnectState(3, true, false, false);
+        QVERIFY(!child("btnPair")->isEnabled());
+        child("btnPair")->setEnabled(true);
+        click("btnPair");
+        QCOMPARE(spy.size(), 0);
+    }
+
+    void unpluggedDuringPairingKeepsThePage()
+    {
+        setLanguage(LANG_EN);
+        window->setConnectState(3, true, false);
+        click("mouseCode");
+        window->setPairStatus(2, QString());
+        window->showPairFailure(MainWindow::FailureUnplugged);
+        window->setConnectState(3, false, false, false);
+        QVERIFY(shown("pagePair"));
+        QVERIFY(shown("widStatus"));
+        QCOMPARE(text("pairStatus"), QString("Matched failed: the receiver was unplugged"));
+        QVERIFY(sheet("pairType").contains("paired_fail.png"));
+        auto *status = child<QLabel>("pairStatus");
+        QVERIFY(status->width() >= status->fontMetrics().horizontalAdvance(status->text()));
+        QCOMPARE(text("connectStatus"), QString("Status:Not connected"));
+        QTest::qWait(1300);
+        QVERIFY(!child("btnPair")->isEnabled());
     }
 
     void resultDisplayEndsOnce()

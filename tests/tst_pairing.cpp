@@ -299,20 +299,34 @@ private slots:
         KSimInterface interface = receiverInterface(kReceiverPath, 0x0001, 0);
         interface.openFails = true;
         sim->addInterface(interface);
-        worker->handOverReceiver(catalogueEntry(0x0001));
+        QString reason;
+        QVERIFY(!worker->handOverReceiver(catalogueEntry(0x0001), &reason));
+        QCOMPARE(reason, QString("Permission denied (simulated)"));
         QVERIFY(worker->isReady());
         const QList<QVariant> result = pair(1);
         QCOMPARE(result.value(0).toBool(), false);
         QCOMPARE(result.value(1).toString(), QString("Matched failed"));
     }
 
-    void closingCutsARunShort()
+    void aRunIsCutShort_data()
     {
+        QTest::addColumn<bool>("closing");
+        QTest::newRow("the program closes") << true;
+        QTest::newRow("the receiver went away") << false;
+    }
+
+    void aRunIsCutShort()
+    {
+        QFETCH(bool, closing);
         plugAndHandOver(-1);
-        // The program asks the thread to stop during the third poll.
-        sim->setSleepHook([this](quint64 now) {
-            if (now == 100 + 3 * 300 + 2 * 50)
+        // Asked to stop during the third poll.
+        sim->setSleepHook([this, closing](quint64 now) {
+            if (now != 100 + 3 * 300 + 2 * 50)
+                return;
+            if (closing)
                 thread->requestInterruption();
+            else
+                worker->abortRun();
         });
         const QList<QVariant> result = pair(1);
         QCOMPARE(result.value(0).toBool(), false);
@@ -320,6 +334,15 @@ private slots:
         // Begin and three polls went out; no more polls, no end command.
         QCOMPARE(frames().size(), 4);
         QVERIFY(sim->virtualTimeMs() < 2000);
+        sim->setSleepHook(nullptr);
+        if (closing)
+            return;
+
+        // Cleared for the next run, which goes the whole way.
+        sim->clearRecords();
+        worker->clearAbort();
+        QCOMPARE(pair(1).value(0).toBool(), false);
+        QCOMPARE(countOf(QByteArray::fromHex("baa101"), frames()), 85);
     }
 
     void queuedRequestsRunOneAfterAnother()
@@ -404,6 +427,33 @@ private slots:
         silent.receiver.replyMarker = 0;
         sim->addInterface(silent);
         QCOMPARE(queryOnWorkerThread(), quint8(0)); // no valid reply in three attempts
+    }
+
+    // From the GUI thread: while a run holds the receiver the query answers 0
+    // at once and sends nothing; once the run is over it asks the receiver.
+    void queryStateFromAnotherThread()
+    {
+        plugAndHandOver(-1, [](KSimReceiver &receiver) { receiver.queryState = 0x5A; });
+        testsupport::Semaphore reached, resume;
+        sim->setSleepHook([&](quint64 now) {
+            if (now == 100 + 300 + 50) {
+                reached.release();
+                resume.acquire();
+            }
+        });
+        emit requester.startPair(1);
+        QVERIFY(reached.tryAcquire(10000));
+        const int sent = frames().size();
+        testsupport::LogCapture log;
+        QCOMPARE(worker->queryState(), quint8(0));
+        QCOMPARE(frames().size(), sent);
+        QCOMPARE(log.lines(), QStringList({"queryState: a pairing run is in progress"}));
+        sim->setSleepHook({});
+        resume.release();
+
+        QTRY_COMPARE_WITH_TIMEOUT(results->received.size(), 1, 30000);
+        QCOMPARE(worker->queryState(), quint8(0x5A));
+        QCOMPARE(frames().last(), frame({0xBA, 0xA7}));
     }
 };
 

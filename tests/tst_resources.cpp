@@ -256,7 +256,7 @@ private slots:
         QVERIFY2(document.isObject(), qPrintable(error.errorString()));
         QCOMPARE(document["lang"].toString(), QString("zh"));
         const QJsonArray entries = document["trans"].toArray();
-        QCOMPARE(entries.size(), 25);
+        QCOMPARE(entries.size(), 31);
         QSet<QString> keys;
         for (const QJsonValue &entry : entries) {
             QVERIFY(entry["key"].isString() && entry["value"].isString());

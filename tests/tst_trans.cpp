@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <thread>
 
@@ -155,7 +157,7 @@ private slots:
     void everyEntryInBothLanguages()
     {
         const auto entries = embeddedEntries();
-        QCOMPARE(entries.size(), 25);
+        QCOMPARE(entries.size(), 31);
         Trans trans;
         loadQuietly(trans, kEmbedded);
         for (const auto &[key, value] : entries)
@@ -221,6 +223,45 @@ private slots:
         QCOMPARE(trans.trans("mouse3_en.png"), QString("mouse3_en.png"));
     }
 
+    // Nothing named language_*.json may hang or bloat the program: refused on sight.
+    void specialFilesAreRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("FIFO") << "fifo" << "not a regular file (a FIFO)";
+        QTest::newRow("directory") << "directory" << "not a regular file (a directory)";
+        QTest::newRow("character device") << "zero" << "not a regular file (a character device)";
+        QTest::newRow("over-size") << "big" << "larger than 4 MiB";
+    }
+
+    void specialFilesAreRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = folder(QTest::currentDataTag(), {});
+        const QString file = path + "/language_x.json";
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        } else if (kind == "directory") {
+            QVERIFY(QDir().mkpath(file));
+        } else if (kind == "zero") {
+            QVERIFY(QFile::link("/dev/zero", file));
+        } else {
+            QFile big(file);
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.write("{") == 1 && big.resize(4 * 1024 * 1024 + 1));
+        }
+        Trans trans;
+        QString code = "stale";
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^open file  \"%1\" failed: \"%2\"$")
+                                                                .arg(QRegularExpression::escape(file),
+                                                                     QRegularExpression::escape(reason))));
+        QVERIFY(!trans.load(code, file));
+        QVERIFY(code.isEmpty());
+        // The folder walk skips it too, whether it lists it or not.
+        loadQuietly(trans, path);
+        QCOMPARE(trans.languages(), QStringList());
+    }
+
     void badFiles_data()
     {
         QTest::addColumn<QByteArray>("content"); // empty: no file at all
@@ -232,11 +273,21 @@ private slots:
                                     << QStringList();
         QTest::newRow("invalid JSON") << QByteArray(R"({"lang": "zh", "trans": [)") << false << ""
                                       << "^parse json failed: \".+\"$" << QStringList();
-        QTest::newRow("top-level array") << QByteArray(R"([{"lang": "zh"}])") << true << "" << "" << QStringList();
+        QTest::newRow("top-level array") << QByteArray(R"([{"lang": "zh"}])") << false << ""
+                                         << "^translation .*/language_x.json: \"lang\" must name the language$"
+                                         << QStringList();
         QTest::newRow("trans of numbers") << QByteArray(R"({"lang": "zh", "trans": [1, 2]})") << true << "zh" << ""
                                           << QStringList({"zh", "en"});
-        QTest::newRow("no lang") << QByteArray(R"({"trans": [{"key": "a", "value": "b"}]})") << true << "" << ""
-                                 << QStringList({"", "en"});
+        QTest::newRow("no lang") << QByteArray(R"({"trans": [{"key": "a", "value": "b"}]})") << false << ""
+                                 << "^translation .*/language_x.json: \"lang\" must name the language$"
+                                 << QStringList();
+        QTest::newRow("lang not a string") << QByteArray(R"({"lang": 7, "trans": [{"key": "a", "value": "b"}]})")
+                                           << false << ""
+                                           << "^translation .*/language_x.json: \"lang\" must name the language$"
+                                           << QStringList();
+        QTest::newRow("empty lang") << QByteArray(R"({"lang": " ", "trans": [{"key": "a", "value": "b"}]})") << false
+                                    << "" << "^translation .*/language_x.json: \"lang\" must name the language$"
+                                    << QStringList();
         QTest::newRow("empty trans") << QByteArray(R"({"lang": "zh", "trans": []})") << true << "zh" << ""
                                      << QStringList();
     }

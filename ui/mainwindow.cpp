@@ -3,7 +3,9 @@
 
 #include "maincontrol.h"
 
+#include <QApplication>
 #include <QDebug>
+#include <QSysInfo>
 #include <QFontMetrics>
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
@@ -120,6 +122,25 @@ void setSheet(QWidget *widget, const QString &sheet)
         widget->setStyleSheet(sheet);
 }
 
+// A widget's first sheet hands its style to the widgets below it, and Qt then
+// polishes at once every one of them that has a sheet of its own, decoding its
+// pictures, shown or not. Set with those sheets cleared and put back after,
+// the widgets take the parent's style as they are, and are polished when shown.
+void setFirstSheet(QWidget *parent, const QString &sheet)
+{
+    QVector<QPair<QWidget *, QString>> own;
+    for (QWidget *child : parent->findChildren<QWidget *>()) {
+        if (!child->styleSheet().isEmpty())
+            own.append({child, child->styleSheet()});
+    }
+    // Children before their parents, so that clearing hands nothing down either.
+    for (auto it = own.crbegin(); it != own.crend(); ++it)
+        it->first->setStyleSheet(QString());
+    setSheet(parent, sheet);
+    for (const auto &widget : qAsConst(own))
+        widget.first->setStyleSheet(widget.second);
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -128,7 +149,17 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     qDebug() << "+MainWindow";
+    // Families the form names but the machine may lack (the form's "黑体")
+    // render in the interface font like everything else.
+    const QString interfaceFamily = QApplication::font().family();
+    for (QWidget *widget : findChildren<QWidget *>()) {
+        const QFont font = widget->font();
+        if ((font.resolve() & QFont::FamilyResolved) && font.family() != interfaceFamily
+            && !QFont::substitutes(font.family()).contains(interfaceFamily, Qt::CaseInsensitive))
+            QFont::insertSubstitution(font.family(), interfaceFamily);
+    }
     setWindowFlag(Qt::FramelessWindowHint);
+    holdBackHiddenParts();
     initWindow();
 
     if (!mTimer) {
@@ -141,6 +172,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->btnMini->setFocusPolicy(Qt::NoFocus);
     // Nothing answers the request, so a right click shows no menu.
     setContextMenuPolicy(Qt::CustomContextMenu);
+    // Off until a receiver that can pair the page's kind is reported.
+    updatePairButton();
 }
 
 MainWindow::~MainWindow()
@@ -179,9 +212,24 @@ void MainWindow::initWindow()
     ui->mouseTitle->setText(tr("Welcome!"));
     ui->mouseTitle->move(221, 26);
 
-    setSheet(ui->centralWidget, "background-image: url(:/newImage/home_page4.png);");
+    setFirstSheet(ui->centralWidget, "background-image: url(:/newImage/home_page4.png);");
     setSheet(ui->mouseTitle, "font-size:22px;color:white;");
     setSheet(ui->pairTitle, "background-image: url(:/newImage/logo.png)");
+
+    // What to do about a receiver that cannot be used: under the status rows
+    // on the home page, under the status on a pairing page.
+    mHint = new QLabel(ui->centralWidget);
+    mHint->setObjectName(QStringLiteral("labelHint"));
+    mHint->setAlignment(Qt::AlignCenter);
+    mHint->setWordWrap(true);
+    setSheet(mHint, "QLabel{background:transparent;font-size:14px;color:#FF8473}");
+    mHint->hide();
+
+    // The button's art has no disabled face: a button that cannot be used is faded.
+    mPairFade = new QGraphicsOpacityEffect(ui->btnPair);
+    mPairFade->setOpacity(0.45);
+    mPairFade->setEnabled(false);
+    ui->btnPair->setGraphicsEffect(mPairFade);
 
     mOpacityEffect = new QGraphicsOpacityEffect(this);
     mOpacityEffect->setOpacity(1.0);
@@ -192,17 +240,188 @@ void MainWindow::initWindow()
     mPosAnimation = new QPropertyAnimation(ui->widStatus, "pos");
 }
 
+void MainWindow::holdBackHiddenParts()
+{
+    mHiddenParts = {ui->pagePair, ui->btnReturn, ui->colorLabel, ui->widgetLanguage};
+    // Measured at start for the text fitting, in the fonts their sheets give.
+    const QVector<QWidget *> measured = {ui->btnPair, ui->connectStatus, ui->label_tips};
+    for (QWidget *part : qAsConst(mHiddenParts)) {
+        QVector<QWidget *> widgets = {part};
+        for (QWidget *child : part->findChildren<QWidget *>())
+            widgets << child;
+        for (QWidget *widget : qAsConst(widgets)) {
+            if (measured.contains(widget))
+                continue;
+            widget->installEventFilter(this);
+            mHeldBack << widget;
+        }
+    }
+    // The first frame: the home page's background is always in it.
+    ui->centralWidget->installEventFilter(this);
+}
+
+// Polishes what is still held back of a hidden part, before it is seen or
+// measured.
+void MainWindow::polishPart(QWidget *part)
+{
+    for (int i = 0; i < mHeldBack.size();) {
+        QWidget *widget = mHeldBack.at(i);
+        if (widget != part && !part->isAncestorOf(widget)) {
+            ++i;
+            continue;
+        }
+        mHeldBack.remove(i);
+        widget->removeEventFilter(this);
+        QEvent polish(QEvent::Polish);
+        QCoreApplication::sendEvent(widget, &polish);
+    }
+}
+
+// One widget per turn of the event loop, so that no turn takes long.
+// The guide pictures come with the page's language, so they are decoded
+// (into the pixmap cache the style sheets load from) rather than polished.
+void MainWindow::polishNextHeldBack()
+{
+    if (!mHeldBack.isEmpty()) {
+        QWidget *widget = mHeldBack.takeFirst();
+        widget->removeEventFilter(this);
+        QEvent polish(QEvent::Polish);
+        QCoreApplication::sendEvent(widget, &polish);
+    } else if (!mGuidePictures.isEmpty()) {
+        QPixmap(mGuidePictures.takeFirst());
+    }
+    if (!mHeldBack.isEmpty() || !mGuidePictures.isEmpty())
+        QTimer::singleShot(0, this, &MainWindow::polishNextHeldBack);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->centralWidget) {
+        if (event->type() == QEvent::Paint && !mFirstFrame) {
+            mFirstFrame = true;
+            ui->centralWidget->removeEventFilter(this);
+            for (const Guide *guide : {&kMouseGuide, mTovrik ? &kTovrikGuide : &kKeyboardGuide}) {
+                for (int i = 0; i < guide->count; ++i)
+                    mGuidePictures << ":/newImage/" + tr(guide->pictures[i]);
+            }
+            QTimer::singleShot(0, this, &MainWindow::polishNextHeldBack);
+        }
+        return false;
+    }
+    auto *widget = static_cast<QWidget *>(watched);
+    if (!mHeldBack.contains(widget))
+        return false;
+    // The window's first polish reaches every child, hidden or not: held back.
+    if (event->type() == QEvent::Polish)
+        return true;
+    // Whatever shows a part, it is polished before it paints.
+    if (event->type() == QEvent::Show) {
+        for (QWidget *part : qAsConst(mHiddenParts)) {
+            if (part == widget || part->isAncestorOf(widget))
+                polishPart(part);
+        }
+    }
+    return false;
+}
+
+QString MainWindow::rowText(bool connected) const
+{
+    if (mProblem == ProblemNoAccess)
+        return tr("Status:No access to the receiver");
+    if (mProblem == ProblemCatalogue)
+        return tr("Status:Device list unusable");
+    return connected ? tr("Status:Connected") : tr("Status:Not connected");
+}
+
 void MainWindow::setRowConnected(QLabel *dot, QLabel *text, bool connected)
 {
+    connected = connected && mProblem == ProblemNone;
     if (connected) {
         setSheet(dot, "background: url(:/newImage/connected.png)");
         setSheet(text, "QLabel{background:rgb(255,255,255);font-size:16px;color:#A1A3DB}");
-        text->setText(tr("Status:Connected"));
     } else {
         setSheet(dot, "background: url(:/newImage/not_connected.png)");
         setSheet(text, "QLabel{background:rgb(255,255,255);font-size:16px;color:#FF8473}");
-        text->setText(tr("Status:Not connected"));
     }
+    text->setText(rowText(connected));
+}
+
+// Each card's row follows its own kind; the pairing page's row its page's.
+void MainWindow::refreshRows()
+{
+    setRowConnected(ui->mouseConnect, ui->mouseStatus, mMouseConnected);
+    setRowConnected(ui->keyboardConnect, ui->keyboardStatus, mKeyboardConnected);
+    setRowConnected(ui->mouseConnect1, ui->connectStatus,
+                    mPage == PageKeyboard ? mKeyboardConnected : mMouseConnected);
+    fitStatusRows();
+    refreshHint();
+    updatePairButton();
+}
+
+void MainWindow::fitStatusRows()
+{
+    // A row is its dot (24 pixels with the gap) and its text, centred under its card.
+    struct Row {
+        QWidget *row;
+        QLabel *text;
+        int left;
+        int span;
+        int y;
+    };
+    const Row rows[] = {{ui->widMouseStatus, ui->mouseStatus, 83, 464, 544},
+                        {ui->widKeyboardStatus, ui->keyboardStatus, 635, 464, 544},
+                        {ui->widConnectStatus, ui->connectStatus, 0, 1132, 20}};
+    for (const Row &row : rows) {
+        row.text->ensurePolished();
+        const int w = row.text->fontMetrics().horizontalAdvance(row.text->text());
+        if (24 + w + 4 > row.row->width()) {
+            row.row->resize(24 + w + 4, row.row->height());
+            row.text->resize(w + 4, row.text->height());
+        }
+        row.row->move((row.span - w) / 2 + row.left, row.y);
+    }
+}
+
+void MainWindow::refreshHint()
+{
+    QString text;
+    if (mProblem == ProblemNoAccess) {
+        text = QSysInfo::productType() == QLatin1String("windows")
+            ? tr("Another program is holding the receiver: close it, then unplug the receiver and plug it in again.")
+            : tr("Install the udev rule, then unplug the receiver and plug it in again (README: Troubleshooting).");
+    } else if (mProblem == ProblemCatalogue) {
+        text = tr("The list of supported receivers is damaged: reinstall Bondara (details: bondara -v).");
+    }
+    mHint->setText(text);
+    const bool home = mPage == PageHome;
+    // On a pairing page the hint takes the place of the tip about pairing.
+    ui->label_tips->setVisible(home || text.isEmpty());
+    if (text.isEmpty()) {
+        mHint->hide();
+        return;
+    }
+    mHint->setGeometry(home ? QRect(100, 584, 1000, 44) : QRect(100, 70 + 46, 1000, 44));
+    mHint->show();
+    mHint->raise();
+}
+
+bool MainWindow::pageConnected() const
+{
+    if (mProblem != ProblemNone)
+        return false;
+    if (mPage == PageMouse)
+        return mMouseConnected;
+    if (mPage == PageKeyboard)
+        return mKeyboardConnected;
+    return false;
+}
+
+// The state at this moment decides, whoever asks.
+void MainWindow::updatePairButton()
+{
+    const bool enabled = pageConnected() && !mPairing && !mResultLock;
+    ui->btnPair->setEnabled(enabled);
+    mPairFade->setEnabled(!enabled);
 }
 
 // The cards, their buttons and their connection rows.
@@ -215,27 +434,27 @@ void MainWindow::setHomeWidgetsVisible(bool visible)
         widget->setVisible(visible);
 }
 
-void MainWindow::setConnectState(int devType, bool connected, bool tovrik)
+void MainWindow::setConnectState(int devType, bool connected, bool tovrik, bool goHome)
 {
     mTovrik = tovrik;
-    switch (devType) {
-    case 3:
-        mMouseConnected = connected;
-        mKeyboardConnected = connected;
-        break;
-    case 1:
-        mMouseConnected = connected;
-        mKeyboardConnected = false;
-        break;
-    case 2:
-        mMouseConnected = false;
-        mKeyboardConnected = connected;
-        break;
-    default:
-        break;
+    if (devType >= 0 && devType <= 3) {
+        mMouseConnected = connected && (devType & 1);
+        mKeyboardConnected = connected && (devType & 2);
+    }
+    if (!goHome) {
+        refreshRows();
+        return;
     }
     mPage = PageHome;
     showPage(PageHome);
+}
+
+void MainWindow::setReceiverProblem(int problem)
+{
+    if (problem < ProblemNone || problem > ProblemCatalogue)
+        return;
+    mProblem = problem;
+    refreshRows();
 }
 
 void MainWindow::layOutGuide(int page, bool geometry)
@@ -265,19 +484,13 @@ void MainWindow::showPage(int page)
         setHomeWidgetsVisible(true);
         applyTheme(mTheme, true);
 
-        // Every row follows the mouse flag here, the keyboard flag included.
-        if (!mMouseConnected) {
-            setRowConnected(ui->keyboardConnect, ui->keyboardStatus, false);
-            setRowConnected(ui->mouseConnect, ui->mouseStatus, false);
-            setRowConnected(ui->mouseConnect1, ui->connectStatus, false);
-        } else {
-            setRowConnected(ui->mouseConnect, ui->mouseStatus, true);
-            setRowConnected(ui->mouseConnect1, ui->connectStatus, true);
-            setRowConnected(ui->keyboardConnect, ui->keyboardStatus, true);
-        }
+        mPage = PageHome;
+        refreshRows();
         return;
     }
 
+    polishPart(ui->pagePair);
+    polishPart(ui->btnReturn);
     setHomeWidgetsVisible(false);
     setSheet(ui->centralWidget, "");
     ui->btnReturn->show();
@@ -291,12 +504,10 @@ void MainWindow::showPage(int page)
     const bool mouse = page == PageMouse;
     const bool connected = mouse ? mMouseConnected : mKeyboardConnected;
     ui->mouseTitle->setText(mouse ? tr("Mouse connect") : tr("Keyboard connect"));
-    setRowConnected(mouse ? ui->mouseConnect : ui->keyboardConnect, mouse ? ui->mouseStatus : ui->keyboardStatus,
-                    connected);
-    setRowConnected(ui->mouseConnect1, ui->connectStatus, connected);
     if (connected)
         mCurrentDev = page;
-    ui->btnPair->setEnabled(connected);
+    mPage = page;
+    refreshRows();
     layOutGuide(page, true);
 }
 
@@ -326,11 +537,15 @@ void MainWindow::on_btnReturn_clicked()
     ui->mouseTitle->move(221, 26);
     ui->widStatus->hide();
     mPage = PageHome;
+    refreshRows();
 }
 
 void MainWindow::on_btnPair_clicked()
 {
     qDebug() << "mCurrentDev:" << mCurrentDev;
+    // One run at a time, whatever reaches the slot.
+    if (mPairing || !ui->btnPair->isEnabled())
+        return;
     emit sigStartPair(mCurrentDev);
 }
 
@@ -348,13 +563,14 @@ void MainWindow::setPairStatus(int status, QString msg)
 {
     Q_UNUSED(msg)
     qDebug() << "status:" << status;
-    const bool enable = status != StatusNoReceiver && status != StatusWorking;
 
     ui->widStatus->setGeometry(520, 540, 141, 45);
     ui->pairStatus->setGeometry(50, 11, 81, 21);
 
     ui->pairStatus->ensurePolished();
     if (status == StatusWorking) {
+        // Measured in the font its sheet gives.
+        polishPart(ui->widStatus);
         const QString text = tr("In the progress of matching code...");
         const int w = QFontMetrics(ui->pairStatus->font()).horizontalAdvance(text);
         if (w > ui->pairStatus->width()) {
@@ -370,23 +586,33 @@ void MainWindow::setPairStatus(int status, QString msg)
         mPosAnimation->stop();
         mTimer->stop();
         ui->widStatus->show();
-        ui->btnPair->setEnabled(false);
+        mPairing = true;
     } else if (status == StatusSuccess || status == StatusFailed) {
-        showResult(status == StatusSuccess);
-    } else {
-        ui->btnPair->setEnabled(enable);
+        const bool success = status == StatusSuccess;
+        showResult(success, success ? tr("Matched successfully") : tr("Matched failed"));
     }
+    updatePairButton();
 }
 
-void MainWindow::showResult(bool success)
+void MainWindow::showPairFailure(int failure)
 {
+    Q_UNUSED(failure)
+    showResult(false, tr("Matched failed: the receiver was unplugged"));
+    updatePairButton();
+}
+
+void MainWindow::showResult(bool success, const QString &text)
+{
+    polishPart(ui->widStatus);
+    mPairing = false;
+    mResultLock = true;
     const int duration = success ? 4000 : 6000;
     ui->pairType->clear();
     setSheet(ui->pairType, success
                                     ? "border-image: url(:/newImage/paired_success.png);background-color:transparent"
                                     : "border-image: url(:/newImage/paired_fail.png);background-color:transparent");
     setSheet(ui->pairStatus, success ? kWorkingTextSheet : kFailedTextSheet);
-    ui->pairStatus->setText(success ? tr("Matched successfully") : tr("Matched failed"));
+    ui->pairStatus->setText(text);
     mPosAnimation->setStartValue(QPoint(520, 540));
     mPosAnimation->setEndValue(QPoint(520, 570));
 
@@ -407,7 +633,10 @@ void MainWindow::showResult(bool success)
     mPosAnimation->start();
     mTimer->start(duration);
     // Tied to the window: a window that is gone is not touched.
-    QTimer::singleShot(1100, this, [this] { ui->btnPair->setEnabled(true); });
+    QTimer::singleShot(1100, this, [this] {
+        mResultLock = false;
+        updatePairButton();
+    });
 }
 
 void MainWindow::RotaterTimeOut()
@@ -472,10 +701,11 @@ void MainWindow::retranslate()
     setSheet(ui->label_tips, "QLabel{border-image: url(:/newImage/" + tr("tips_en.png")
                                   + ");font-size:12px;color:#FF8473}");
 
-    const QString rowText = mMouseConnected ? tr("Status:Connected") : tr("Status:Not connected");
-    ui->keyboardStatus->setText(rowText);
-    ui->mouseStatus->setText(rowText);
-    ui->connectStatus->setText(rowText);
+    setWindowTitle(tr("Bondara"));
+    ui->keyboardStatus->setText(rowText(mKeyboardConnected));
+    ui->mouseStatus->setText(rowText(mMouseConnected));
+    ui->connectStatus->setText(rowText(mPage == PageKeyboard ? mKeyboardConnected : mMouseConnected));
+    refreshHint();
 
     if (mPage == PageHome) {
         ui->mouseTitle->setText(tr("Welcome!"));
@@ -493,6 +723,7 @@ void MainWindow::on_btnModify_clicked()
 {
     if (ui->widgetLanguage->isVisible())
         ui->widgetLanguage->hide();
+    polishPart(ui->colorLabel);
     ui->colorLabel->setVisible(!ui->colorLabel->isVisible());
 }
 
@@ -569,10 +800,7 @@ void MainWindow::fitTextWidths()
         ui->btnPair->setGeometry(527, 480, 146, 40);
     }
 
-    w = ui->connectStatus->fontMetrics().horizontalAdvance(ui->connectStatus->text());
-    ui->widConnectStatus->move((1132 - w) / 2, 20);
-    ui->widMouseStatus->move((464 - w) / 2 + 83, 544);
-    ui->widKeyboardStatus->move((464 - w) / 2 + 635, 544);
+    fitStatusRows();
 
     w = ui->label_tips->fontMetrics().horizontalAdvance(ui->label_tips->text());
     qDebug() << ui->label_tips->width();
@@ -586,6 +814,7 @@ void MainWindow::on_btnLanguage_clicked()
 {
     if (ui->colorLabel->isVisible())
         ui->colorLabel->hide();
+    polishPart(ui->widgetLanguage);
     ui->widgetLanguage->setVisible(!ui->widgetLanguage->isVisible());
 }
 

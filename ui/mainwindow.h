@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QVector>
 
 class QGraphicsOpacityEffect;
 class QLabel;
@@ -25,9 +26,17 @@ public:
     // Codes shared with the controller.
     enum Page { PageMouse = 1, PageKeyboard = 2, PageHome = 3 };
     enum Theme { ThemeBlack = 0, ThemeBlue = 1, ThemeSkyblue = 2 };
+    // Why no receiver can be used although one may be plugged in.
+    enum Problem { ProblemNone = 0, ProblemNoAccess = 1, ProblemCatalogue = 2 };
+    // Why a pairing ended before the receiver said how it went.
+    enum Failure { FailureUnplugged = 1 };
 
-    void setConnectState(int devType, bool connected, bool tovrik);
+    // devType: 1 mouse, 2 keyboard, 3 both (bits). goHome false keeps the
+    // page shown, for a state that follows a result the user must still see.
+    void setConnectState(int devType, bool connected, bool tovrik, bool goHome = true);
+    void setReceiverProblem(int problem);
     void setPairStatus(int status, QString msg);
+    void showPairFailure(int failure);
     void showPage(int page);
     void retranslate();
     void applyTheme(int theme, bool homePage);
@@ -55,6 +64,7 @@ private slots:
     void on_btnLanguage_clicked();
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -63,10 +73,19 @@ private:
     friend class TestMainWindow;
 
     void initWindow();
+    void holdBackHiddenParts();
+    void polishPart(QWidget *part);
+    void polishNextHeldBack();
     void setRowConnected(QLabel *dot, QLabel *text, bool connected);
+    QString rowText(bool connected) const;
+    void refreshRows();
+    void fitStatusRows();
+    void refreshHint();
+    void updatePairButton();
+    bool pageConnected() const;
     void setHomeWidgetsVisible(bool visible);
     void layOutGuide(int page, bool geometry);
-    void showResult(bool success);
+    void showResult(bool success, const QString &text);
 
     Ui::MainWindow *ui;
     bool mPressed = false;
@@ -83,4 +102,21 @@ private:
     QTimer *mRotater = nullptr;
     int mCurrentDev = 0;
     int mRotateAngle = 0;
+    int mProblem = ProblemNone;
+    // A pairing runs (status 2 until its result).
+    bool mPairing = false;
+    // The moment after a result during which the button stays off.
+    bool mResultLock = false;
+    QLabel *mHint = nullptr;
+    QGraphicsOpacityEffect *mPairFade = nullptr;
+    // What the first frame does not show: the pairing page, the back button
+    // and the popups. Their widgets are polished, which is when their style
+    // sheets take effect and decode their pictures, when first shown or in
+    // idle time after the first frame, not with the window. Parents before
+    // their children.
+    QVector<QWidget *> mHiddenParts;
+    QVector<QWidget *> mHeldBack;
+    // Pictures the pairing pages show in this language, decoded in idle time.
+    QStringList mGuidePictures;
+    bool mFirstFrame = false;
 };

@@ -18,20 +18,21 @@ fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 # single-instance lock of a user's running copy does not interfere.
 export XDG_RUNTIME_DIR=$(mktemp -d)
 chmod 700 "$XDG_RUNTIME_DIR"
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=$display
-trap 'kill $xvfb 2>/dev/null; pkill -f "^$program" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"' EXIT
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+source "$here/../../tools/xvfb.sh"
+trap 'stop_xvfb; pkill -f "^$program" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"' EXIT
+if ! start_xvfb 60; then
+    echo "FAIL: no virtual display to run the program on"
+    exit 1
+fi
 # Type and text of every message, so warnings can be told from the debug log.
 export QT_MESSAGE_PATTERN="%{type}: %{message}"
 
 app_pid=""
+# With the diagnostic log, which the checks below read.
 start() { # start LOG SCENE [ARGS...]
     local log=$1 scene=$2
     shift 2
-    BONDARA_SIMULATE="$scene" "$program" "$@" >"$log" 2>&1 &
+    BONDARA_SIMULATE="$scene" "$program" -v "$@" >"$log" 2>&1 &
     app_pid=$!
 }
 wait_log() { # wait_log LOG PATTERN SECONDS
@@ -97,7 +98,7 @@ if [ $code -eq 0 ] && no_warnings "$log"; then pass "close button exits 0"; else
 # 4. The language options: the texts the window fitted last are in that language.
 for lang in en zh; do
     log="$out/lang-$lang.log"
-    start "$log" "$scenes/pairs.json" "-$lang" -ignored
+    start "$log" "$scenes/pairs.json" "-$lang" ignored
     window >/dev/null
     shot "home-$lang"
     close_app
@@ -169,6 +170,92 @@ for i in $(seq 50); do
     fi
 done
 if [ $bad -eq 0 ]; then pass "50 starts and closes"; else fail "$bad of 50 starts and closes"; fi
+
+# 9. Quiet by default: a start and a close write nothing; help, version and a wrong option need no window.
+log="$out/quiet.log"
+BONDARA_SIMULATE="$scenes/pairs.json" "$program" -en >"$log" 2>&1 &
+app_pid=$!
+window >/dev/null
+close_app
+code=$?
+if [ $code -eq 0 ] && [ ! -s "$log" ]; then pass "a normal start writes nothing"; else fail "quiet start (exit $code, $(wc -l <"$log") lines)"; fi
+DISPLAY= "$program" --help >"$out/help.log" 2>&1
+code=$?
+if [ $code -eq 0 ] && grep -q -- '--verbose' "$out/help.log"; then pass "--help"; else fail "--help (exit $code)"; fi
+DISPLAY= "$program" --version >"$out/version.log" 2>&1
+code=$?
+if [ $code -eq 0 ] && grep -q '^bondara [0-9]' "$out/version.log"; then pass "--version"; else fail "--version (exit $code)"; fi
+DISPLAY= "$program" --bogus >"$out/bogus.out" 2>"$out/bogus.log"
+code=$?
+if [ $code -eq 2 ] && grep -q -- '--bogus' "$out/bogus.log" && [ ! -s "$out/bogus.out" ]; then
+    pass "an unknown option is named, exit 2"
+else
+    fail "unknown option (exit $code)"
+fi
+
+# 10. Another device plugged in while a pairing runs in real time: page and bubble stay, the pairing succeeds.
+log="$out/plug-during-pairing.log"
+start "$log" "$scenes/plug-during-pairing.json" -en
+window >/dev/null
+click 330 154
+click 600 570
+if wait_log "$log" "^debug: Device Change: true \"sim:headset\"" 15; then
+    sleep 0.5
+    shot plug-during-pairing-en
+    # The bubble is still turning: the working text on the pairing page, nothing new asked of the worker.
+    if ! grep -q "^debug: status: [34]" "$log" && [ "$(grep -c '^debug: status: 2' "$log")" -eq 1 ] \
+        && ! sed -n '/Device Change: true "sim:headset"/,$p' "$log" | grep -q '^debug: status: [01]'; then
+        pass "another device during pairing changes nothing on screen"
+    else
+        fail "another device during pairing touched the window"
+    fi
+    if wait_log "$log" "^debug: status: 3" 15; then
+        sleep 0.3
+        shot plug-during-pairing-success-en
+        pass "the pairing still succeeds"
+    else
+        fail "pairing after another device came"
+    fi
+else
+    fail "the other device never came"
+fi
+close_app
+
+# 11. A receiver found but closed to us: its own status, the hint, no pairing.
+for lang in en zh; do
+    log="$out/no-access-$lang.log"
+    start "$log" "$scenes/no-access.json" "-$lang"
+    window >/dev/null
+    sleep 0.3
+    shot "no-access-home-$lang"
+    click 330 154
+    shot "no-access-page-$lang"
+    click 600 570 # the button is off: nothing starts
+    sleep 0.3
+    if grep -q "Permission denied" "$log" && ! grep -q "^debug: status: 2" "$log"; then
+        pass "no access ($lang): reason logged, no pairing"
+    else
+        fail "no access ($lang)"
+    fi
+    close_app
+done
+
+# 12. A catalogue that cannot be used: both cards say so. The program reads it beside itself.
+broken=$(mktemp -d)
+cp "$program" "$broken/bondara"
+mkdir -p "$broken/Config"
+echo '{"DeviceList": [' >"$broken/Config/DeviceConfig.json"
+for lang in en zh; do
+    log="$out/list-unusable-$lang.log"
+    BONDARA_SIMULATE="$scenes/pairs.json" "$broken/bondara" -v "-$lang" >"$log" 2>&1 &
+    app_pid=$!
+    window >/dev/null
+    sleep 0.3
+    shot "list-unusable-$lang"
+    if grep -q "cannot use the device list" "$log"; then pass "unusable device list ($lang)"; else fail "unusable device list ($lang)"; fi
+    close_app
+done
+rm -rf "$broken"
 
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

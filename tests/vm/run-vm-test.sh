@@ -6,6 +6,9 @@
 #   BUILD_DIR  the plain build (bondara-cli and tests/vm/uhid-receiver)
 #   WORK_DIR   where the kernel is kept between runs and the initramfs is built
 # BONDARA_VM_TIMEOUT (seconds, default 300) bounds the virtual machine's run;
+# BONDARA_VM_KVM_WATCHDOG (seconds, default 25): a KVM guest silent that long
+# (or qemu reporting a KVM internal error) is stopped and the run falls back to
+# emulation;
 # BONDARA_VM_VERBOSE=1 shows what every check saw, not only the failing ones.
 # Ends with "N passed, M failed" for the guest's checks; exits 0 only when all pass.
 set -uo pipefail
@@ -122,17 +125,47 @@ note "kernel $(basename "$modules") ($(basename "$boot_image")), initramfs $(($(
 # --- the machine ---------------------------------------------------------------------
 
 console="$work/console.log"
-run_machine() { # ACCELERATOR CPU
+qemu_log="$work/qemu.log"
+# A broken KVM ("KVM internal error ... emulation failure") leaves qemu paused,
+# not exited: without a watchdog the stage would wait out its whole time limit.
+kvm_watchdog=${BONDARA_VM_KVM_WATCHDOG:-25}
+stopped_by_watchdog=""
+run_machine() { # ACCELERATOR CPU [WATCHDOG_SECONDS]
+    local watchdog=${3:-0}
     : >"$console"
+    : >"$qemu_log"
+    stopped_by_watchdog=""
     timeout --kill-after=10 "$time_limit" qemu-system-x86_64 \
         -nodefaults -no-user-config -display none -no-reboot \
         -machine pc -accel "$1" -cpu "$2" -smp 2 -m 1024 \
         -kernel "$boot_image" -initrd "$initrd" \
         -append "console=ttyS0 quiet panic=-1${BONDARA_VM_VERBOSE:+ bondara.verbose}" \
-        -serial "file:$console" &
+        -serial "file:$console" 2>"$qemu_log" &
     local machine=$!
-    tail -n +1 -f --pid="$machine" "$console" | tr -d '\r'
+    tail -n +1 -f --pid="$machine" "$console" | tr -d '\r' &
+    local shown=$!
+    if [ "$watchdog" -gt 0 ]; then
+        # The guest's first line, qemu's own report of an internal error, or the deadline.
+        local deadline=$((SECONDS + watchdog))
+        while kill -0 "$machine" 2>/dev/null; do
+            grep -q '^VMTEST: start' "$console" && break
+            if grep -q 'KVM internal error\|emulation failure' "$qemu_log"; then
+                stopped_by_watchdog="qemu reported a KVM internal error"
+            elif [ $SECONDS -ge $deadline ]; then
+                stopped_by_watchdog="no line from the guest within $watchdog s"
+            fi
+            if [ -n "$stopped_by_watchdog" ]; then
+                kill "$machine" 2>/dev/null
+                break
+            fi
+            sleep 0.2
+        done
+    fi
     wait "$machine"
+    local rc=$?
+    wait "$shown" 2>/dev/null
+    [ -s "$qemu_log" ] && sed 's/^/    qemu: /' "$qemu_log" | head -n 20
+    return $rc
 }
 
 # A console left by an earlier run must never count for this one.
@@ -142,12 +175,15 @@ machine_rc=1
 guest_started=false
 if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
     note "booting with KVM"
-    run_machine kvm host
+    kvm_began=$SECONDS
+    run_machine kvm host "$kvm_watchdog"
     machine_rc=$?
     if grep -q '^VMTEST: start' "$console"; then
         guest_started=true
+    elif [ -n "$stopped_by_watchdog" ]; then
+        note "KVM is broken here ($stopped_by_watchdog); stopped it after $((SECONDS - kvm_began)) s, trying again under emulation"
     else
-        note "KVM did not boot the guest; trying again under emulation"
+        note "KVM did not boot the guest (qemu exit $machine_rc after $((SECONDS - kvm_began)) s); trying again under emulation"
     fi
 fi
 if ! $guest_started; then

@@ -1,6 +1,7 @@
 // bondara-cli: the receiver tool without a window.
 
 #include "configcontroller.h"
+#include "kfileread.h"
 #include "kdevicemonitor.h"
 #include "khid.h"
 #include "kplatform.h"
@@ -28,11 +29,45 @@ enum ExitCode { ExitOk = 0, ExitNotFound = 1, ExitBadInput = 2 };
 
 bool gVerbose = false;
 
+// Text from devices and files, made safe for a terminal: one device stays one
+// line, and nothing in a name can move the cursor or change colours.
+QString plain(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const ushort u = c.unicode();
+        // Marks that turn the rest of the line around, and line breaks of their own.
+        const bool direction = u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E)
+            || (u >= 0x2066 && u <= 0x2069) || u == 0x2028 || u == 0x2029;
+        const bool pair = c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        if (c == QLatin1Char('\\'))
+            result += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\n'))
+            result += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            result += QLatin1String("\\r");
+        else if (c == QLatin1Char('\t'))
+            result += QLatin1String("\\t");
+        else if (u < 0x20 || (u >= 0x7F && u < 0xA0))
+            result += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else if (direction || (c.isSurrogate() && !pair))
+            result += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else if (pair)
+            result += text.mid(i++, 2);
+        else
+            result += c;
+    }
+    return result;
+}
+
 void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (type == QtDebugMsg && !gVerbose)
         return;
-    std::fprintf(stderr, "%s\n", qPrintable(message));
+    // The log quotes device and file text; one message stays one line.
+    std::fprintf(stderr, "%s\n", qPrintable(plain(message)));
 }
 
 QTextStream &out()
@@ -65,7 +100,7 @@ QString usageText()
         "  watch [--for SECONDS] [--config FILE]\n"
         "                                  print HID arrivals and removals, each with a fresh scan\n"
         "  descriptor FILE [--json]        the top-level collections of a report descriptor\n"
-        "                                  (raw bytes, or text of hex bytes)\n"
+        "                                  (raw bytes, or text of hex bytes; - for standard input)\n"
         "\n"
         "Options:\n"
         "  -v, --verbose   show the diagnostic log on standard error\n"
@@ -73,7 +108,8 @@ QString usageText()
         "  --version       show the version\n"
         "\n"
         "With BONDARA_SIMULATE=SCENE.json the simulated receiver stands in for the machine's HID devices.\n"
-        "Exit status: 0 success, 1 not found or pairing failed, 2 bad input or no receiver.\n");
+        "Exit status: 0 success, 1 not found or pairing failed, 2 bad input (an unusable file, catalogue\n"
+        "or scene), no receiver or no access to it.\n");
 }
 
 QJsonArray reportIds(const QVector<KHID::KHidValueCaps> &values)
@@ -127,6 +163,11 @@ QJsonObject entryObject(const DeviceDetail &entry)
                        {"Tovrik", entry.Tovrik}};
 }
 
+QString catalogueProblem(const QString &path, const ConfigController &catalogue)
+{
+    return QStringLiteral("cannot use the catalogue %1: %2").arg(path, plain(catalogue.errorString()));
+}
+
 int listCommand(const QStringList &args)
 {
     bool json = false;
@@ -151,13 +192,19 @@ int listCommand(const QStringList &args)
         object.insert("name", detail.DeviceName);
         interfaces.append(object);
         if (!json)
-            out() << detail.DevicePath << "  " << hex(detail.VendorID) << ':' << hex(detail.ProductID)
+            out() << plain(detail.DevicePath) << "  " << hex(detail.VendorID) << ':' << hex(detail.ProductID)
                   << "  version " << detail.VersionNumber << "  " << capsText(detail.capAbilities, ids)
-                  << "  \"" << detail.DeviceName << "\"\n";
+                  << "  \"" << plain(detail.DeviceName) << "\"\n";
     });
 
     ConfigController catalogue;
     const bool loaded = catalogue.loadConfig(config);
+    if (!loaded) {
+        if (json)
+            out() << QJsonDocument(QJsonObject{{"interfaces", interfaces}, {"match", QJsonValue()}})
+                         .toJson(QJsonDocument::Indented);
+        return fail(ExitBadInput, catalogueProblem(config, catalogue));
+    }
     bool found = false;
     DeviceDetail match;
     QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange,
@@ -172,15 +219,12 @@ int listCommand(const QStringList &args)
                                    {"match", found ? QJsonValue(entryObject(match)) : QJsonValue()}};
         out() << QJsonDocument(document).toJson(QJsonDocument::Indented);
     } else if (found) {
-        out() << "match: " << match.name << " (vid " << hex(match.vid) << ", pid " << hex(match.pid)
+        out() << "match: " << plain(match.name) << " (vid " << hex(match.vid) << ", pid " << hex(match.pid)
               << ", usage " << hex(match.usagePage) << ':' << hex(match.usage) << ")\n";
     } else {
         out() << "not found device\n";
     }
     out().flush();
-
-    if (!loaded)
-        return fail(ExitBadInput, QStringLiteral("cannot use the catalogue %1 (missing or not JSON)").arg(config));
     return found ? ExitOk : ExitNotFound;
 }
 
@@ -204,7 +248,7 @@ int pairCommand(const QStringList &args)
 
     ConfigController catalogue;
     if (!catalogue.loadConfig(config))
-        return fail(ExitBadInput, QStringLiteral("cannot use the catalogue %1 (missing or not JSON)").arg(config));
+        return fail(ExitBadInput, catalogueProblem(config, catalogue));
     bool found = false;
     DeviceDetail receiver;
     QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange, [&](bool status, DeviceDetail detail) {
@@ -214,14 +258,18 @@ int pairCommand(const QStringList &args)
     catalogue.findDevice();
     if (!found)
         return fail(ExitBadInput, QStringLiteral("no supported receiver is plugged in"));
-    const bool canPair = catalogue.isSuit(receiver.pid)
-        || (type == 1 ? catalogue.isMouse(receiver.pid) : catalogue.isKeyboard(receiver.pid));
-    if (!canPair)
+    if (!receiver.pairs(type))
         return fail(ExitBadInput, QStringLiteral("%1 does not pair a %2")
-                                      .arg(receiver.name, type == 1 ? QStringLiteral("mouse") : QStringLiteral("keyboard")));
+                                      .arg(plain(receiver.name), type == 1 ? QStringLiteral("mouse") : QStringLiteral("keyboard")));
 
-    auto *thread = new QThread;
     auto *worker = new MouseCommunityBT;
+    // A receiver found but closed to us is a matter of the machine, not a failed pairing.
+    QString reason;
+    if (!worker->handOverReceiver(receiver, &reason)) {
+        delete worker;
+        return fail(ExitBadInput, QStringLiteral("cannot open the receiver %1: %2").arg(plain(receiver.name), plain(reason)));
+    }
+    auto *thread = new QThread;
     worker->moveToThread(thread);
     QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
@@ -230,7 +278,7 @@ int pairCommand(const QStringList &args)
     request.setSingleShot(true);
     QObject::connect(&request, &QTimer::timeout, worker, [worker, type] { worker->startPairing(type); });
 
-    out() << "Receiver: " << receiver.name << " (pid 0x" << QString::number(receiver.pid, 16) << ")\n"
+    out() << "Receiver: " << plain(receiver.name) << " (pid 0x" << QString::number(receiver.pid, 16) << ")\n"
           << "Put the " << (type == 1 ? "mouse" : "keyboard")
           << " into pairing mode now; waiting for it for up to 30 seconds.\n";
     out().flush();
@@ -260,7 +308,6 @@ int pairCommand(const QStringList &args)
         QCoreApplication::quit();
     });
     thread->start();
-    worker->handOverReceiver(receiver);
     request.start(0);
     QCoreApplication::exec();
 
@@ -274,10 +321,13 @@ int watchCommand(const QStringList &args)
     double seconds = -1;
     QString config = ConfigController::configFilePath();
     for (int i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--for") && i + 1 < args.size()) {
+        if (args.at(i) == QLatin1String("--for")) {
+            if (i + 1 >= args.size())
+                return fail(ExitBadInput, QStringLiteral("watch: --for needs a number of seconds (0 to 86400)"));
             bool ok = false;
             seconds = args.at(++i).toDouble(&ok);
-            if (!ok || seconds < 0 || seconds > 24 * 3600)
+            // "nan" and "inf" parse as numbers; neither is a duration.
+            if (!ok || !qIsFinite(seconds) || seconds < 0 || seconds > 24 * 3600)
                 return fail(ExitBadInput, QStringLiteral("watch: --for takes 0 to 86400 seconds"));
         } else if (args.at(i) == QLatin1String("--config") && i + 1 < args.size()) {
             config = args.at(++i);
@@ -288,10 +338,10 @@ int watchCommand(const QStringList &args)
 
     ConfigController catalogue;
     if (!catalogue.loadConfig(config))
-        return fail(ExitBadInput, QStringLiteral("cannot use the catalogue %1 (missing or not JSON)").arg(config));
+        return fail(ExitBadInput, catalogueProblem(config, catalogue));
     QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange, [](bool status, DeviceDetail detail) {
         if (status)
-            out() << "  receiver: " << detail.name << " (vid " << hex(detail.vid) << ", pid " << hex(detail.pid) << ")\n";
+            out() << "  receiver: " << plain(detail.name) << " (vid " << hex(detail.vid) << ", pid " << hex(detail.pid) << ")\n";
         else
             out() << "  not found device\n";
         out().flush();
@@ -303,7 +353,7 @@ int watchCommand(const QStringList &args)
         return fail(ExitBadInput, QStringLiteral("cannot watch for HID changes (error code %1)").arg(code));
     QObject::connect(monitor.get(), &KHID::KDeviceMonitor::sigDeviceChange, [&](bool arrival, const QString &path) {
         out() << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << ' '
-              << (arrival ? "arrival" : "removal") << ' ' << path << '\n';
+              << (arrival ? "arrival" : "removal") << ' ' << plain(path) << '\n';
         out().flush();
         catalogue.slotDeviceChange(arrival, path);
     });
@@ -320,12 +370,12 @@ int watchCommand(const QStringList &args)
 // Printable text is taken as hex bytes; anything else as the raw descriptor.
 bool readDescriptorFile(const QString &path, std::vector<uint8_t> &bytes, QString &error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    QByteArray content;
+    QString reason;
+    if (!KHID::readFileCapped(path, KHID::kDescriptorFileLimit, content, &reason, true)) {
+        error = QStringLiteral("%1: %2").arg(path, reason);
         return false;
     }
-    const QByteArray content = file.readAll();
     bool text = !content.isEmpty();
     for (const char c : content) {
         const unsigned char u = static_cast<unsigned char>(c);
@@ -419,7 +469,7 @@ int main(int argc, char *argv[])
 
     std::string error;
     if (!KHID::installPlatformFromEnvironment(&error))
-        return fail(ExitBadInput, QString::fromStdString(error));
+        return fail(ExitBadInput, plain(QString::fromStdString(error)));
     // Standard output carries our own listing; the walk's complaints go with the log.
     std::cout.rdbuf(std::cerr.rdbuf());
 

@@ -26,6 +26,8 @@ int main(int argc, char *argv[])
         {"tovrik", "the receiver is of the Tovrik family"},
         {"page", "home, mouse or keyboard", "page", "home"},
         {"status", "pairing status to show: 2 working, 3 success, 4 failure", "status"},
+        {"problem", "receiver problem: 1 no access, 2 unusable device list", "problem"},
+        {"unplugged", "the receiver was unplugged during pairing"},
         {"popup", "theme or language", "popup"},
         {"shot", "save a screenshot to this file and quit", "file"},
     });
@@ -59,8 +61,15 @@ int main(int argc, char *argv[])
         clickChild("mouseCode");
     else if (parser.value("page") == "keyboard")
         clickChild("keyboardCode");
+    if (parser.isSet("problem"))
+        window.setReceiverProblem(parser.value("problem").toInt());
     if (parser.isSet("status"))
         window.setPairStatus(parser.value("status").toInt(), QString());
+    if (parser.isSet("unplugged")) {
+        window.setPairStatus(2, QString());
+        window.showPairFailure(MainWindow::FailureUnplugged);
+        window.setConnectState(3, false, parser.isSet("tovrik"), false);
+    }
     if (parser.value("popup") == "theme")
         clickChild("btnModify");
     else if (parser.value("popup") == "language")

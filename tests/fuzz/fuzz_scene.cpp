@@ -1,0 +1,39 @@
+// Any bytes given as a simulated scene: read or refused with a reason, never
+// a crash nor undefined behaviour (numbers far out of range included).
+
+#include "fuzzsupport.h"
+#include "ksimplatform.h"
+
+#include <QSet>
+
+using namespace KHID;
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    silenceQtLog();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray json(reinterpret_cast<const char *>(data), static_cast<int>(size));
+    QString error;
+    const std::unique_ptr<KSimPlatform> scene = KSimPlatform::fromJson(json, QStringLiteral("fuzz"), &error);
+    if (!scene) {
+        REQUIRE(error.startsWith(QLatin1String("scene fuzz: ")));
+        return 0;
+    }
+    QSet<QString> paths;
+    for (const KSimInterface &interface : scene->interfaces()) {
+        REQUIRE(!interface.path.isEmpty());
+        REQUIRE(!paths.contains(interface.path));
+        paths.insert(interface.path);
+        REQUIRE(interface.caps.NumberFeatureValueCaps == interface.featureValueCaps.size());
+    }
+    for (const KSimChange &change : scene->scheduledChanges()) {
+        REQUIRE(change.afterMs >= 0);
+        REQUIRE(!change.path.isEmpty());
+        REQUIRE(!change.plug || change.path == change.interface.path);
+    }
+    return 0;
+}

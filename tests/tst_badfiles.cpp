@@ -1,0 +1,203 @@
+// Every file bondara-cli reads, given as something hostile: each is refused
+// at once, in one line naming the file and the reason, without the program
+// growing; nothing blocks on opening.
+
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace {
+
+// Sanitizers slow start-up down several times and reserve address space of
+// their own, so their builds get a longer bound and no memory limit.
+#ifdef BONDARA_SANITIZED
+constexpr int kBoundMs = 10000;
+constexpr bool kLimitMemory = false;
+#else
+constexpr int kBoundMs = 1000;
+constexpr bool kLimitMemory = true;
+#endif
+// Enough for the program; reading /dev/zero whole would need gigabytes.
+constexpr qint64 kAddressSpace = 128 * 1024 * 1024;
+
+QString source(const QString &relative)
+{
+    return QStringLiteral(BONDARA_SOURCE_DIR "/") + relative;
+}
+
+QString makeFile(const QString &path, const QByteArray &content, qint64 size = -1)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+        return QString();
+    if (size >= 0 && !file.resize(size)) // sparse: quick to make whatever the size
+        return QString();
+    return path;
+}
+
+} // namespace
+
+class TestBadFiles : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString fifo;
+    QString directory;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        fifo = dir.filePath("fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        directory = dir.filePath("directory.json");
+        QVERIFY(QDir().mkpath(directory));
+    }
+
+    void refusedInOneLine_data()
+    {
+        QTest::addColumn<QString>("reader");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("reason");
+
+        const QString scene = dir.filePath("scene-%1.json");
+        const QString catalogue = dir.filePath("catalogue-%1.json");
+        const QString descriptor = dir.filePath("descriptor-%1.hex");
+        const qint64 document = 4 * 1024 * 1024 + 1;
+        const qint64 report = 64 * 1024 + 1;
+
+        for (const char *reader : {"scene", "catalogue", "descriptor", "trace"}) {
+            QTest::addRow("%s: FIFO", reader) << QString(reader) << fifo << "not a regular file (a FIFO)";
+            QTest::addRow("%s: directory", reader) << QString(reader) << directory
+                                                              << "not a regular file (a directory)";
+            QTest::addRow("%s: /dev/zero", reader) << QString(reader) << "/dev/zero"
+                                                              << "not a regular file (a character device)";
+        }
+        QTest::newRow("scene: over-size") << "scene" << makeFile(scene.arg("big"), "{", document)
+                                          << "larger than 4 MiB";
+        QTest::newRow("catalogue: over-size") << "catalogue" << makeFile(catalogue.arg("big"), "{", document)
+                                              << "larger than 4 MiB";
+        QTest::newRow("descriptor: over-size") << "descriptor" << makeFile(descriptor.arg("big"), "05", report)
+                                               << "larger than 64 KiB";
+        QTest::newRow("scene: missing") << "scene" << dir.filePath("absent.json") << "No such file or directory";
+        QTest::newRow("catalogue: missing") << "catalogue" << dir.filePath("absent.json")
+                                            << "No such file or directory";
+
+        QTest::newRow("scene: wrong shape") << "scene" << makeFile(scene.arg("array"), "[]")
+                                            << "the root must be an object";
+        QTest::newRow("catalogue: wrong shape") << "catalogue" << makeFile(catalogue.arg("array"), "[]")
+                                                << "the root must be an object";
+        QTest::newRow("descriptor: wrong shape") << "descriptor" << makeFile(descriptor.arg("words"), "not hex")
+                                                 << "not a list of hexadecimal bytes";
+        QTest::newRow("scene: wrong types")
+            << "scene"
+            << makeFile(scene.arg("types"), R"({"interfaces": [{"path": "p", "vendorId": 4660, "productId": "1"}]})")
+            << "interfaces[0].vendorId: expected a hexadecimal string";
+        QTest::newRow("catalogue: wrong types")
+            << "catalogue"
+            << makeFile(catalogue.arg("types"),
+                        R"({"DeviceList": [{"vid": "1209", "pid": "1", "usage": "1", "usagePage": "ff00"},)"
+                        R"( {"vid": 4660, "pid": "2", "usage": "1", "usagePage": "ff00"}]})")
+            << "DeviceList[1].vid: expected a hexadecimal string";
+        QTest::newRow("descriptor: wrong types") << "descriptor" << makeFile(descriptor.arg("end"), "c0")
+                                                 << "bad descriptor";
+        QTest::newRow("scene: unknown key")
+            << "scene"
+            << makeFile(scene.arg("key"), R"({"interfaces": [{"path": "p", "vendorId": "1", "productId": "1",)"
+                                          R"( "openFail": true}]})")
+            << "interfaces[0].openFail: unknown key";
+        QTest::newRow("scene: duplicate path")
+            << "scene"
+            << makeFile(scene.arg("twice"), R"({"interfaces": [{"path": "p", "vendorId": "1", "productId": "1"},)"
+                                            R"( {"path": "p", "vendorId": "2", "productId": "2"}]})")
+            << R"(interfaces[1].path: "p" is also the path of interfaces[0])";
+        QTest::newRow("scene: time beyond any integer")
+            << "scene"
+            << makeFile(scene.arg("time"), R"({"interfaces": [], "events": [{"afterMs": 1e300, "action": "unplug",)"
+                                           R"( "path": "p"}]})")
+            << "events[0].afterMs: expected a whole number of milliseconds from 0";
+    }
+
+    void refusedInOneLine()
+    {
+        QFETCH(QString, reader);
+        QFETCH(QString, file);
+        QFETCH(QString, reason);
+        QVERIFY(!file.isEmpty());
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("BONDARA_SIMULATE_TRACE");
+        env.insert("BONDARA_SIMULATE", source("tools/scenes/receiver.json"));
+        QStringList args{"list"};
+        if (reader == "scene")
+            env.insert("BONDARA_SIMULATE", file);
+        else if (reader == "catalogue")
+            args << "--config" << file;
+        else if (reader == "descriptor")
+            args = QStringList{"descriptor", file};
+        else if (reader == "trace")
+            env.insert("BONDARA_SIMULATE_TRACE", file);
+
+        QProcess process;
+        process.setProcessEnvironment(env);
+        if (kLimitMemory)
+            process.start("prlimit", QStringList{QStringLiteral("--as=%1").arg(kAddressSpace), "--", BONDARA_CLI} + args);
+        else
+            process.start(BONDARA_CLI, args);
+        QVERIFY(process.waitForStarted());
+        const bool finished = process.waitForFinished(kBoundMs);
+        if (!finished) {
+            process.kill();
+            process.waitForFinished();
+        }
+        QVERIFY2(finished, "still running after the bound");
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitCode(), 2);
+        QCOMPARE(err.count('\n'), 1);
+        QVERIFY2(err.contains(file), qPrintable(err));
+        QVERIFY2(err.contains(reason), qPrintable(err));
+    }
+
+    // Standard input has no size to check first: the cap holds while reading.
+    void descriptorFromEndlessStandardInput()
+    {
+        QProcess process;
+        process.setStandardInputFile("/dev/zero");
+        if (kLimitMemory)
+            process.start("prlimit",
+                          {QStringLiteral("--as=%1").arg(kAddressSpace), "--", BONDARA_CLI, "descriptor", "-"});
+        else
+            process.start(BONDARA_CLI, {"descriptor", "-"});
+        QVERIFY(process.waitForStarted());
+        const bool finished = process.waitForFinished(kBoundMs);
+        if (!finished) {
+            process.kill();
+            process.waitForFinished();
+        }
+        QVERIFY(finished);
+        QCOMPARE(process.exitCode(), 2);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()).trimmed(),
+                 QString("bondara-cli: -: larger than 64 KiB"));
+    }
+
+    void descriptorFromStandardInput()
+    {
+        QFile text(source("tests/descriptors/boot-mouse.hex"));
+        QVERIFY(text.open(QIODevice::ReadOnly));
+        QProcess process;
+        process.start(BONDARA_CLI, {"descriptor", "-"});
+        QVERIFY(process.waitForStarted());
+        process.write(text.readAll());
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(process.readAllStandardOutput().startsWith("collection 1: usage 0001:0002"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBadFiles)
+#include "tst_badfiles.moc"
