@@ -58,6 +58,11 @@ SingleApplication::SingleApplication(const QString &id, int &argc, char **argv)
         return;
     }
 
+    listen();
+}
+
+void SingleApplication::listen()
+{
     mServer = new QLocalServer(this);
     mServer->setSocketOptions(QLocalServer::UserAccessOption);
     QLocalServer::removeServer(mServerName); // a socket file left behind by a crash
@@ -65,6 +70,19 @@ SingleApplication::SingleApplication(const QString &id, int &argc, char **argv)
         connect(mServer, &QLocalServer::newConnection, this, &SingleApplication::acceptConnection);
     else
         qWarning() << "single instance: cannot listen on" << mServerName << mServer->errorString();
+}
+
+bool SingleApplication::takeOverFromGoneHolder()
+{
+    if (!mRunning || !mHolderGone || !mLock)
+        return false;
+    // Where the holder still has the file open (Windows), removing it fails.
+    if (!mLock->removeStaleLockFile() || !mLock->tryLock(0))
+        return false;
+    qWarning() << "single instance: the copy holding the lock is gone; this one takes over";
+    mRunning = false;
+    listen();
+    return true;
 }
 
 SingleApplication::~SingleApplication()
@@ -86,12 +104,20 @@ bool SingleApplication::sendMessage(const QString &message, int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     // The first copy may still be starting: retry until the time-out.
+    mHolderGone = false;
+    bool holderSeen = false;
     while (true) {
         socket.connectToServer(mServerName);
         if (socket.waitForConnected(int(qMax<qint64>(0, deadline.remainingTime()))))
             break;
-        if (deadline.hasExpired())
+        // A socket that exists but is busy is a holder that is alive.
+        if (socket.error() != QLocalSocket::ServerNotFoundError
+            && socket.error() != QLocalSocket::ConnectionRefusedError)
+            holderSeen = true;
+        if (deadline.hasExpired()) {
+            mHolderGone = !holderSeen;
             return false;
+        }
         QThread::msleep(50);
     }
     QByteArray frame;

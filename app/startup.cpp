@@ -67,8 +67,12 @@ int runBondara(int argc, char *argv[])
     const QString id = QStringLiteral("Bondara_2.0.0");
     SingleApplication app(id, argc, argv);
     if (app.isRunning()) {
-        app.sendMessage(id, 2000);
-        return 0;
+        if (app.sendMessage(id, 2000))
+            return 0;
+        if (!app.takeOverFromGoneHolder()) {
+            std::fprintf(stderr, "bondara: another copy is running but does not answer\n");
+            return 1;
+        }
     }
     // Widgets must not outlive the application object.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { MainControl::instance().shutdown(); });
