@@ -257,5 +257,38 @@ for lang in en zh; do
 done
 rm -rf "$broken"
 
+# 13. A lock left by a copy that is gone: killed, or its process id now another program's of the
+# same name (which the lock's own check takes for the holder). Nothing listens on its socket, so
+# the next start takes the lock over and opens its window; a later start hands over to that one.
+log="$out/killed.log"
+start "$log" "$scenes/pairs.json" -en
+window >/dev/null
+wait_log "$log" "^debug: status: 1" 10
+kill -9 "$app_pid"
+wait "$app_pid" 2>/dev/null
+lock=$(ls "$XDG_RUNTIME_DIR"/Bondara_2.0.0-*.lock)
+impostor=$(mktemp -d)
+cp "$(command -v sleep)" "$impostor/bondara"
+"$impostor/bondara" 60 &
+impostor_pid=$!
+printf '%s\n%s\n%s\n' "$impostor_pid" "$program" "$(hostname)" >"$lock"
+log="$out/after-gone.log"
+start "$log" "$scenes/pairs.json" -en
+if window >/dev/null && wait_log "$log" "^debug: status: 1" 10; then
+    timeout 10 env BONDARA_SIMULATE="$scenes/pairs.json" "$program" -zh >"$out/after-gone-second.log" 2>&1
+    code=$?
+    if [ $code -eq 0 ] && wait_log "$log" '"Bondara_2.0.0"' 5; then
+        pass "a gone holder's lock is taken over, and the new copy is handed over to"
+    else
+        fail "after taking over a gone holder's lock, a second start (exit $code)"
+    fi
+else
+    fail "a start over a gone holder's lock opened no window"
+    cat "$log"
+fi
+close_app
+kill "$impostor_pid" 2>/dev/null
+rm -rf "$impostor"
+
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
