@@ -12,11 +12,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
-#include <cerrno>
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "privatedir.h"
 
 namespace {
 
@@ -33,43 +29,6 @@ QString userTag()
         QCryptographicHash::hash(user.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
 }
 
-#ifdef Q_OS_UNIX
-// A directory of ours that no one else may enter: nobody else can create our
-// lock first, nor put a socket of theirs in its place.
-bool isPrivateDirectory(const QString &dir)
-{
-    struct stat status {};
-    return ::lstat(QFile::encodeName(dir).constData(), &status) == 0 && S_ISDIR(status.st_mode)
-        && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
-}
-
-QString privateDirectory()
-{
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && isPrivateDirectory(runtime))
-        return runtime;
-    // Never a shared temporary directory: a name there can be taken by anyone.
-    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.cache");
-    QDir().mkpath(base);
-    const QString dir = base + QStringLiteral("/bondara");
-    const QByteArray name = QFile::encodeName(dir);
-    if (::mkdir(name.constData(), 0700) != 0 && errno == EEXIST) {
-        struct stat status {};
-        // Ours but too open (made by hand, or by an older version): close it.
-        if (::lstat(name.constData(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid())
-            ::chmod(name.constData(), 0700);
-    }
-    return isPrivateDirectory(dir) ? dir : QString();
-}
-#else
-QString privateDirectory()
-{
-    // The user's local application data, which other users cannot open.
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-}
-#endif
 
 } // namespace
 
@@ -99,6 +58,11 @@ SingleApplication::SingleApplication(const QString &id, int &argc, char **argv)
         return;
     }
 
+    listen();
+}
+
+void SingleApplication::listen()
+{
     mServer = new QLocalServer(this);
     mServer->setSocketOptions(QLocalServer::UserAccessOption);
     QLocalServer::removeServer(mServerName); // a socket file left behind by a crash
@@ -106,6 +70,19 @@ SingleApplication::SingleApplication(const QString &id, int &argc, char **argv)
         connect(mServer, &QLocalServer::newConnection, this, &SingleApplication::acceptConnection);
     else
         qWarning() << "single instance: cannot listen on" << mServerName << mServer->errorString();
+}
+
+bool SingleApplication::takeOverFromGoneHolder()
+{
+    if (!mRunning || !mHolderGone || !mLock)
+        return false;
+    // Where the holder still has the file open (Windows), removing it fails.
+    if (!mLock->removeStaleLockFile() || !mLock->tryLock(0))
+        return false;
+    qWarning() << "single instance: the copy holding the lock is gone; this one takes over";
+    mRunning = false;
+    listen();
+    return true;
 }
 
 SingleApplication::~SingleApplication()
@@ -127,12 +104,20 @@ bool SingleApplication::sendMessage(const QString &message, int timeoutMs)
     QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     // The first copy may still be starting: retry until the time-out.
+    mHolderGone = false;
+    bool holderSeen = false;
     while (true) {
         socket.connectToServer(mServerName);
         if (socket.waitForConnected(int(qMax<qint64>(0, deadline.remainingTime()))))
             break;
-        if (deadline.hasExpired())
+        // A socket that exists but is busy is a holder that is alive.
+        if (socket.error() != QLocalSocket::ServerNotFoundError
+            && socket.error() != QLocalSocket::ConnectionRefusedError)
+            holderSeen = true;
+        if (deadline.hasExpired()) {
+            mHolderGone = !holderSeen;
             return false;
+        }
         QThread::msleep(50);
     }
     QByteArray frame;

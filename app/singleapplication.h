@@ -24,6 +24,12 @@ public:
     bool isRunning() const;
     // Delivers `message` to the running copy; false when that fails within the time-out.
     bool sendMessage(const QString &message, int timeoutMs);
+    // After a failed sendMessage: when nothing listened on the holder's socket
+    // the whole time, the holder is gone (killed, or its process id reused by
+    // another program, which the lock's own check cannot tell), so its lock is
+    // removed and taken and this copy becomes the running one. False when the
+    // holder was there but did not take the message.
+    bool takeOverFromGoneHolder();
 
     // Where the lock and the socket of `id` live for this user: the runtime
     // directory when it is private, else bondara/ in the user's cache, made
@@ -35,9 +41,11 @@ signals:
 
 private:
     void acceptConnection();
+    void listen();
 
     QString mServerName;
     std::unique_ptr<QLockFile> mLock;
     QLocalServer *mServer = nullptr;
     bool mRunning = false;
+    bool mHolderGone = false;
 };

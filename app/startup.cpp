@@ -75,8 +75,12 @@ int runBondara(int argc, char *argv[])
     const QString id = QStringLiteral("Bondara_2.0.0");
     SingleApplication app(id, argc, argv);
     if (app.isRunning()) {
-        app.sendMessage(id, 2000);
-        return 0;
+        if (app.sendMessage(id, 2000))
+            return 0;
+        if (!app.takeOverFromGoneHolder()) {
+            std::fprintf(stderr, "bondara: another copy is running but does not answer\n");
+            return 1;
+        }
     }
     qDebug() << "platform:" << QGuiApplication::platformName();
     // Widgets must not outlive the application object.

@@ -13,4 +13,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/${BONDARA_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Qt for Windows lives outside the mingw root (tools/setup-windows builds it into a cache):
+# packages are looked up at CMAKE_PREFIX_PATH as given, as well as under the root.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)

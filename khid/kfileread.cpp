@@ -20,6 +20,11 @@
 #ifndef O_CLOEXEC
 #define O_CLOEXEC 0
 #endif
+// Where the C library translates line ends and stops at ^Z (Windows), bytes
+// are read as they are.
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
 
 namespace KHID {
 
@@ -110,7 +115,7 @@ int openRegular(const QString &path, int flags, QString *reason, bool mayCreate)
         return -1;
     }
     // Checked again on the open file: the name may have changed in between.
-    const int fd = ::open(name.constData(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int fd = ::open(name.constData(), flags | O_BINARY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
         setReason(reason, systemReason(errno));
         return -1;

@@ -259,7 +259,40 @@ for lang in en zh; do
 done
 rm -rf "$broken"
 
-# 13. A whole pairing with the keyboard alone, from the first key to Ctrl+Q.
+# 13. A lock left by a copy that is gone: killed, or its process id now another program's of the
+# same name (which the lock's own check takes for the holder). Nothing listens on its socket, so
+# the next start takes the lock over and opens its window; a later start hands over to that one.
+log="$out/killed.log"
+start "$log" "$scenes/pairs.json" -en
+window >/dev/null
+wait_log "$log" "^debug: status: 1" 10
+kill -9 "$app_pid"
+wait "$app_pid" 2>/dev/null
+lock=$(ls "$XDG_RUNTIME_DIR"/Bondara_2.0.0-*.lock)
+impostor=$(mktemp -d)
+cp "$(command -v sleep)" "$impostor/bondara"
+"$impostor/bondara" 60 &
+impostor_pid=$!
+printf '%s\n%s\n%s\n' "$impostor_pid" "$program" "$(hostname)" >"$lock"
+log="$out/after-gone.log"
+start "$log" "$scenes/pairs.json" -en
+if window >/dev/null && wait_log "$log" "^debug: status: 1" 10; then
+    timeout 10 env BONDARA_SIMULATE="$scenes/pairs.json" "$program" -zh >"$out/after-gone-second.log" 2>&1
+    code=$?
+    if [ $code -eq 0 ] && wait_log "$log" '"Bondara_2.0.0"' 5; then
+        pass "a gone holder's lock is taken over, and the new copy is handed over to"
+    else
+        fail "after taking over a gone holder's lock, a second start (exit $code)"
+    fi
+else
+    fail "a start over a gone holder's lock opened no window"
+    cat "$log"
+fi
+close_app
+kill "$impostor_pid" 2>/dev/null
+rm -rf "$impostor"
+
+# 14. A whole pairing with the keyboard alone, from the first key to Ctrl+Q.
 log="$out/keyboard-only.log"
 start "$log" "$scenes/pairs.json" -en
 win=$(window)
@@ -295,7 +328,7 @@ else
     close_app
 fi
 
-# 14. Alt+F4 where no window manager takes it first: the window itself closes, with 0.
+# 15. Alt+F4 where no window manager takes it first: the window itself closes, with 0.
 log="$out/alt-f4.log"
 start "$log" "$scenes/pairs.json" -zh
 if xdotool windowfocus --sync "$(window)" && xdotool key --clearmodifiers alt+F4; then
@@ -311,7 +344,7 @@ else
     if [ $code -eq 0 ] && no_warnings "$log"; then pass "Alt+F4 exits 0"; else fail "Alt+F4 (exit $code)"; fi
 fi
 
-# 15. The scaled window, and the program as a Wayland client (where weston is installed).
+# 16. The scaled window, and the program as a Wayland client (where weston is installed).
 stop_xvfb
 if "$here/run-scales.sh" "$build" "$out/scales"; then pass "desktop scales"; else fail "desktop scales"; fi
 if command -v weston >/dev/null; then

@@ -8,6 +8,7 @@
 #include "krecorder.h"
 #include "kreportdescriptor.h"
 #include "mousecommunitybt.h"
+#include "terminal.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -26,7 +27,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
-#include <unistd.h>
 
 namespace {
 
@@ -318,7 +318,7 @@ int pairCommand(const QStringList &args)
         out().flush();
     }
 
-    const bool terminal = !json && isatty(STDOUT_FILENO);
+    const bool terminal = !json && stdoutIsTerminal();
     int seconds = 0;
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, [&] {

@@ -1,0 +1,8 @@
+#include "terminal.h"
+
+#include <unistd.h>
+
+bool stdoutIsTerminal()
+{
+    return isatty(STDOUT_FILENO) != 0;
+}
