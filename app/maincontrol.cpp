@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "maincontrol.h"
 
 #include "configcontroller.h"

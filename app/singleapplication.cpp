@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "singleapplication.h"
 
 #include <QCryptographicHash>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Font registration cost; included from bench/CMakeLists.txt.
 find_package(Qt5 REQUIRED COMPONENTS Gui)
 add_executable(bench_font bench_font.cpp)

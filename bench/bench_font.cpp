@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What registering the interface font costs at start-up: the cut font that ships against the
 // whole Simplified Chinese face it is cut from, and both against decoding one background
 // picture, which the window does anyway. Figures are ratios against baselines of the same run.

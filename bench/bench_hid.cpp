@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Receiver discovery costs: the catalogue scan against the number of HID
 // interfaces, and the report descriptor parser against a plain copy of the
 // same bytes. Figures are ratios against baselines measured in the same run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The baseline of the start-up benchmark: a bare Qt Widgets program with a
 // 1200 x 700 frameless window, and with --picture the same window with one
 // full-size style-sheet background picture, embedded as the program's are.

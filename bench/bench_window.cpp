@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's costs, each against a baseline measured in the same run:
 //   start-up to the first painted frame, against a minimal Qt Widgets program
 //   (a 1200 x 700 frameless window with one background picture);

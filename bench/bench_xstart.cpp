@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a user waits for: from exec to the first painted pixels of a program's
 // window on an X display, and its resident memory at that moment. Each program
 // given is started in turn, interleaved, `rounds` times; the X server tells

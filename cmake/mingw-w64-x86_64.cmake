@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiling for 64-bit Windows with Debian's mingw-w64
 # (g++-mingw-w64-x86-64). The POSIX thread variant, since the tool's
 # std::thread and std::mutex need it with GCC 12.

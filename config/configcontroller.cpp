@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "configcontroller.h"
 
 #include "kfileread.h"

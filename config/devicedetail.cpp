@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "devicedetail.h"
 
 #include <QDebug>

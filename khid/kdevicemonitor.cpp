@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kdevicemonitor.h"
 
 #include "kplatform.h"

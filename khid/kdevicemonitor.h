@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Live arrival and removal of HID interfaces, without widgets: the watcher

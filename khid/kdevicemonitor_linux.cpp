@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kdevicemonitor_linux.h"
 
 #include "kplatform_linux.h"

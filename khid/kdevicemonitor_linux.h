@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Live hidraw changes on Linux, from a udev monitor, turned into one signal

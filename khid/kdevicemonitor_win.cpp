@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows monitor: registration and decoding live in the Qt-free
 // kwinnotify, which the cross build checks; this only hands them Qt's values.
 

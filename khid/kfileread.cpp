@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kfileread.h"
 
 #include <QFile>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "khidwatcher.h"
 
 #include "kdevicemonitor.h"

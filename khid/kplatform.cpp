@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kplatform.h"
 
 #include "ksimplatform.h"

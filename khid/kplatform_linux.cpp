@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kplatform_linux.h"
 #include "kreportdescriptor.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Pieces of the Linux (udev + hidraw) backend that need no device, kept apart

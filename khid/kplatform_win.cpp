@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows backend: SetupAPI for the list of HID interfaces, the HID
 // services for attributes, capabilities and reports, synchronous file I/O.
 

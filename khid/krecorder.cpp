@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "krecorder.h"
 
 #include <QJsonArray>

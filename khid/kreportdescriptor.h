@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // HID report descriptor parser: turns the bytes a device sends into one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ksimdevicemonitor.h"
 
 #include "ksimplatform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ksimplatform.h"
 
 #include "kfileread.h"

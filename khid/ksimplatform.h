@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The simulated HID backend: a scene of virtual interfaces, read from a JSON

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kusbdevice.h"
 
 #include "khid.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Windows' device-change broadcast (WM_DEVICECHANGE), read from the message's

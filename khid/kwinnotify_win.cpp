@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kwinnotify.h"
 
 #include "kwindows.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Makes, from the receiver catalogue, the udev rule that lets the seat's user open the
 // receivers' hidraw nodes, and the AppStream metainfo's list of the hardware it supports.
 //

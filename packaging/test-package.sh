@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package, checks it with lintian and the freedesktop validators, installs it
 # on this machine, checks what a user gets, and removes and purges it again.
 # Usage: test-package.sh OUT_DIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mousecommunitybt.h"
 
 #include "kplatform.h"

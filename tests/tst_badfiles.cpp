@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every file bondara-cli reads, given as something hostile: each is refused
 // at once, in one line naming the file and the reason, without the program
 // growing; nothing blocks on opening.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device catalogue: its file, its look-ups and the scan for a supported receiver.
 
 #include "configcontroller.h"

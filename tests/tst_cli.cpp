@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bondara-cli as a user runs it: exit codes, listings and their JSON.
 
 #include <QtTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Live HID changes without widgets: the simulated machine's and the Linux hidraw monitor.
 
 #include "kdevicemonitor.h"

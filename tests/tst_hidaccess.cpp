@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The HID walk, the interface query and the opened receiver, on the simulated backend.
 
 #include "khid.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hidden watcher widget, on the simulated machine.
 
 #include "khidwatcher.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The controller with its window, watcher and worker, on the simulated machine in virtual time.
 
 #include "maincontrol.h"

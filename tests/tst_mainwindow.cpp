@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window: its tree, themes, text fitting, pages and the status bubble.
 
 #include "maincontrol.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pairing worker on its own thread, against the simulated receiver in virtual time.
 
 #include "mousecommunitybt.h"

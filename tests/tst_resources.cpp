@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The embedded resources as the program sees them at run time: the pictures the window names,
 // the translation folder, the interface font. Nothing here registers the resources by hand,
 // so every check also proves that the linker kept them.

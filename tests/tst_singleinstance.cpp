@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the single-instance lock lives: only ever in a directory no other
 // user can write to, or nowhere.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole program under a storm of plugging and unplugging while pairings run back to back.
 // Run in the sanitizer builds too, where a race or a use after free shows.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The translation catalogue: loading files and folders, look-ups, language switches, bad
 // files, and look-ups on another thread while the language changes.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows' device-change messages, decoded from records laid out byte for
 // byte as Windows lays them out. Every record sits in an allocation of its
 // own exact length, so the sanitizer builds catch any read past it.

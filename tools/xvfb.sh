@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the scripts that need a virtual X display.
 #
 # start_xvfb [SECONDS [XVFB_ARGS...]]: starts Xvfb on a display number it picks

@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: MIT
 ; The Windows installer. packaging/windows/make-installer.sh defines VERSION, ICON, STAGE (the
 ; installed layout), OUTFILE and FILES/UNFILES (what to put in place and what to take away).
 Unicode true

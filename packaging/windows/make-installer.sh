@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Wraps an installed Windows layout into bondara-<version>-setup.exe with NSIS.
 #   make-installer.sh STAGE_DIR OUT_DIR VERSION ICON
 set -euo pipefail

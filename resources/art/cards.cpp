@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two cards of the home page: a mouse and a keyboard, each with the receiver it pairs with.
 // The card button overlaps the top edge (its lower half lies on the card) and the connection
 // row sits at y 390 to 406, so the drawing keeps clear of both.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's own art: backgrounds, title strips, logo, buttons, popups, status signs.
 
 #include "mark.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The things the pictures show: mice, keyboards, the receiver, a laptop, hands and signs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pairing guide: one picture per step, a scene above and its caption below, in the
 // picture's language. Captions come from guide.json; {Text} there stands for the catalogue's
 // translation of Text, so the guide names the window's button exactly as the window does.

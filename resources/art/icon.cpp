@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws the application icon at build time: the brand mark as PNG at each requested size,
 // and as SVG for the scalable theme directory.
 //

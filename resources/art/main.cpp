@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws the window's pictures at build time.
 //
 //   artgen --list pictures.txt --catalogue language_zh.json --guide guide.json --font font.otf

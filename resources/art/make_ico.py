@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Packs PNG images into a Windows .ico: Explorer, the task bar and the title bar each take
 the size they need. PNG entries are read by every Windows since Vista.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mark.h"
 
 #include "palette.h"

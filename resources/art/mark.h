@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The brand mark: a receiver's dot sending two waves on a blue tile. The logo and the

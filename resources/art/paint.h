@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Drawing helpers shared by the pictures: canvases, soft shadows, gradients and text.

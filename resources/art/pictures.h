@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The pictures, by file name (without ".png"). Each group adds its drawings to one registry;

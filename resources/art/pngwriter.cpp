@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pngwriter.h"
 
 #include <array>

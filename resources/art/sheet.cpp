@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Review images: every picture on one contact sheet, and the two pages put together with the
 // window's geometry, so that the art can be judged where it will stand.
 

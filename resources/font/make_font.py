@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Cuts the interface font out of a Noto Sans CJK collection.
 
 Takes one face of the collection (by its family name), keeps only the characters the

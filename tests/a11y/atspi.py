@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """The program as a screen reader sees it, over the accessibility bus.
 
 atspi.py PID check LANG   prints the tree of the program's windows; fails when an

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The real program under a virtual X display, driven by real input events,
 # against the simulated receiver. Usage: run-e2e.sh BUILD_DIR OUT_DIR
 set -uo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The window at desktop scales 1, 1.5 and 2 on a screen big enough for each:
 # its size follows the scale, nothing is clipped or moved against the 1 x
 # window, and the pictures are drawn sharp rather than enlarged.

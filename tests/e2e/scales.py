@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Compares screenshots of the window at a scale with the shot at 1 x.
 
 scales.py ONE.png SCALED.png SCALE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any bytes given as the device catalogue: loaded, or refused with the path
 // of the first bad field; a refused file leaves the catalogue as it was.
 

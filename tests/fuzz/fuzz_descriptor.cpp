@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any bytes a device (or a file) can hand the parser: it must not crash, and
 // what it returns must hang together.
 

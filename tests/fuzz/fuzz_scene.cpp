@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any bytes given as a simulated scene: read or refused with a reason, never
 // a crash nor undefined behaviour (numbers far out of range included).
 

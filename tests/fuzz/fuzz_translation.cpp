@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any bytes given as a translation file: loaded under the language it names,
 // or refused; never a table for the language "".
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs each fuzz target for SECONDS, seeded with the project's own files of
 # its kind: report descriptors (tests/descriptors/*.hex, as bytes), scenes,
 # catalogues and translation files.

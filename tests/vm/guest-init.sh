@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: MIT
 # The guest's /init: loads the HID modules, plays a receiver through uhid and
 # runs bondara-cli against the kernel's hidraw, sysfs and uevents. There is no
 # udev daemon, so the watcher has only the kernel's own events.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the guest's initramfs: busybox, bondara-cli with the guest catalogue,
 # the receiver emulator, their shared libraries and the kernel modules for uhid
 # and hid-generic.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs bondara-cli on the kernel's own HID stack: a virtual machine with Debian's
 # kernel boots an initramfs in which an emulated receiver on /dev/uhid answers
 # as hardware does, and the guest's checks report on the console.

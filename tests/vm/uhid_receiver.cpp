@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // uhid-receiver: a 2.4 GHz pairing receiver played to the kernel through /dev/uhid,
 // so that hidraw, sysfs and the uevents the tool meets are the kernel's own.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The program as a native Wayland client of a headless weston, driven over the
 # accessibility bus (a headless compositor takes no input from outside): it
 # starts on Wayland, shows its window, pairs a mouse on the simulated receiver,

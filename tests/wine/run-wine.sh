@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Windows program under wine, on a virtual X display, in a fresh wine prefix:
 # bondara-cli.exe on wine's own HID devices and on a simulated scene; the window painted in
 # both languages (against the Linux program's layout), paired by clicks, handed over to by a

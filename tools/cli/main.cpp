@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bondara-cli: the receiver tool without a window.
 
 #include "configcontroller.h"

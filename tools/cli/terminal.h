@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Whether standard output is a terminal (progress drawn in place) or a file or pipe

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Checks every line of JSON Lines files against a JSON Schema.
 
 Usage: validate-jsonl.py SCHEMA FILE...  (exit 0 when every line is valid)

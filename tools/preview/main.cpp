@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shows the main window on its own, in a chosen state, and optionally saves a
 // screenshot of it as the display shows it. For looking at the window while
 // working on it; not part of the product.

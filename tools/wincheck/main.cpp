@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Walks the machine's HID interfaces through the Windows backend and prints
 // them, then puts the backend and the device-change side through what can be
 // checked without a receiver. Exit status 0 when every check held.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-compiles the Windows backend with mingw-w64, warnings as errors, and
 # runs the check program under wine (both from Debian: tools/setup installs them).
 # Usage: tools/wincheck/run.sh [BUILD_DIR]
