@@ -19,34 +19,6 @@ std::atomic<KHidPlatform *> gCurrent{nullptr};
 
 } // namespace
 
-bool KHidPlatform::probeAccess(const std::u16string &path, std::string *reason)
-{
-    const KHandle write = open(path, KOpenMode::Write, reason);
-    if (write == kInvalidHandle)
-        return false;
-    const KHandle read = open(path, KOpenMode::Read, reason);
-    closeHandle(write);
-    if (read == kInvalidHandle)
-        return false;
-    closeHandle(read);
-    return true;
-}
-
-std::string KHidPlatform::accessFix() const
-{
-    return "close any other program that uses the receiver, then unplug it and plug it in again";
-}
-
-std::vector<KCheck> KHidPlatform::nodeChecks(const std::u16string &)
-{
-    return {};
-}
-
-std::vector<KCheck> KHidPlatform::systemChecks()
-{
-    return {};
-}
-
 KHidPlatform &platform()
 {
     if (KHidPlatform *current = gCurrent.load(std::memory_order_acquire))

@@ -350,7 +350,7 @@ else
     fail "udevadm is missing (tools/setup installs udev)"
 fi
 
-# The window: it starts from the menu's command, reads the installed catalogue, finds the
+# The window (with its log on, -v): it starts from the menu's command, reads the installed catalogue, finds the
 # simulated receiver, and its window class is the one the desktop entry names.
 if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
     fail "Xvfb or xdotool is missing (tools/setup installs them)"
@@ -361,7 +361,7 @@ else
     unset DISPLAY
     export XDG_RUNTIME_DIR="$scratch/runtime"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
-    DISPLAY=$display BONDARA_SIMULATE="$scratch/receiver.json" bondara >"$scratch/window.log" 2>&1 &
+    DISPLAY=$display BONDARA_SIMULATE="$scratch/receiver.json" bondara -v >"$scratch/window.log" 2>&1 &
     app_pid=$!
     window=""
     for _ in $(seq 100); do

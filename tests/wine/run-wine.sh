@@ -46,7 +46,7 @@ winpath() { printf 'Z:%s' "$1"; }
 
 # A display of our own, used once it says it is ready.
 mkfifo "$out/displayfd"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$out/displayfd" >"$out/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -dpi 96 -nolisten tcp 3>"$out/displayfd" >"$out/xvfb.log" 2>&1 &
 xvfb=$!
 read -r -t 30 number <"$out/displayfd" || fatal "Xvfb did not start"
 rm -f "$out/displayfd"

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// What a backend does where it has nothing of its own to say. Qt-free, so the
+// Windows check can link the backend without the rest of the core.
+#include "kplatform.h"
+
+namespace KHID {
+
+bool KHidPlatform::probeAccess(const std::u16string &path, std::string *reason)
+{
+    const KHandle write = open(path, KOpenMode::Write, reason);
+    if (write == kInvalidHandle)
+        return false;
+    const KHandle read = open(path, KOpenMode::Read, reason);
+    closeHandle(write);
+    if (read == kInvalidHandle)
+        return false;
+    closeHandle(read);
+    return true;
+}
+
+std::string KHidPlatform::accessFix() const
+{
+    return "close any other program that uses the receiver, then unplug it and plug it in again";
+}
+
+std::vector<KCheck> KHidPlatform::nodeChecks(const std::u16string &)
+{
+    return {};
+}
+
+std::vector<KCheck> KHidPlatform::systemChecks()
+{
+    return {};
+}
+
+} // namespace KHID
