@@ -123,24 +123,31 @@ painted() { less_than 0.05 "$(convert "$1" -colorspace Gray -format '%[fx:standa
 # With a REGION (WxH+X+Y) that part, where the state shows (a status line, a bubble), must
 # also be nearer to REFERENCE's than to OTHER's, and close to it.
 near=""
-region_difference() { # region_difference A B REGION
-    convert "$1" -crop "$3" +repage -colorspace Gray -resize 50% "$out/region-a.png"
-    convert "$2" -crop "$3" +repage -colorspace Gray -resize 50% "$out/region-b.png"
-    compare -metric RMSE "$out/region-a.png" "$out/region-b.png" null: 2>&1 | sed -n 's/.*(\(.*\)).*/\1/p'
+# The region's part of a picture, grey and halved, as the region checks compare it.
+region_of() { # region_of PICTURE REGION OUT
+    convert "$1" -crop "$2" +repage -colorspace Gray -resize 50% "$3"
 }
+region_rmse() { compare -metric RMSE "$1" "$2" null: 2>&1 | sed -n 's/.*(\(.*\)).*/\1/p'; }
 wait_screen() { # wait_screen NAME REFERENCE OTHER SECONDS [REGION]
     local deadline=$((SECONDS + $4)) far="" part="" part_far=""
+    if [ $# -ge 5 ]; then
+        region_of "$out/$2.png" "$5" "$out/region-near.png"
+        region_of "$out/$3.png" "$5" "$out/region-far.png"
+    fi
     while [ $SECONDS -lt $deadline ]; do
-        shot "$1"
-        # The region first: it is quick, and a result shows only for a few seconds.
+        # The region first, grabbed alone so that each look is quick: a result shows only
+        # for a few seconds, fading and sliding away.
         if [ $# -ge 5 ]; then
-            part=$(region_difference "$out/$1.png" "$out/$2.png" "$5")
-            part_far=$(region_difference "$out/$1.png" "$out/$3.png" "$5")
+            local size=${5%%+*} offset=${5#*+}
+            import -window root -crop "${size}+$((X + ${offset%%+*}))+$((Y + ${offset#*+}))" +repage \
+                -colorspace Gray -resize 50% "$out/region-now.png"
+            part=$(region_rmse "$out/region-now.png" "$out/region-near.png")
+            part_far=$(region_rmse "$out/region-now.png" "$out/region-far.png")
             if ! less_than "$part" 0.045 || ! less_than "$part" "$part_far"; then
-                sleep 0.1
                 continue
             fi
         fi
+        shot "$1"
         near=$(difference "$out/$1.png" "$out/$2.png")
         far=$(difference "$out/$1.png" "$out/$3.png")
         painted "$out/$1.png" && less_than "$near" 0.08 && less_than "$near" "$far" && return 0
