@@ -10,10 +10,12 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 
+#include <QDirIterator>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QPixmapCache>
 #include <QPropertyAnimation>
 #include <QPushButton>
 
@@ -1034,6 +1036,36 @@ private slots:
         QVERIFY(!child("btnZH")->isEnabled());
         QCOMPARE(text("btnZH"), QString("中文"));
         QCOMPARE(text("btnEN"), QString("English"));
+    }
+
+    void everyPictureDecodedOnce_data()
+    {
+        QTest::addColumn<qreal>("ratio");
+        QTest::newRow("1x screen") << qreal(1);
+        QTest::newRow("2x screen") << qreal(2);
+    }
+
+    // Style sheets load through the pixmap cache: a picture the cache cannot
+    // hold is decoded again for each widget that shows it, each polish.
+    void everyPictureDecodedOnce()
+    {
+        QFETCH(qreal, ratio);
+        QPixmapCache::clear();
+        QPixmapCache::setCacheLimit(10240);
+        MainWindow::reservePictureCache(ratio);
+        QStringList paths;
+        QDirIterator it(":/newImage");
+        while (it.hasNext()) {
+            const QString path = it.next();
+            if (path.contains("@2x") == (ratio > 1))
+                paths << path;
+        }
+        QVERIFY(paths.size() > 30);
+        QHash<QString, qint64> first;
+        for (const QString &path : qAsConst(paths))
+            first.insert(path, QPixmap(path).cacheKey());
+        for (const QString &path : qAsConst(paths))
+            QVERIFY2(QPixmap(path).cacheKey() == first.value(path), qPrintable(path));
     }
 
     // Last: once the application was told to exit, no event loop runs again.

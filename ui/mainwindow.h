@@ -28,6 +28,10 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Makes room in the pixmap cache for every picture at the given device
+    // pixel ratio, so that each is decoded once however often it is used.
+    static void reservePictureCache(qreal ratio);
+
     // Codes shared with the controller.
     enum Page { PageMouse = 1, PageKeyboard = 2, PageHome = 3 };
     enum Theme { ThemeBlack = 0, ThemeBlue = 1, ThemeSkyblue = 2 };
