@@ -734,6 +734,41 @@ private slots:
         QVERIFY(!child("btnPair")->isEnabled());
     }
 
+    void aRunStaysShownWherever_data()
+    {
+        QTest::addColumn<bool>("viaHome");
+        QTest::addColumn<bool>("switchLanguage");
+        QTest::newRow("home and back") << true << false;
+        QTest::newRow("language switched") << false << true;
+        QTest::newRow("both") << true << true;
+    }
+
+    // A run goes on while the user looks elsewhere; what the page says of it
+    // must still hold, in the language now chosen.
+    void aRunStaysShownWherever()
+    {
+        QFETCH(bool, viaHome);
+        QFETCH(bool, switchLanguage);
+        window->setConnectState(3, true, false);
+        click("mouseCode");
+        window->setPairStatus(2, QString());
+        if (viaHome) {
+            click("btnReturn");
+            QVERIFY(!shown("widStatus"));
+        }
+        if (switchLanguage)
+            setLanguage(LANG_EN);
+        if (viaHome)
+            click("mouseCode");
+        QVERIFY(shown("widStatus"));
+        QCOMPARE(text("pairStatus"), switchLanguage ? QString("In the progress of matching code...")
+                                                    : QCoreApplication::translate("MainWindow", "In the progress of matching code..."));
+        QVERIFY(window->mRotater->isActive());
+        QVERIFY(!child("btnPair")->isEnabled());
+        auto *status = child<QLabel>("pairStatus");
+        QVERIFY(status->width() >= status->fontMetrics().horizontalAdvance(status->text()));
+    }
+
     void resultDisplayEndsOnce()
     {
         window->setConnectState(3, true, false);

@@ -669,6 +669,9 @@ void MainWindow::showPage(int page)
     mPage = page;
     refreshRows();
     layOutGuide(page, true);
+    // Back on a page while the receiver still waits: the run is still shown.
+    if (mPairing)
+        setPairStatus(StatusWorking, QString());
     if (!focusOnPage)
         (ui->btnPair->isEnabled() ? static_cast<QWidget *>(ui->btnPair) : ui->btnReturn)->setFocus(Qt::OtherFocusReason);
 }
@@ -934,6 +937,8 @@ void MainWindow::retranslate()
     }
     retranslateAccessible();
     fitTextWidths();
+    if (mPairing && ui->widStatus->isVisible())
+        setPairStatus(StatusWorking, QString());
 }
 
 void MainWindow::on_btnModify_clicked()
