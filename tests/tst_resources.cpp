@@ -224,6 +224,22 @@ private slots:
         }
     }
 
+    // The window writes the warning over its banner in its own font; words
+    // in the picture as well show doubled wherever the two differ by a pixel.
+    void bannersUnderTextCarryNoWords()
+    {
+        for (const QString name : {"tips", "tips_en", "tips@2x", "tips_en@2x"}) {
+            const QImage banner = QImage(kPictures + name + ".png").convertToFormat(QImage::Format_ARGB32);
+            QVERIFY2(!banner.isNull(), qPrintable(name));
+            // Inside the rounded ends and the border: one colour.
+            const int margin = banner.height() / 2 + 2;
+            const QRgb fill = banner.pixel(banner.width() / 2, banner.height() / 2);
+            for (int y = banner.height() / 4; y < banner.height() * 3 / 4; ++y)
+                for (int x = margin; x < banner.width() - margin; ++x)
+                    QVERIFY2(banner.pixel(x, y) == fill, qPrintable(QString("%1 at %2,%3").arg(name).arg(x).arg(y)));
+        }
+    }
+
     void everyPictureTheWindowNamesExists()
     {
         const auto sources = windowSources();
