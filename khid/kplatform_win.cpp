@@ -134,6 +134,15 @@ void setReason(std::string *reason, std::string text)
         *reason = std::move(text);
 }
 
+// Per thread: the worker's failure must not take the words of another thread's.
+thread_local std::string tIoError;
+
+bool ioFailed(std::string words)
+{
+    tIoError = std::move(words);
+    return false;
+}
+
 class WinHidPlatform final : public KHidPlatform {
 public:
     KInterfaceSet openInterfaceSet() override
@@ -317,19 +326,23 @@ public:
     bool writeFile(KHandle handle, const uint8_t *data, std::size_t length) override
     {
         if (!isUsable(handle) || !data || length == 0 || length > MAXDWORD)
-            return false;
+            return ioFailed(systemMessage(ERROR_INVALID_PARAMETER));
         DWORD written = 0;
-        const BOOL ok = WriteFile(toHandle(handle), data, static_cast<DWORD>(length), &written, nullptr);
+        if (!WriteFile(toHandle(handle), data, static_cast<DWORD>(length), &written, nullptr))
+            return ioFailed(systemMessage(GetLastError()));
         // A partial write would be a different, wrong report.
-        return ok && written == length;
+        return written == length || ioFailed("short write");
     }
 
     bool getInputReport(KHandle handle, uint8_t *buffer, std::size_t length) override
     {
         if (!isUsable(handle) || !buffer || length == 0 || length > ULONG_MAX)
-            return false;
-        return HidD_GetInputReport(toHandle(handle), buffer, static_cast<ULONG>(length)) != FALSE;
+            return ioFailed(systemMessage(ERROR_INVALID_PARAMETER));
+        return HidD_GetInputReport(toHandle(handle), buffer, static_cast<ULONG>(length)) != FALSE
+            || ioFailed(systemMessage(GetLastError()));
     }
+
+    std::string lastIoError() const override { return tIoError; }
 
     void closeHandle(KHandle handle) override
     {

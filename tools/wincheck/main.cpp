@@ -155,7 +155,8 @@ void checkRefusals(KHidPlatform &hid)
         KHidAttributes attributes;
         check(!hid.getAttributes(nul, attributes), "it has no HID attributes");
         uint8_t input[32] = {0xBA};
-        check(!hid.getInputReport(nul, input, sizeof input), "it gives no input report");
+        check(!hid.getInputReport(nul, input, sizeof input) && !hid.lastIoError().empty(),
+              "it gives no input report, and the system says why");
         hid.closeHandle(nul);
     }
 
