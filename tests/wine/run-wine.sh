@@ -204,6 +204,20 @@ else
     fail "cli pair on a receiver that never pairs (exit $code)"
     cat "$out/cli-never.txt"
 fi
+# A descriptor whose bytes include a CR LF pair and a ^Z, which a text-mode
+# standard input would translate and stop at.
+printf '\x06\x0d\x0a\x09\x1a\xa1\x01\x75\x08\x95\x01\x81\x02\xc0' >"$out/crlf.bin"
+timeout 60 "$wine" "$cli" descriptor "$(winpath "$out/crlf.bin")" >"$out/cli-descriptor-file.txt" 2>&1
+file_code=$?
+timeout 60 "$wine" "$cli" descriptor - <"$out/crlf.bin" >"$out/cli-descriptor-stdin.txt" 2>&1
+stdin_code=$?
+if [ $file_code -eq 0 ] && [ $stdin_code -eq 0 ] && grep -q '0a0d:001a' "$out/cli-descriptor-file.txt" \
+    && cmp -s "$out/cli-descriptor-file.txt" "$out/cli-descriptor-stdin.txt"; then
+    pass "cli reads a descriptor from standard input byte for byte"
+else
+    fail "cli descriptor from standard input (exit $stdin_code, from the file $file_code)"
+    diff "$out/cli-descriptor-file.txt" "$out/cli-descriptor-stdin.txt"
+fi
 echo "bondara-cli.exe checks: $((SECONDS - step)) s"
 
 # --- 2. The Linux program's screens, the layout the Windows ones must have -----------------

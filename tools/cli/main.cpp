@@ -746,6 +746,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("bondara-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BONDARA_VERSION));
     qInstallMessageHandler(messageHandler);
+    readStdinAsBytes();
 
     QStringList args = app.arguments().mid(1);
     while (!args.isEmpty() && (args.first() == QLatin1String("-v") || args.first() == QLatin1String("--verbose"))) {

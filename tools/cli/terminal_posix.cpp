@@ -7,3 +7,8 @@ bool stdoutIsTerminal()
 {
     return isatty(STDOUT_FILENO) != 0;
 }
+
+void readStdinAsBytes()
+{
+    // Bytes already.
+}
