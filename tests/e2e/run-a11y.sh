@@ -11,8 +11,16 @@ set -uo pipefail
 # started with one leaves the program's connection unanswered. Only the
 # program is given it.
 unset DISPLAY
+# A runtime directory of our own, made before the session: the accessibility
+# bus puts its socket there, and not where another run's would be, and the
+# single-instance lock of a user's running copy stays out of the way.
 if [ -z "${BONDARA_OWN_BUS:-}" ]; then
-    BONDARA_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
+    XDG_RUNTIME_DIR=$(mktemp -d)
+    chmod 700 "$XDG_RUNTIME_DIR"
+    BONDARA_OWN_BUS=1 XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR dbus-run-session -- "$0" "$@"
+    code=$?
+    rm -rf "$XDG_RUNTIME_DIR"
+    exit $code
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "$1")
@@ -35,11 +43,9 @@ wait_log() { # wait_log LOG PATTERN SECONDS
     return 1
 }
 
-export XDG_RUNTIME_DIR=$(mktemp -d)
-chmod 700 "$XDG_RUNTIME_DIR"
 source "$here/../../tools/xvfb.sh"
 app_pid=""
-trap '[ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null; stop_xvfb; rm -rf "$XDG_RUNTIME_DIR"' EXIT
+trap '[ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null; stop_xvfb' EXIT
 if ! start_xvfb 60 -screen 0 1280x800x24 -dpi 96; then
     echo "FAIL: no virtual display"
     exit 1

@@ -10,8 +10,15 @@ set -uo pipefail
 # A session bus of our own, for the accessibility bus it starts.
 # No X display: the accessibility bus would wait on one.
 unset DISPLAY
+# Its runtime directory, made before the session, keeps the accessibility bus's
+# socket apart from another run's.
 if [ -z "${BONDARA_OWN_BUS:-}" ]; then
-    BONDARA_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
+    XDG_RUNTIME_DIR=$(mktemp -d)
+    chmod 700 "$XDG_RUNTIME_DIR"
+    BONDARA_OWN_BUS=1 XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR dbus-run-session -- "$0" "$@"
+    code=$?
+    rm -rf "$XDG_RUNTIME_DIR"
+    exit $code
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "$1")
