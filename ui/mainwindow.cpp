@@ -5,7 +5,6 @@
 #include "focusring.h"
 #include "maincontrol.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QFile>
 #include <QJsonDocument>
@@ -628,6 +627,11 @@ void MainWindow::describeGuide(int page)
         labels[i]->setAccessibleName(
             tr("Step %1: %2").arg(entry.value(QLatin1String("step")).toInt()).arg(fillCaption(caption.value(QLatin1String("title")).toString())));
         labels[i]->setAccessibleDescription(fillCaption(caption.value(QLatin1String("text")).toString()));
+    }
+    // A picture the page does not use keeps nothing from another page.
+    for (int i = guide.count; i < 5; ++i) {
+        labels[i]->setAccessibleName(QString());
+        labels[i]->setAccessibleDescription(QString());
     }
 }
 
