@@ -5,7 +5,6 @@
 #include "focusring.h"
 #include "maincontrol.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QFile>
 #include <QJsonDocument>
@@ -259,6 +258,14 @@ MainWindow::MainWindow(QWidget *parent)
             QFont::insertSubstitution(font.family(), interfaceFamily);
     }
     setWindowFlag(Qt::FramelessWindowHint);
+    // Said by the texts beside them: the title, the cards' texts, the status rows and the bubble's text.
+    for (QWidget *picture : {static_cast<QWidget *>(ui->pairTitle), static_cast<QWidget *>(ui->keymouse),
+                             static_cast<QWidget *>(ui->keyboard), static_cast<QWidget *>(ui->mouseConnect),
+                             static_cast<QWidget *>(ui->keyboardConnect), static_cast<QWidget *>(ui->mouseConnect1),
+                             static_cast<QWidget *>(ui->pairType)})
+        setDecorative(picture);
+    // The form's placeholder; the bubble says something only while it is shown.
+    ui->pairStatus->clear();
     holdBackHiddenParts();
     initWindow();
 
@@ -342,6 +349,8 @@ void MainWindow::initWindow()
 void MainWindow::setUpKeyboard()
 {
     mFocusRing = new FocusRing(ui->centralWidget);
+    // A reader is told of the focus itself.
+    setDecorative(mFocusRing);
     mFocusRing->setColors(kRingColors[mTheme][0], kRingColors[mTheme][1]);
     // Reading order: the title bar from left to right, each popup after the
     // button that opens it, then the page. Hidden and disabled controls are
@@ -608,8 +617,22 @@ void MainWindow::layOutGuide(int page, bool geometry)
     for (int i = 0; i < guide.count; ++i) {
         if (geometry)
             labels[i]->setGeometry(guide.x[i], 96, 218, 336);
+        setSheet(labels[i], "background: url(:/newImage/" + tr(guide.pictures[i]) + ")");
+    }
+    if (geometry)
+        ui->label_6->setVisible(guide.count == 5);
+    describeGuide(page);
+}
+
+// The guide's pictures as a reader hears them, also while hidden: in the
+// window's language, like every other text.
+void MainWindow::describeGuide(int page)
+{
+    mGuidePage = page;
+    const Guide &guide = page == PageMouse ? kMouseGuide : (mTovrik ? kTovrikGuide : kKeyboardGuide);
+    QLabel *const labels[] = {ui->label_2, ui->label_3, ui->label_4, ui->label_5, ui->label_6};
+    for (int i = 0; i < guide.count; ++i) {
         const QString picture = tr(guide.pictures[i]);
-        setSheet(labels[i], "background: url(:/newImage/" + picture + ")");
         // Described in the language the picture is drawn in.
         const QString key = QString::fromLatin1(guide.pictures[i]).section(QLatin1Char('_'), 0, 0);
         const QJsonObject entry = guideCaptions().value(key).toObject();
@@ -620,8 +643,11 @@ void MainWindow::layOutGuide(int page, bool geometry)
             tr("Step %1: %2").arg(entry.value(QLatin1String("step")).toInt()).arg(fillCaption(caption.value(QLatin1String("title")).toString())));
         labels[i]->setAccessibleDescription(fillCaption(caption.value(QLatin1String("text")).toString()));
     }
-    if (geometry)
-        ui->label_6->setVisible(guide.count == 5);
+    // A picture the page does not use keeps nothing from another page.
+    for (int i = guide.count; i < 5; ++i) {
+        labels[i]->setAccessibleName(QString());
+        labels[i]->setAccessibleDescription(QString());
+    }
 }
 
 void MainWindow::showPage(int page)
@@ -637,7 +663,7 @@ void MainWindow::showPage(int page)
         ui->mouseTitle->setText(tr("Welcome!"));
         ui->mouseTitle->move(221, 26);
 
-        ui->widStatus->hide();
+        hideBubble();
         setHomeWidgetsVisible(true);
         applyTheme(mTheme, true);
 
@@ -701,7 +727,7 @@ void MainWindow::on_btnReturn_clicked()
     ui->pairTitle->move(76, 26);
     ui->mouseTitle->setText(tr("Welcome!"));
     ui->mouseTitle->move(221, 26);
-    ui->widStatus->hide();
+    hideBubble();
     mPage = PageHome;
     refreshRows();
     (left == PageKeyboard ? ui->keyboardCode : ui->mouseCode)->setFocus(Qt::OtherFocusReason);
@@ -748,7 +774,6 @@ void MainWindow::setPairStatus(int status, QString msg)
         mRotater->start(14);
         setSheet(ui->pairStatus, kWorkingTextSheet);
         setAnnouncedText(ui->pairStatus, text);
-        ui->widStatus->setAccessibleName(text);
         mOpacityEffect->setOpacity(1.0);
         mOpacityAnimation->stop();
         mPosAnimation->stop();
@@ -802,11 +827,8 @@ void MainWindow::showResult(bool success, const QString &text)
                                     ? "border-image: url(:/newImage/paired_success.png);background-color:transparent"
                                     : "border-image: url(:/newImage/paired_fail.png);background-color:transparent");
     setSheet(ui->pairStatus, success ? kWorkingTextSheet : kFailedTextSheet);
+    // Told to readers by the text alone: the bubble around it has no name of its own.
     setAnnouncedText(ui->pairStatus, text);
-    // The result is said at once, whatever the reader is reading.
-    ui->widStatus->setAccessibleName(text);
-    QAccessibleEvent alert(ui->widStatus, QAccessible::Alert);
-    QAccessible::updateAccessibility(&alert);
     mPosAnimation->setStartValue(QPoint(520, 540));
     mPosAnimation->setEndValue(QPoint(520, 570));
 
@@ -848,6 +870,13 @@ void MainWindow::RotaterTimeOut()
     QCoreApplication::processEvents();
 }
 
+// A hidden bubble keeps no text for a reader to find.
+void MainWindow::hideBubble()
+{
+    ui->widStatus->hide();
+    ui->pairStatus->clear();
+}
+
 void MainWindow::TimerTimeOut()
 {
     if (!mTimer->isActive())
@@ -855,7 +884,7 @@ void MainWindow::TimerTimeOut()
     mTimer->stop();
     mOpacityAnimation->stop();
     mPosAnimation->stop();
-    ui->widStatus->hide();
+    hideBubble();
     qDebug() << "timeout";
 }
 
@@ -928,6 +957,8 @@ void MainWindow::retranslate()
 
     if (mPage == PageHome) {
         ui->mouseTitle->setText(tr("Welcome!"));
+        if (mGuidePage)
+            describeGuide(mGuidePage);
     } else if (mPage == PageMouse) {
         ui->mouseTitle->setText(tr("Mouse connect"));
         layOutGuide(PageMouse, false);

@@ -5,6 +5,8 @@
 #include <QPoint>
 #include <QVector>
 
+#include "decorative.h"
+
 #include <functional>
 
 class FocusRing;
@@ -105,8 +107,12 @@ private:
     bool pageConnected() const;
     void setHomeWidgetsVisible(bool visible);
     void layOutGuide(int page, bool geometry);
+    void describeGuide(int page);
+    void hideBubble();
     void showResult(bool success, const QString &text);
 
+    // Before the widgets, which it shows to screen readers.
+    DecorativeFilter mDecorativeFilter;
     Ui::MainWindow *ui;
     // Asks the window system to move the window with the pointer; false where
     // it cannot (no such request on the platform, or a window manager without
@@ -116,6 +122,8 @@ private:
     QPoint mDragOffset;
     int mTheme = ThemeBlack;
     int mPage = PageHome;
+    // The pairing page whose guide was last laid out.
+    int mGuidePage = 0;
     bool mMouseConnected = false;
     bool mKeyboardConnected = false;
     bool mTovrik = false;

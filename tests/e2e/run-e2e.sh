@@ -348,6 +348,8 @@ fi
 # 16. The scaled window, and the program as a Wayland client (where weston is installed).
 stop_xvfb
 if "$here/run-scales.sh" "$build" "$out/scales"; then pass "desktop scales"; else fail "desktop scales"; fi
+# 17. What a screen reader finds on an X display.
+if "$here/run-a11y.sh" "$build" "$out/a11y"; then pass "screen reader"; else fail "screen reader"; fi
 if command -v weston >/dev/null; then
     if "$here/../wayland/run-wayland.sh" "$build" "$out/wayland"; then pass "Wayland"; else fail "Wayland"; fi
 else

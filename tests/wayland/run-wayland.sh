@@ -3,14 +3,22 @@
 # The program as a native Wayland client of a headless weston, driven over the
 # accessibility bus (a headless compositor takes no input from outside): it
 # starts on Wayland, shows its window, pairs a mouse on the simulated receiver,
-# hands over to a second start, and its close button ends it with 0.
+# hands over to a second start, and its close button ends it with 0. A
+# screenshot of the compositor's output shows the window drawn.
 # Usage: run-wayland.sh BUILD_DIR OUT_DIR
 set -uo pipefail
 # A session bus of our own, for the accessibility bus it starts.
 # No X display: the accessibility bus would wait on one.
 unset DISPLAY
+# Its runtime directory, made before the session, keeps the accessibility bus's
+# socket apart from another run's.
 if [ -z "${BONDARA_OWN_BUS:-}" ]; then
-    BONDARA_OWN_BUS=1 exec dbus-run-session -- "$0" "$@"
+    XDG_RUNTIME_DIR=$(mktemp -d)
+    chmod 700 "$XDG_RUNTIME_DIR"
+    BONDARA_OWN_BUS=1 XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR dbus-run-session -- "$0" "$@"
+    code=$?
+    rm -rf "$XDG_RUNTIME_DIR"
+    exit $code
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "$1")
@@ -37,8 +45,16 @@ wait_log() { # wait_log LOG PATTERN SECONDS
 export XDG_RUNTIME_DIR=$(mktemp -d)
 chmod 700 "$XDG_RUNTIME_DIR"
 socket="bondara-$$"
-weston --backend=headless-backend.so --socket="$socket" --idle-time=0 --width=1280 --height=800 \
-    >"$out/weston.log" 2>&1 &
+# Drawn in memory by the pixman renderer (headless draws nothing by default),
+# on a plain background the window is told from, without a panel; --debug lets
+# weston-screenshooter take the output.
+cat >"$XDG_RUNTIME_DIR/weston.ini" <<'INI'
+[shell]
+background-color=0xffff00ff
+panel-position=none
+INI
+weston --backend=headless-backend.so --use-pixman --debug --config="$XDG_RUNTIME_DIR/weston.ini" \
+    --socket="$socket" --idle-time=0 --width=1280 --height=800 >"$out/weston.log" 2>&1 &
 weston_pid=$!
 app_pid=""
 trap '[ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null; kill "$weston_pid" 2>/dev/null; wait "$weston_pid" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"' EXIT
@@ -61,6 +77,22 @@ app_pid=$!
 if wait_log "$log" '^debug: platform: "wayland"' 10; then pass "runs as a Wayland client"; else fail "not on Wayland"; fi
 if wait_log "$log" "^debug: status: 1" 10 && kill -0 "$app_pid"; then pass "starts, receiver connected"; else fail "start"; fi
 if atspi "$app_pid" text "Welcome!" >"$out/home.txt"; then pass "the home page is shown"; else fail "home page"; fi
+# The first frame may follow the page by a moment: shot again until drawn, or 10 s.
+rm -f "$out"/home.png "$out"/wayland-screenshot-*.png
+deadline=$((SECONDS + 10))
+while :; do
+    (cd "$out" && weston-screenshooter >"$out/screenshooter.log" 2>&1)
+    mv "$out"/wayland-screenshot-*.png "$out/home.png" 2>/dev/null
+    if [ -f "$out/home.png" ] && /usr/bin/python3 "$here/painted.py" "$out/home.png" >"$out/painted.txt" 2>&1; then
+        pass "the window is drawn ($(tr '\n' ' ' <"$out/painted.txt"))"
+        break
+    fi
+    if [ $SECONDS -ge $deadline ]; then
+        fail "the window is not drawn: $(cat "$out/screenshooter.log" "$out/painted.txt" 2>/dev/null | tr '\n' ' ')"
+        break
+    fi
+    sleep 0.2
+done
 # What a screen reader finds: every control with a role, a name in the window's language and an action.
 if atspi "$app_pid" check en >"$out/tree-home-en.txt"; then pass "accessible tree, English"; else fail "accessible tree, English (tree-home-en.txt)"; fi
 atspi "$app_pid" press "Language" && atspi "$app_pid" press "中文"
