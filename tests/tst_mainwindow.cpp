@@ -771,6 +771,40 @@ private slots:
         QVERIFY(status->width() >= status->fontMetrics().horizontalAdvance(status->text()));
     }
 
+    void resultFollowsTheLanguage_data()
+    {
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("english");
+        QTest::newRow("paired") << 0 << "Matched successfully";
+        QTest::newRow("failed") << -1 << "Matched failed";
+        QTest::newRow("failed, with the system's words")
+            << int(MainWindow::FailureWrite) << "Matched failed: a report could not be sent to the receiver (Broken pipe)";
+    }
+
+    void resultFollowsTheLanguage()
+    {
+        QFETCH(int, failure);
+        QFETCH(QString, english);
+        window->setConnectState(3, true, false);
+        click("mouseCode");
+        window->setPairStatus(2, QString());
+        if (failure > 0)
+            window->showPairFailure(failure, "Broken pipe");
+        else
+            window->setPairStatus(failure == 0 ? 3 : 4, QString());
+        QVERIFY(text("pairStatus") != english);
+        setLanguage(LANG_EN);
+        QVERIFY(shown("widStatus"));
+        QCOMPARE(text("pairStatus"), english);
+        auto *status = child<QLabel>("pairStatus");
+        QVERIFY(status->width() >= status->fontMetrics().horizontalAdvance(status->text()));
+        // Once gone, a change of language does not bring it back.
+        window->mTimer->setInterval(10);
+        QTRY_VERIFY(!shown("widStatus"));
+        setLanguage(LANG_ZH);
+        QVERIFY(!shown("widStatus"));
+    }
+
     void resultDisplayEndsOnce()
     {
         window->setConnectState(3, true, false);

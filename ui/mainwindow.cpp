@@ -782,6 +782,7 @@ void MainWindow::setPairStatus(int status, QString msg)
         mPairing = true;
     } else if (status == StatusSuccess || status == StatusFailed) {
         const bool success = status == StatusSuccess;
+        mShowResultAgain = [this, status] { setPairStatus(status, QString()); };
         showResult(success, success ? tr("Matched successfully") : tr("Matched failed"));
     }
     updatePairButton();
@@ -812,6 +813,7 @@ void MainWindow::showPairFailure(int failure, const QString &detail)
         text = tr("Matched failed: the receiver was unplugged");
         break;
     }
+    mShowResultAgain = [this, failure, detail] { showPairFailure(failure, detail); };
     showResult(false, text);
     updatePairButton();
 }
@@ -875,6 +877,7 @@ void MainWindow::hideBubble()
 {
     ui->widStatus->hide();
     ui->pairStatus->clear();
+    mShowResultAgain = nullptr;
 }
 
 void MainWindow::TimerTimeOut()
@@ -968,8 +971,14 @@ void MainWindow::retranslate()
     }
     retranslateAccessible();
     fitTextWidths();
-    if (mPairing && ui->widStatus->isVisible())
-        setPairStatus(StatusWorking, QString());
+    if (ui->widStatus->isVisible()) {
+        if (mPairing)
+            setPairStatus(StatusWorking, QString());
+        else if (mShowResultAgain) {
+            const std::function<void()> again = mShowResultAgain; // the call sets it anew
+            again();
+        }
+    }
 }
 
 void MainWindow::on_btnModify_clicked()

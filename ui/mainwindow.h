@@ -118,6 +118,8 @@ private:
     // it cannot (no such request on the platform, or a window manager without
     // it). A Wayland compositor ignores a window's own move().
     std::function<bool(QWindow *)> mSystemMove;
+    // Shows the result on screen again, in the language now chosen.
+    std::function<void()> mShowResultAgain;
     bool mPressed = false;
     QPoint mDragOffset;
     int mTheme = ThemeBlack;
