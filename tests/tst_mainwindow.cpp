@@ -28,16 +28,6 @@ bool hasHan(const QString &text)
     return false;
 }
 
-QStringList widgetChildren(QWidget *parent)
-{
-    QStringList names;
-    for (QObject *child : parent->children()) {
-        if (child->isWidgetType())
-            names << child->objectName();
-    }
-    return names;
-}
-
 } // namespace
 
 class TestMainWindow : public QObject
@@ -67,16 +57,6 @@ private:
         window->retranslate();
     }
     bool shown(const char *name) const { return child(name)->isVisibleTo(window.get()); }
-    int currentDev()
-    {
-        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
-        const bool enabled = child("btnPair")->isEnabled();
-        child("btnPair")->setEnabled(true);
-        QMetaObject::invokeMethod(window.get(), "on_btnPair_clicked");
-        child("btnPair")->setEnabled(enabled);
-        return spy.value(0).value(0).toInt();
-    }
-
     // Where Tab goes from the first control, once round.
     QStringList tabCycle(const char *first)
     {
@@ -270,50 +250,6 @@ private slots:
         const QImage back = child("btnReturn")->grab().toImage();
         QVERIFY(!back.isNull());
         QVERIFY(back.pixelColor(back.width() / 2, back.height() / 2).alpha() > 0);
-    }
-
-    void pagesFollowTheReceiver_data()
-    {
-        QTest::addColumn<int>("devType");
-        QTest::addColumn<bool>("mouseConnected");
-        QTest::addColumn<bool>("keyboardConnected");
-        QTest::newRow("set") << 3 << true << true;
-        QTest::newRow("mouse only") << 1 << true << false;
-        QTest::newRow("keyboard only") << 2 << false << true;
-        QTest::newRow("nothing it can pair") << 0 << false << false;
-    }
-
-    void pagesFollowTheReceiver()
-    {
-        QFETCH(int, devType);
-        QFETCH(bool, mouseConnected);
-        QFETCH(bool, keyboardConnected);
-        window->setConnectState(devType, true, false);
-        // Each card says what its own kind can do.
-        QCOMPARE(text("mouseStatus"), QString(mouseConnected ? "状态：已连接" : "状态：未连接"));
-        QCOMPARE(text("keyboardStatus"), QString(keyboardConnected ? "状态：已连接" : "状态：未连接"));
-        QCOMPARE(currentDev(), 0);
-
-        // The pairing page says the same as its card.
-        click("mouseCode");
-        QCOMPARE(child("btnPair")->isEnabled(), mouseConnected);
-        QCOMPARE(text("connectStatus"), text("mouseStatus"));
-        QCOMPARE(currentDev(), 1); // the slot sets it, connected or not
-        click("btnReturn");
-        QCOMPARE(currentDev(), 0);
-
-        click("keyboardCode");
-        QCOMPARE(child("btnPair")->isEnabled(), keyboardConnected);
-        QCOMPARE(text("connectStatus"), text("keyboardStatus"));
-        QCOMPARE(currentDev(), 2);
-
-        // A receiver change while a pairing page shows returns home at once.
-        window->setConnectState(3, false, false);
-        QVERIFY(!shown("pagePair"));
-        QVERIFY(shown("keymouse"));
-        QCOMPARE(currentDev(), 0);
-        QCOMPARE(text("mouseStatus"), QString("状态：未连接"));
-        QCOMPARE(text("keyboardStatus"), QString("状态：未连接"));
     }
 
     void pairingButtonFollowsTheShownKind()
