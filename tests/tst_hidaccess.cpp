@@ -223,6 +223,8 @@ private slots:
 
     void initDeviceOpensFirstMatchingInterface()
     {
+        // Same ids and usage on another page: not the receiver's interface.
+        sim->addInterface(simInterface("sim:consumer", 0x1209, 1, 0x000C, 1));
         plugReceiver();
         sim->addInterface(simInterface("sim:rx/col04", 0x1209, 1, 0xFF00, 1, 64, 64, 0));
         KUSBDevice device;

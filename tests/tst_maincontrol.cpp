@@ -114,6 +114,13 @@ private slots:
         sim->plug(receiver(quint16(pid)));
         QCOMPARE(text("mouseStatus"), QString(mouse ? kConnected : kNotConnected));
         QCOMPARE(text("keyboardStatus"), QString(keyboard ? kConnected : kNotConnected));
+        // A request for a kind the receiver does not pair is turned away, however it comes.
+        for (int kind : {1, 2}) {
+            if (!(kind == 1 ? mouse : keyboard)) {
+                emit control().window()->sigStartPair(kind);
+                QVERIFY(!control().isPairing());
+            }
+        }
         click("mouseCode");
         QCOMPARE(text("connectStatus"), QString(mouse ? kConnected : kNotConnected));
         QCOMPARE(child("btnPair")->isEnabled(), mouse);
