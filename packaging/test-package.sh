@@ -11,11 +11,8 @@ root=$(cd "$here/.." && pwd)
 out=$(realpath -m "$1")
 python=/usr/bin/python3
 
-passed=0
-failed=0
+source "$root/tools/testlib.sh"
 skipped=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 skip() { echo "SKIP: $*"; skipped=$((skipped + 1)); }
 summary() {
     echo

@@ -12,10 +12,8 @@
 #include <QStringList>
 
 #include <condition_variable>
-#include <iostream>
 #include <limits>
 #include <mutex>
-#include <sstream>
 
 namespace testsupport {
 
@@ -53,28 +51,6 @@ inline bool writeCatalogueBesideExecutable(const QByteArray &content)
     return QDir().mkpath(dir) && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
         && file.write(content) == content.size();
 }
-
-// Collects what goes to standard output while it lives.
-class StdoutCapture
-{
-public:
-    StdoutCapture()
-        : mOld(std::cout.rdbuf(mBuffer.rdbuf()))
-    {
-    }
-    ~StdoutCapture() { std::cout.rdbuf(mOld); }
-    QStringList lines() const
-    {
-        QStringList all = QString::fromStdString(mBuffer.str()).split('\n');
-        if (!all.isEmpty() && all.last().isEmpty())
-            all.removeLast();
-        return all;
-    }
-
-private:
-    std::ostringstream mBuffer;
-    std::streambuf *mOld;
-};
 
 // Collects the debug log, from any thread, while it lives.
 class LogCapture

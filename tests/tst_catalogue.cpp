@@ -152,13 +152,10 @@ private slots:
     void unknownKeysAreWarnedAboutAndIgnored()
     {
         ConfigController catalogue;
-        testsupport::LogCapture log;
         QVERIFY(catalogue.loadConfig(writeCatalogue(R"({"DeviceList": [
             {"vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00", "Mouse": true}], "Comment": "x"})")));
         QCOMPARE(catalogue.warnings(), QStringList({"Comment: unknown key", "DeviceList[0].Mouse: unknown key"}));
         QVERIFY(!catalogue.isMouse(1)); // the misspelt flag is not taken for the real one
-        QVERIFY(log.lines().contains(QStringLiteral("catalogue %1: DeviceList[0].Mouse: unknown key, ignored")
-                                         .arg(dir.filePath("DeviceConfig.json"))));
     }
 
     void laterEntryWithSamePidReplacesEarlier()
@@ -195,10 +192,8 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, problem);
         ConfigController catalogue;
-        testsupport::LogCapture log;
         QVERIFY(!catalogue.loadConfig(writeCatalogue(content)));
         QVERIFY(catalogue.devices().isEmpty());
-        QCOMPARE(log.lines().last(), QString("parse json error!"));
         QVERIFY2(catalogue.errorString().startsWith(problem), qPrintable(catalogue.errorString()));
     }
 
@@ -213,12 +208,10 @@ private slots:
     void missingFileIsReportedAndScansFindNothing()
     {
         ConfigController catalogue;
-        testsupport::LogCapture log;
         QVERIFY(!catalogue.loadConfig(dir.filePath("absent.json")));
-        QCOMPARE(log.lines().last(), QString("open cofig file error !"));
+        QVERIFY(!catalogue.errorString().isEmpty());
         plugReceiver("sim:rx", 0x1209, 0x0001);
         QVERIFY(!catalogue.findDevice());
-        QCOMPARE(log.lines().last(), QString("not found device"));
     }
 
     void defaultFileIsBesideTheExecutable()
@@ -255,13 +248,11 @@ private slots:
         sim->addInterface(simInterface("sim:rx/col04", 0x1209, 0x0001, 0xFF00, 0x0001, 64, 64));
         Result result;
         watch(catalogue, result);
-        testsupport::LogCapture log;
         QVERIFY(catalogue.findDevice());
         QCOMPARE(result.emitted, 1);
         QVERIFY(result.status);
         QCOMPARE(result.detail.name, QString("Receiver A"));
         QCOMPARE(result.detail.communicationId, 3);
-        QVERIFY(log.lines().contains("-- found device --"));
         // Later interfaces are not examined.
         for (const KSimPlatform::OpenRecord &record : sim->opens())
             QVERIFY(record.path != "sim:rx/col04");

@@ -116,7 +116,9 @@ private slots:
         QTemporaryDir dir;
         QFile scene(dir.filePath("hostile.json"));
         QVERIFY(scene.open(QIODevice::WriteOnly));
-        const QString name = QStringLiteral("Mouse\nmatch: Forged (vid 1209, pid 0001)\x1b[31m\\") + QChar(0x202E)
+        // U+009B is the one-character CSI of terminals that take C1 controls.
+        const QString name = QStringLiteral("Mouse\nmatch: Forged (vid 1209, pid 0001)\x1b[31m\\") + QChar(0x9B)
+            + QStringLiteral("2J") + QChar(0x202E)
             + QString::fromUtf8("\xf0\x9f\x96\xb1"); // an emoji (two UTF-16 units) stays as it is
 
         const QJsonObject device{{"path", "sim:evil\x1b]0;title\x07"}, {"vendorId", "1209"}, {"productId", "0001"},
@@ -126,11 +128,11 @@ private slots:
         scene.close();
         const Run run = runCli({"list"}, scene.fileName());
         QCOMPARE(run.exitCode, 0);
-        QVERIFY2(!run.out.contains('\x1b') && !run.out.contains('\x07'), run.out);
+        QVERIFY2(!run.out.contains('\x1b') && !run.out.contains('\x07') && !run.out.contains("\xc2\x9b"), run.out);
         const QList<QByteArray> lines = run.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 2); // the one interface, then the verdict
         QVERIFY2(lines.at(0).startsWith("sim:evil\\x1b]0;title\\x07  1209:0001"), lines.at(0));
-        QVERIFY2(lines.at(0).endsWith("\"Mouse\\nmatch: Forged (vid 1209, pid 0001)\\x1b[31m\\\\\\u202e\xf0\x9f\x96\xb1\""),
+        QVERIFY2(lines.at(0).endsWith("\"Mouse\\nmatch: Forged (vid 1209, pid 0001)\\x1b[31m\\\\\\x9b2J\\u202e\xf0\x9f\x96\xb1\""),
                  lines.at(0));
         QVERIFY(lines.at(1).startsWith("match: 2.4G Receiver"));
 
@@ -148,25 +150,23 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("scene not JSON") << QStringList{"list"} << source("tests/scenes/not-json.json")
                                         << "not-json.json: invalid JSON";
-        QTest::newRow("scene id not a string") << QStringList{"list"} << source("tests/scenes/bad-id.json")
-                                               << "interfaces[0].vendorId";
-        QTest::newRow("scene missing") << QStringList{"list"} << source("tests/scenes/absent.json")
-                                       << "absent.json";
-        QTest::newRow("catalogue missing")
-            << QStringList{"list", "--config", source("tests/scenes/absent.json")}
-            << source("tools/scenes/receiver.json") << "cannot use the catalogue";
         QTest::newRow("unknown command") << QStringList{"frobnicate"} << QString() << "unknown command";
         QTest::newRow("descriptor unreadable")
             << QStringList{"descriptor", source("tests/descriptors/absent.hex")} << QString() << "absent.hex";
-        QTest::newRow("catalogue of the wrong shape")
-            << QStringList{"list", "--config", source("tests/scenes/no-receiver.json")}
-            << source("tools/scenes/receiver.json") << "no-receiver.json: DeviceList: missing";
         QTest::newRow("watch for nan") << QStringList{"watch", "--for", "nan"} << source("tools/scenes/receiver.json")
                                        << "watch: --for takes 0 to 86400 seconds";
         QTest::newRow("watch for ever") << QStringList{"watch", "--for", "inf"} << source("tools/scenes/receiver.json")
                                         << "watch: --for takes 0 to 86400 seconds";
         QTest::newRow("watch for no value") << QStringList{"watch", "--for"} << source("tools/scenes/receiver.json")
                                             << "watch: --for needs a number of seconds";
+        QTest::newRow("doctor with an unknown option") << QStringList{"doctor", "--bogus"}
+                                                       << source("tools/scenes/receiver.json") << "\"--bogus\"";
+        QTest::newRow("watch for soon") << QStringList{"watch", "--for", "soon"}
+                                        << source("tests/scenes/timed-events.json") << "watch: --for";
+        QTest::newRow("pair without a kind") << QStringList{"pair"} << source("tests/scenes/pair-after-two-polls.json")
+                                             << "pair: say what to pair";
+        QTest::newRow("pair a trackball") << QStringList{"pair", "trackball"}
+                                          << source("tests/scenes/pair-after-two-polls.json") << "trackball";
         QTest::newRow("descriptor not hex") << QStringList{"descriptor", source("tests/scenes/bad-id.json")}
                                             << QString() << "not a list of hexadecimal bytes";
     }
@@ -237,8 +237,6 @@ private slots:
         QCOMPARE(wrongKind.exitCode, 2);
         QVERIFY(wrongKind.err.contains("does not pair a mouse"));
 
-        QCOMPARE(runCli({"pair"}, source("tests/scenes/pair-after-two-polls.json")).exitCode, 2);
-        QCOMPARE(runCli({"pair", "trackball"}, source("tests/scenes/pair-after-two-polls.json")).exitCode, 2);
     }
 
     void pairJsonEventsFollowTheSchema_data()
@@ -389,20 +387,6 @@ private slots:
             QCOMPARE(line.contains(" -- fix: "), !line.startsWith("ok "));
     }
 
-    void doctorNamesTheFixForAccess()
-    {
-        const Run run = runCli({"doctor"}, source("tests/scenes/locked-receiver.json"));
-        QCOMPARE(run.exitCode, 1);
-        const QList<QByteArray> lines = run.out.split('\n');
-        QByteArray access;
-        for (const QByteArray &line : lines)
-            if (line.startsWith("problem") && line.contains("access"))
-                access = line;
-        QVERIFY2(access.contains("Permission denied -- fix: "), run.out);
-        QVERIFY2(access.contains("unplug"), access);
-        QCOMPARE(runCli({"doctor", "--bogus"}, source("tools/scenes/receiver.json")).exitCode, 2);
-    }
-
     // A session recorded against one receiver replays to the same end with the same frames.
     void recordedSessionReplays_data()
     {
@@ -465,7 +449,6 @@ private slots:
         QVERIFY(lines.at(2).endsWith(" removal sim:mouse"));
         QCOMPARE(lines.at(3), QString("  receiver: 2.4G Receiver (vid 1209, pid 0001)"));
 
-        QCOMPARE(runCli({"watch", "--for", "soon"}, source("tests/scenes/timed-events.json")).exitCode, 2);
     }
 
     void descriptorListsEveryTopLevelCollection()

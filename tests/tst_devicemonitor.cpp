@@ -156,22 +156,17 @@ private slots:
         QVERIFY(monitor->start(0, nullptr));
         record(monitor.get());
         sim->addInterface(simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
-        testsupport::LogCapture log;
         QVERIFY(!sim->unplug("sim:absent"));
         QVERIFY(!sim->plug(simInterface("sim:mouse", 0x046D, 0xC077, 1, 2)));
         QVERIFY(changes.isEmpty());
-        QCOMPARE(log.lines().size(), 2);
-        QVERIFY(log.lines().at(0).contains("sim:absent"));
     }
 
     void sceneEventsFollowTheirTimes()
     {
         QString error;
-        testsupport::LogCapture log;
         auto scene = KSimPlatform::fromFile(qEnvironmentVariable("BONDARA_TEST_DATA") + "/scenes/timed-events.json",
                                             &error);
         QVERIFY2(scene, qPrintable(error));
-        QVERIFY(log.lines().isEmpty());
         sim = scene.get();
         installPlatform(std::move(scene));
 
@@ -184,7 +179,6 @@ private slots:
         QCOMPARE(described(), QStringList({"+sim:rx#col01", "-sim:mouse"}));
         QVERIFY(changes.at(0).inWalk);
         QVERIFY(changes.at(0).atMs >= 100 && changes.at(1).atMs >= 300);
-        QVERIFY(log.lines().last().contains("sim:nobody"));
     }
 
     void malformedSceneEventsAreRefused_data()
@@ -259,15 +253,15 @@ private slots:
         QCOMPARE(described(), QStringList({"-/dev/hidraw3#col01", "-/dev/hidraw3#col02", "-/dev/hidraw3#col03",
                                            "-/dev/hidraw1#col01", "-/dev/hidraw1#col02", "-/dev/hidraw9"}));
 
-        // Nodes whose paths the walk would never report give no signal; the log says why.
+        // Nodes whose paths the walk would never report give no signal: the
+        // next good one is the first to arrive.
         changes.clear();
-        testsupport::LogCapture log;
         fake.send("add hidraw5 /dev/hidraw5"); // gone before its descriptor was read
         fake.send("add hidraw6");              // no device node
         fake.send("add mouse0 /dev/input/mouse0");
-        QTRY_COMPARE(log.lines().size(), 3);
-        QTest::qWait(20);
-        QVERIFY(changes.isEmpty());
+        fake.send("add hidraw4 /dev/hidraw4");
+        QTRY_COMPARE(changes.size(), 1);
+        QCOMPARE(described(), QStringList({"+/dev/hidraw4"}));
     }
 
     void hidrawMonitorThatCannotListen()

@@ -102,11 +102,8 @@ private slots:
         sim->addInterface(broken);
         sim->addInterface(after);
 
-        testsupport::StdoutCapture out;
         const QStringList paths = walkedPaths();
         QCOMPARE(paths, QStringList({"sim:rx/col01", "sim:rx/col02", "sim:rx/col03", "sim:after"}));
-        // Only the failed open speaks; an unusable descriptor is skipped silently.
-        QCOMPARE(out.lines(), QStringList({"error : CreateFile "}));
         QCOMPARE(sim->openHandleCount(), 0);
     }
 
@@ -114,20 +111,11 @@ private slots:
     {
         plugReceiver();
         sim->setPathFetchFails(0);
-        {
-            testsupport::StdoutCapture out;
-            QCOMPARE(walkedPaths(), QStringList({"sim:rx/col02", "sim:rx/col03"}));
-            QCOMPARE(out.lines(), QStringList({"error : SetupDiGetDeviceInterfaceDetail"}));
-        }
+        QCOMPARE(walkedPaths(), QStringList({"sim:rx/col02", "sim:rx/col03"}));
         // A path block too large to allocate ends the walk, and the set is still released.
         sim->setPathLengthOverride(1, std::size_t(-1) / 2);
-        {
-            testsupport::StdoutCapture out;
-            QCOMPARE(walkedPaths(), QStringList());
-            QCOMPARE(out.lines(),
-                     QStringList({"error : SetupDiGetDeviceInterfaceDetail", "memory low!"}));
-            QCOMPARE(sim->openInterfaceSetCount(), 0);
-        }
+        QCOMPARE(walkedPaths(), QStringList());
+        QCOMPARE(sim->openInterfaceSetCount(), 0);
     }
 
     void queryFillsEveryField()
@@ -212,32 +200,6 @@ private slots:
         QCOMPARE(detail.capAbilitiesValue.last().ReportID, quint8(10));
     }
 
-    void detailDumpNamesEveryItem()
-    {
-        KSimInterface receiver = simInterface("sim:rx", 0x1209, 0x00AB, 0xFF00, 0x0001, 32, 32, 3);
-        KHidValueCaps value;
-        value.ReportID = 0xBA;
-        receiver.featureValueCaps.append(value);
-        receiver.caps.NumberFeatureValueCaps = 1;
-        sim->addInterface(receiver);
-        KHidDetail detail;
-        QVERIFY(getHidDetail("sim:rx", detail));
-
-        testsupport::LogCapture log;
-        printDetail(detail);
-        const QStringList lines = log.lines();
-        QCOMPARE(lines.size(), 20);
-        QCOMPARE(lines.at(1), QString("----- base info -----"));
-        QCOMPARE(lines.at(3), QString("VendorID: 0x1209"));
-        QCOMPARE(lines.at(4), QString("ProductID: 0xab"));
-        QCOMPARE(lines.at(8), QString("Usage: 0x1"));
-        QCOMPARE(lines.at(9), QString("UsagePage: 0xff00"));
-        QVERIFY(lines.at(12).startsWith("FeatureReportByteLength:") && lines.at(12).endsWith(" 3"));
-        QVERIFY(lines.at(17).startsWith("----- capAbilities Value -----"));
-        QVERIFY(lines.at(17).endsWith(" 1"));
-        QVERIFY(lines.at(18).startsWith("ReportID:") && lines.at(18).endsWith(" 186"));
-    }
-
     void initDeviceFeatureLengthFilter_data()
     {
         QTest::addColumn<int>("featureLength");
@@ -261,6 +223,8 @@ private slots:
 
     void initDeviceOpensFirstMatchingInterface()
     {
+        // Same ids and usage on another page: not the receiver's interface.
+        sim->addInterface(simInterface("sim:consumer", 0x1209, 1, 0x000C, 1));
         plugReceiver();
         sim->addInterface(simInterface("sim:rx/col04", 0x1209, 1, 0xFF00, 1, 64, 64, 0));
         KUSBDevice device;
@@ -277,9 +241,7 @@ private slots:
         sim->addInterface(simInterface("sim:second", 0x1209, 2, 0xFF00, 1));
         KUSBDevice device;
         QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
-        testsupport::LogCapture log;
         QVERIFY(!device.initDevice(0x1209, 2, 1, 0xFF00, 0));
-        QCOMPARE(log.lines(), QStringList({"initDevice : Device正在运行，请先停止Device!"}));
         QCOMPARE(device.getDetail().DevicePath, QString("sim:first"));
         QCOMPARE(sim->openHandleCount(), 2);
     }
@@ -290,13 +252,8 @@ private slots:
         locked.openFails = true;
         sim->addInterface(locked);
         KUSBDevice device;
-        testsupport::StdoutCapture out;
-        testsupport::LogCapture log;
         QVERIFY(!device.initDevice(0x1209, 1, 1, 0xFF00, 0));
-        QCOMPARE(out.lines(), QStringList({"error : CreateFile"}));
-        QVERIFY(log.lines().contains("打开写入句柄失败"));
-        // The system's reason reaches the log, so a permission problem is told apart.
-        QVERIFY(log.lines().last().contains("Permission denied"));
+        // The system's reason, so that a permission problem is told apart.
         QCOMPARE(device.errorString(), QString("Permission denied (simulated)"));
         QCOMPARE(sim->openHandleCount(), 0);
         const quint8 payload[2] = {0xA1, 0x01};
@@ -344,11 +301,9 @@ private slots:
         KUSBDevice device;
         QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
         static quint8 big[2048];
-        testsupport::LogCapture log;
         QVERIFY(device.writeReport(0xBA, big, 31));
         // One byte more than the frame holds after the report id: refused whole, never cut.
         QVERIFY(!device.writeReport(0xBA, big, 32));
-        QVERIFY(log.lines().last().startsWith("writeReport: payload of 32 bytes refused"));
         QVERIFY(!device.writeReport(0xBA, big, 2048));
         QVERIFY(!device.writeReport(0xBA, big, -1));
 
@@ -417,11 +372,9 @@ private slots:
     {
         sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1));
         {
-            testsupport::LogCapture log;
             KUSBDevice device;
             QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
             QCOMPARE(sim->openHandleCount(), 2);
-            QCOMPARE(log.lines().first(), QString("+USBDevice"));
         }
         QCOMPARE(sim->openHandleCount(), 0);
     }

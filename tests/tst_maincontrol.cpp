@@ -83,7 +83,6 @@ private slots:
         // The first scan ran in the constructor: connected before anything is shown.
         QVERIFY(!control().window()->isVisible());
         QCOMPARE(text("mouseStatus"), QString("Status:Connected"));
-        QCOMPARE(MainControl::connectedStatusText(0x0A1B), QString("已连接(pid:0xa1b)"));
         click("mouseCode");
         QVERIFY(child("btnPair")->isEnabled());
         click("btnReturn");
@@ -115,6 +114,13 @@ private slots:
         sim->plug(receiver(quint16(pid)));
         QCOMPARE(text("mouseStatus"), QString(mouse ? kConnected : kNotConnected));
         QCOMPARE(text("keyboardStatus"), QString(keyboard ? kConnected : kNotConnected));
+        // A request for a kind the receiver does not pair is turned away, however it comes.
+        for (int kind : {1, 2}) {
+            if (!(kind == 1 ? mouse : keyboard)) {
+                emit control().window()->sigStartPair(kind);
+                QVERIFY(!control().isPairing());
+            }
+        }
         click("mouseCode");
         QCOMPARE(text("connectStatus"), QString(mouse ? kConnected : kNotConnected));
         QCOMPARE(child("btnPair")->isEnabled(), mouse);
@@ -148,7 +154,6 @@ private slots:
     {
         KSimInterface locked = receiver(0x0001);
         locked.openFails = true;
-        testsupport::LogCapture log;
         sim->plug(locked);
         QCOMPARE(control().receiverState(), MainControl::ReceiverNoAccess);
         QCOMPARE(text("mouseStatus"), QString("Status:No access to the receiver"));
@@ -157,8 +162,6 @@ private slots:
         click("mouseCode");
         QCOMPARE(text("connectStatus"), QString("Status:No access to the receiver"));
         QVERIFY(!child("btnPair")->isEnabled());
-        // The system's words reach the log.
-        QVERIFY(log.lines().filter("no access to the receiver").join('\n').contains("Permission denied"));
 
         // Another device coming neither clears the state nor leaves the page.
         sim->plug(testsupport::simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
@@ -192,7 +195,6 @@ private slots:
         QVERIFY(child("widStatus")->isVisibleTo(control().window()));
         QCOMPARE(text("pairStatus"), QString("In the progress of matching code..."));
         QTRY_COMPARE(text("pairStatus"), QString("Matched successfully"));
-        QVERIFY(child<QLabel>("pairType")->styleSheet().contains("paired_success.png"));
         unplugAll();
     }
 
@@ -231,7 +233,6 @@ private slots:
         QTRY_VERIFY(child("btnPair")->isEnabled());
         click("btnPair");
         QTRY_COMPARE_WITH_TIMEOUT(text("pairStatus"), shown, 10000);
-        QVERIFY(child<QLabel>("pairType")->styleSheet().contains("paired_fail.png"));
         QTRY_VERIFY(!control().isPairing());
         if (language != "EN") {
             QTest::mouseClick(child("btnLanguage"), Qt::LeftButton);
@@ -318,7 +319,6 @@ private slots:
         looked.release();
 
         QTRY_COMPARE(text("pairStatus"), result);
-        QTRY_VERIFY(!log.lines().filter("pairing result").isEmpty() || change != "unplug receiver");
         QVERIFY(shown("pagePair"));
         QVERIFY(shown("widStatus"));
         QCOMPARE(requests.size(), 1);
@@ -485,7 +485,6 @@ private slots:
         QVERIFY(!child("widgetLanguage")->isVisibleTo(control().window()));
         QCOMPARE(child<QPushButton>("mouseCode")->text(), QString("鼠标对码"));
         QVERIFY(!child("btnZH")->isEnabled() && child("btnEN")->isEnabled());
-        QVERIFY(child("btnZH")->styleSheet().contains("modifyLan_zh.png"));
 
         QTest::mouseClick(child("btnLanguage"), Qt::LeftButton);
         QTest::mouseClick(child("btnEN"), Qt::LeftButton);
@@ -498,10 +497,8 @@ private slots:
     {
         MainWindow *window = control().window();
         window->setWindowState(Qt::WindowMinimized | Qt::WindowMaximized);
-        testsupport::LogCapture log;
         control().slotMessageReceived("Bondara_2.0.0");
         QCOMPARE(window->windowState(), Qt::WindowMaximized);
-        QVERIFY(log.lines().contains("\"Bondara_2.0.0\""));
         window->setWindowState(Qt::WindowNoState);
     }
 

@@ -23,9 +23,6 @@
 
 namespace {
 
-const char *const kStatusStyleNotConnected = "QLabel{background:rgb(255,255,255);font-size:16px;color:#FF8473}";
-const char *const kStatusStyleConnected = "QLabel{background:rgb(255,255,255);font-size:16px;color:#A1A3DB}";
-
 bool hasHan(const QString &text)
 {
     for (const QChar c : text) {
@@ -33,16 +30,6 @@ bool hasHan(const QString &text)
             return true;
     }
     return false;
-}
-
-QStringList widgetChildren(QWidget *parent)
-{
-    QStringList names;
-    for (QObject *child : parent->children()) {
-        if (child->isWidgetType())
-            names << child->objectName();
-    }
-    return names;
 }
 
 } // namespace
@@ -74,16 +61,6 @@ private:
         window->retranslate();
     }
     bool shown(const char *name) const { return child(name)->isVisibleTo(window.get()); }
-    int currentDev()
-    {
-        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
-        const bool enabled = child("btnPair")->isEnabled();
-        child("btnPair")->setEnabled(true);
-        QMetaObject::invokeMethod(window.get(), "on_btnPair_clicked");
-        child("btnPair")->setEnabled(enabled);
-        return spy.value(0).value(0).toInt();
-    }
-
     // Where Tab goes from the first control, once round.
     QStringList tabCycle(const char *first)
     {
@@ -124,53 +101,6 @@ private slots:
 
     void cleanup() { window.reset(); }
 
-    void treeContract()
-    {
-        QCOMPARE(window->size(), QSize(1200, 700));
-        QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
-        QCOMPARE(window->contextMenuPolicy(), Qt::CustomContextMenu);
-        QCOMPARE(window->windowTitle(), QString("Velko设备对码工具"));
-
-        // Bottom to top: popups above everything, card buttons above their cards.
-        QCOMPARE(widgetChildren(child("centralWidget")),
-                 QStringList({"widgetTitle", "pagePair", "btnClose", "btnMini", "btnModify", "keymouse", "keyboard",
-                              "mouseCode", "keyboardCode", "widMouseStatus", "widKeyboardStatus", "btnLanguage",
-                              "colorLabel", "widgetLanguage", "labelHint", "focusRing"}));
-        QCOMPARE(widgetChildren(child("pagePair")),
-                 QStringList({"btnPair", "label_3", "label_2", "label_5", "label_6", "widStatus", "widConnectStatus",
-                              "label_tips", "label_4"}));
-        QCOMPARE(widgetChildren(child("widStatus")), QStringList({"pairStatus", "pairType"}));
-        QCOMPARE(child("btnSkyblue")->parentWidget(), child("colorLabel"));
-        QCOMPARE(child("btnEN")->parentWidget(), child("widgetLanguage"));
-        QCOMPARE(child("mouseConnect1")->parentWidget(), child("widConnectStatus"));
-
-        // The home page after construction.
-        for (const char *hidden : {"pagePair", "btnReturn", "widStatus", "colorLabel", "widgetLanguage", "labelHint"})
-            QVERIFY2(!shown(hidden), hidden);
-        for (const char *visible : {"keymouse", "keyboard", "mouseCode", "keyboardCode", "widMouseStatus", "btnClose"})
-            QVERIFY2(shown(visible), visible);
-        QCOMPARE(child("pairTitle")->pos(), QPoint(76, 26));
-        QCOMPARE(child("mouseTitle")->pos(), QPoint(221, 26));
-        QCOMPARE(text("mouseTitle"), QString("欢迎使用!"));
-        QCOMPARE(text("mouseStatus"), QString("状态：未连接"));
-        QVERIFY(sheet("centralWidget").contains("home_page4.png"));
-    }
-
-    void slotsAreBoundByName()
-    {
-        // Each connect-by-name slot reacts to its button.
-        click("btnModify");
-        QVERIFY(shown("colorLabel"));
-        click("btnSkyblue");
-        QVERIFY(sheet("widgetTitle").contains("title3.png"));
-        click("mouseCode");
-        QVERIFY(shown("pagePair"));
-        click("btnReturn");
-        QVERIFY(!shown("pagePair"));
-        click("keyboardCode");
-        QCOMPARE(text("mouseTitle"), QString("键盘对码"));
-    }
-
     void popupsNeverOpenTogether()
     {
         click("btnModify");
@@ -203,32 +133,6 @@ private slots:
         QVERIFY(!shown("widgetLanguage"));
     }
 
-    void dragsOnlyWithTheLeftButton()
-    {
-        window->move(100, 100);
-        const QPoint start = window->pos();
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(300, 10), QPointF(start + QPoint(300, 10)), Qt::RightButton,
-                          Qt::RightButton, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &press);
-        QMouseEvent moveRight(QEvent::MouseMove, QPointF(340, 30), QPointF(start + QPoint(340, 30)), Qt::NoButton,
-                              Qt::RightButton, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &moveRight);
-        QCOMPARE(window->pos(), start);
-
-        QMouseEvent pressLeft(QEvent::MouseButtonPress, QPointF(300, 10), QPointF(start + QPoint(300, 10)),
-                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &pressLeft);
-        QMouseEvent moveLeft(QEvent::MouseMove, QPointF(340, 30), QPointF(start + QPoint(340, 30)), Qt::NoButton,
-                             Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &moveLeft);
-        QCOMPARE(window->pos(), start + QPoint(40, 20));
-        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(340, 30), QPointF(start + QPoint(340, 30)),
-                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &release);
-        QApplication::sendEvent(window.get(), &moveLeft);
-        QCOMPARE(window->pos(), start + QPoint(40, 20));
-    }
-
     void leftPressAsksForASystemMove_data()
     {
         QTest::addColumn<bool>("granted");
@@ -258,78 +162,61 @@ private slots:
         QApplication::sendEvent(window.get(), &move);
         // Moved by one of the two, never by both.
         QCOMPARE(window->pos(), granted ? start : start + QPoint(40, 20));
+        // Released, the window stays where it is.
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(340, 30), QPointF(start + QPoint(340, 30)),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &release);
+        QApplication::sendEvent(window.get(), &move);
+        QCOMPARE(window->pos(), granted ? start : start + QPoint(40, 20));
     }
 
-    void themesOnTheHomePage_data()
+    // Told apart by what shows, not by the sheets that draw it.
+    void themesShowAndComeBack()
     {
-        QTest::addColumn<QString>("swatch");
-        QTest::addColumn<QString>("background");
-        QTest::addColumn<QString>("card");
-        QTest::addColumn<QString>("close");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("logo");
-        QTest::addColumn<QString>("titleColor");
-        QTest::newRow("black") << "btnBlack" << "home_page4" << "mouseCode" << "close" << "title" << "logo"
-                               << "white";
-        QTest::newRow("blue") << "btnBlue" << "home_page6" << "mouseCode1" << "close" << "title2" << "logo"
-                              << "white";
-        QTest::newRow("skyblue") << "btnSkyblue" << "home_page5" << "mouseCode2" << "close2" << "title3" << "logo3"
-                                 << "#474F6C";
-    }
+        auto choose = [this](const char *swatch) {
+            click("btnModify");
+            click(swatch);
+            click("btnModify");
+        };
+        QMap<QString, QImage> home;
+        for (const char *swatch : {"btnBlue", "btnSkyblue", "btnBlack"}) {
+            choose(swatch);
+            home[swatch] = window->grab().toImage();
+        }
+        QVERIFY(home["btnBlack"] != home["btnBlue"]);
+        QVERIFY(home["btnBlack"] != home["btnSkyblue"]);
+        QVERIFY(home["btnBlue"] != home["btnSkyblue"]);
 
-    void themesOnTheHomePage()
-    {
-        QFETCH(QString, swatch);
-        QFETCH(QString, background);
-        QFETCH(QString, card);
-        QFETCH(QString, close);
-        QFETCH(QString, title);
-        QFETCH(QString, logo);
-        QFETCH(QString, titleColor);
-        click("btnModify");
-        click("btnSkyblue"); // start from another theme, so every sheet must change back
-        click(qPrintable(swatch));
-        QCOMPARE(sheet("centralWidget"), "background-image: url(:/newImage/" + background + ".png);");
-        QVERIFY(sheet("mouseCode").contains("border-image: url(:/newImage/" + card + ".png)"));
-        QVERIFY(sheet("mouseCode").contains("url(:/newImage/" + card + "_click.png)"));
-        QCOMPARE(sheet("keyboardCode"), sheet("mouseCode"));
-        QVERIFY(sheet("btnClose").contains("url(:/newImage/" + close + "_ov.png);outline: 0px; border: none;}"));
-        QCOMPARE(sheet("widgetTitle"), "background: url(:/newImage/" + title + ".png)");
-        QCOMPARE(sheet("pairTitle"), "background-image: url(:/newImage/" + logo + ".png)");
-        QCOMPARE(sheet("mouseTitle"), "background:transparent;font-size:22px;color:" + titleColor + ";");
-    }
-
-    void skyblueSwapsTheBackArrow()
-    {
-        click("btnModify");
-        click("btnSkyblue");
-        QCOMPARE(sheet("btnReturn"),
-                 QString("QPushButton{ background-color: transparent;background: url(:/newImage/Return_ov.png);"
-                         "outline: 0px;border: none;border-radius: 2px;}QPushButton:hover{ background: "
-                         "url(:/newImage/Return.png);outline: 0px;border: none;}QPushButton:pressed{ background: "
-                         "url(:/newImage/Return_ov.png);outline: 0px;border: none;}"));
-        click("btnBlue");
-        QVERIFY(sheet("btnReturn").startsWith(
-            "QPushButton{ background-color: transparent;background: url(:/newImage/Return.png);"));
-        QVERIFY(sheet("btnMini").contains("minimize.png"));
-    }
-
-    void themeOnAPairingPageWaitsForTheWayBack()
-    {
+        // Chosen on a pairing page, the theme shows there at once and on the way home.
         click("mouseCode");
-        click("btnModify");
-        click("btnSkyblue");
-        QCOMPARE(sheet("widgetTitle"), QString("background: url(:/newImage/title3.png)"));
-        QCOMPARE(sheet("centralWidget"), QString()); // no home art on a pairing page
-        QVERIFY(sheet("mouseCode").contains("mouseCode.png"));
+        const QImage blackPage = window->grab().toImage();
+        choose("btnSkyblue");
+        QVERIFY(window->grab().toImage() != blackPage);
         click("btnReturn");
-        QVERIFY(sheet("centralWidget").contains("home_page5.png"));
-        QVERIFY(sheet("mouseCode").contains("mouseCode2.png"));
-
-        const QString before = sheet("btnClose");
+        QCOMPARE(window->grab().toImage(), home["btnSkyblue"]);
+        // A theme number that names none changes nothing.
         window->applyTheme(7, true);
-        QCOMPARE(sheet("btnClose"), before);
-        QVERIFY(sheet("centralWidget").contains("home_page5.png"));
+        QCOMPARE(window->grab().toImage(), home["btnSkyblue"]);
+    }
+
+    // Each switch lays the texts out afresh: passes in one language do not add up.
+    void languagePassesDoNotAddUp()
+    {
+        const QStringList names = {"mouseCode", "keyboardCode", "btnPair", "widConnectStatus", "label_tips"};
+        auto geometries = [&] {
+            QVector<QRect> all;
+            for (const QString &name : names)
+                all << child(qPrintable(name))->geometry();
+            return all;
+        };
+        const QVector<QRect> chinese = geometries();
+        setLanguage(LANG_EN);
+        const QVector<QRect> english = geometries();
+        QVERIFY(english != chinese);
+        setLanguage(LANG_EN);
+        QCOMPARE(geometries(), english);
+        setLanguage(LANG_ZH);
+        QCOMPARE(geometries(), chinese);
     }
 
     // The pairing page's widgets are polished after the first frame; a page
@@ -367,132 +254,6 @@ private slots:
         const QImage back = child("btnReturn")->grab().toImage();
         QVERIFY(!back.isNull());
         QVERIFY(back.pixelColor(back.width() / 2, back.height() / 2).alpha() > 0);
-    }
-
-    void textsFitBothLanguages()
-    {
-        auto *pair = child<QPushButton>("btnPair");
-        const QString narrowPairSheet = pair->styleSheet();
-        setLanguage(LANG_EN);
-        // English widens what its texts fill.
-        auto *keyboardCode = child<QPushButton>("keyboardCode");
-        const int w = keyboardCode->fontMetrics().horizontalAdvance("Keyboard connect");
-        if (w >= 0.7 * 202) {
-            const int n = int(w * 1.5);
-            QCOMPARE(keyboardCode->geometry(), QRect((494 - n) / 2 + 635, 126, n, 56));
-            QCOMPARE(child("mouseCode")->geometry(), QRect((494 - n) / 2 + 83, 126, n, 56));
-        }
-        const int wp = pair->fontMetrics().horizontalAdvance("Matching code");
-        QVERIFY2(wp >= 0.7 * 146, "the English pairing text should take the wide button");
-        QVERIFY(pair->styleSheet().contains("code_en.png"));
-        QCOMPARE(pair->geometry(), QRect((1200 - int(wp * 1.5)) / 2, 480, int(wp * 1.5), 40));
-        const int ws = child<QLabel>("connectStatus")->fontMetrics().horizontalAdvance("Status:Not connected");
-        QCOMPARE(child("widConnectStatus")->pos(), QPoint((1132 - ws) / 2, 20));
-        QCOMPARE(child("widKeyboardStatus")->pos(), QPoint((464 - ws) / 2 + 635, 544));
-        QCOMPARE(child("label_tips")->geometry(), QRect(445, 50, 310, 24));
-
-        // A second English pass (start-up in English, then "-en") keeps the fit.
-        const QRect wideCard = keyboardCode->geometry();
-        const QRect widePair = pair->geometry();
-        setLanguage(LANG_EN);
-        QCOMPARE(keyboardCode->geometry(), wideCard);
-        QCOMPARE(pair->geometry(), widePair);
-        QCOMPARE(child("label_tips")->geometry(), QRect(445, 50, 310, 24));
-
-        // Back to Chinese: narrow geometry again, the wide pairing art stays.
-        setLanguage(LANG_ZH);
-        QCOMPARE(pair->geometry(), QRect(527, 480, 146, 40));
-        QVERIFY(pair->styleSheet() != narrowPairSheet);
-        QVERIFY(pair->styleSheet().contains("code_en.png"));
-        QCOMPARE(child("mouseCode")->geometry(), QRect(229, 126, 202, 56));
-        QCOMPARE(child("keyboardCode")->geometry(), QRect(781, 126, 202, 56));
-        QCOMPARE(child("label_tips")->geometry(), QRect(516, 50, 147, 24));
-    }
-
-    void pagesFollowTheReceiver_data()
-    {
-        QTest::addColumn<int>("devType");
-        QTest::addColumn<bool>("mouseConnected");
-        QTest::addColumn<bool>("keyboardConnected");
-        QTest::newRow("set") << 3 << true << true;
-        QTest::newRow("mouse only") << 1 << true << false;
-        QTest::newRow("keyboard only") << 2 << false << true;
-        QTest::newRow("nothing it can pair") << 0 << false << false;
-    }
-
-    void pagesFollowTheReceiver()
-    {
-        QFETCH(int, devType);
-        QFETCH(bool, mouseConnected);
-        QFETCH(bool, keyboardConnected);
-        window->setConnectState(devType, true, false);
-        // Each card says what its own kind can do.
-        QCOMPARE(sheet("mouseStatus"), QString(mouseConnected ? kStatusStyleConnected : kStatusStyleNotConnected));
-        QCOMPARE(text("mouseStatus"), QString(mouseConnected ? "状态：已连接" : "状态：未连接"));
-        QCOMPARE(sheet("keyboardStatus"), QString(keyboardConnected ? kStatusStyleConnected : kStatusStyleNotConnected));
-        QCOMPARE(text("keyboardStatus"), QString(keyboardConnected ? "状态：已连接" : "状态：未连接"));
-        QCOMPARE(currentDev(), 0);
-
-        // The pairing page says the same as its card.
-        click("mouseCode");
-        QCOMPARE(child("btnPair")->isEnabled(), mouseConnected);
-        QCOMPARE(text("connectStatus"), text("mouseStatus"));
-        QCOMPARE(currentDev(), 1); // the slot sets it, connected or not
-        click("btnReturn");
-        QCOMPARE(currentDev(), 0);
-
-        click("keyboardCode");
-        QCOMPARE(child("btnPair")->isEnabled(), keyboardConnected);
-        QCOMPARE(text("connectStatus"), text("keyboardStatus"));
-        QCOMPARE(sheet("mouseConnect1"), QString(keyboardConnected ? "background: url(:/newImage/connected.png)"
-                                                                     : "background: url(:/newImage/not_connected.png)"));
-        QCOMPARE(currentDev(), 2);
-
-        // A receiver change while a pairing page shows returns home at once.
-        window->setConnectState(3, false, false);
-        QVERIFY(!shown("pagePair"));
-        QVERIFY(shown("keymouse"));
-        QCOMPARE(currentDev(), 0);
-        QCOMPARE(text("mouseStatus"), QString("状态：未连接"));
-        QCOMPARE(text("keyboardStatus"), QString("状态：未连接"));
-    }
-
-    void guidesForEachDevice()
-    {
-        click("mouseCode");
-        QCOMPARE(child("label_2")->geometry(), QRect(40, 96, 218, 336));
-        QCOMPARE(child("label_6")->geometry(), QRect(944, 96, 218, 336));
-        QCOMPARE(sheet("label_4"), QString("background: url(:/newImage/mouse3.png)"));
-        QVERIFY(shown("label_6"));
-        click("btnReturn");
-
-        window->setConnectState(2, true, true);
-        click("keyboardCode");
-        QCOMPARE(sheet("label_3"), QString("background: url(:/newImage/keyboard6.png)"));
-        QCOMPARE(sheet("label_5"), QString("background: url(:/newImage/keyboard7.png)"));
-        QCOMPARE(child("label_5")->geometry(), QRect(860, 96, 218, 336));
-        QVERIFY(!shown("label_6"));
-
-        // The language changes the pictures in place.
-        setLanguage(LANG_EN);
-        QCOMPARE(sheet("label_3"), QString("background: url(:/newImage/keyboard6_en.png)"));
-        QCOMPARE(child("label_3")->geometry(), QRect(364, 96, 218, 336));
-        QCOMPARE(text("mouseTitle"), QString("Keyboard connect"));
-
-        window->setConnectState(3, true, false);
-        click("keyboardCode");
-        QVERIFY(shown("label_6"));
-        QCOMPARE(sheet("label_6"), QString("background: url(:/newImage/keyboard5_en.png)"));
-    }
-
-    void pairingButtonAsksForTheShownDevice()
-    {
-        window->setConnectState(3, true, false);
-        click("keyboardCode");
-        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
-        click("btnPair");
-        QCOMPARE(spy.size(), 1);
-        QCOMPARE(spy.at(0).at(0).toInt(), 2);
     }
 
     void pairingButtonFollowsTheShownKind()
@@ -537,7 +298,6 @@ private slots:
         window->setReceiverProblem(problem);
         QCOMPARE(text("mouseStatus"), status);
         QCOMPARE(text("keyboardStatus"), status);
-        QCOMPARE(sheet("mouseStatus"), QString(kStatusStyleNotConnected));
         QVERIFY(shown("labelHint"));
         QVERIFY2(text("labelHint").contains(hintWord), qPrintable(text("labelHint")));
         // The whole text shows, however long it is in this language.
@@ -576,14 +336,14 @@ private slots:
         QCOMPARE(window->windowTitle(), QString("Velko设备对码工具"));
     }
 
-    void everyTextInTheInterfaceFont_data()
+    void everyTextWholeInTheInterfaceFont_data()
     {
         QTest::addColumn<QString>("lang");
         QTest::newRow("zh") << LANG_ZH;
         QTest::newRow("en") << LANG_EN;
     }
 
-    void everyTextInTheInterfaceFont()
+    void everyTextWholeInTheInterfaceFont()
     {
         QFETCH(QString, lang);
         const QString family = QApplication::font().family();
@@ -634,46 +394,18 @@ private slots:
                                         .arg(state.first, widget->objectName(), shownText, info.family())));
                 // The form's weights stay what it asks for.
                 QCOMPARE(info.bold(), widget->font().bold());
+                // And the whole text shows, however long it is in this language.
+                auto *label = qobject_cast<QLabel *>(widget);
+                if (!label || !label->wordWrap())
+                    QVERIFY2(widget->fontMetrics().horizontalAdvance(shownText) <= widget->width(),
+                             qPrintable(QStringLiteral("%1: %2 \"%3\" is cut: %4 of %5 pixels")
+                                            .arg(state.first, widget->objectName(), shownText)
+                                            .arg(widget->fontMetrics().horizontalAdvance(shownText))
+                                            .arg(widget->width())));
                 ++checked;
             }
             QVERIFY2(checked >= 3, state.first);
         }
-    }
-
-    void bubbleWidensForLongTexts()
-    {
-        window->setConnectState(3, true, false);
-        click("mouseCode");
-        window->setPairStatus(2, "对码中...");
-        auto *status = child<QLabel>("pairStatus");
-        const int w = status->fontMetrics().horizontalAdvance(status->text());
-        if (w > 81)
-            QCOMPARE(child("widStatus")->geometry(), QRect((1200 - (w + 60)) / 2, 540, w + 60, 45));
-        else
-            QCOMPARE(child("widStatus")->geometry(), QRect(520, 540, 141, 45));
-        QVERIFY(!child("btnPair")->isEnabled());
-
-        // English texts do not fit in 81 pixels: the bubble grows around x = 600.
-        setLanguage(LANG_EN);
-        window->setPairStatus(4, "Matched failed");
-        const int wf = status->fontMetrics().horizontalAdvance("Matched failed");
-        QVERIFY(wf > 81);
-        const int x = (1200 - (wf + 60)) / 2;
-        QCOMPARE(child("widStatus")->geometry().size(), QSize(wf + 60, 45));
-        QCOMPARE(status->geometry(), QRect(50, 11, wf, 21));
-        QCOMPARE(window->mPosAnimation->startValue().toPoint(), QPoint(x, 540));
-        QCOMPARE(window->mPosAnimation->endValue().toPoint(), QPoint(x, 570));
-        QCOMPARE(window->mPosAnimation->duration(), 6000);
-        QVERIFY(sheet("pairType").contains("paired_fail.png"));
-
-        // A result that fits keeps the standard bubble and slides 30 pixels down.
-        setLanguage(LANG_ZH);
-        window->setPairStatus(3, "配对成功");
-        QCOMPARE(child("widStatus")->geometry(), QRect(520, 540, 141, 45));
-        QCOMPARE(window->mPosAnimation->startValue().toPoint(), QPoint(520, 540));
-        QCOMPARE(window->mPosAnimation->endValue().toPoint(), QPoint(520, 570));
-        QCOMPARE(window->mOpacityAnimation->duration(), 4000);
-        QCOMPARE(text("pairStatus"), QString("配对成功"));
     }
 
     void resultLocksThePairingButtonBriefly_data()
@@ -728,7 +460,6 @@ private slots:
         QVERIFY(shown("pagePair"));
         QVERIFY(shown("widStatus"));
         QCOMPARE(text("pairStatus"), QString("Matched failed: the receiver was unplugged"));
-        QVERIFY(sheet("pairType").contains("paired_fail.png"));
         auto *status = child<QLabel>("pairStatus");
         QVERIFY(status->width() >= status->fontMetrics().horizontalAdvance(status->text()));
         QCOMPARE(text("connectStatus"), QString("Status:Not connected"));
@@ -811,7 +542,6 @@ private slots:
         click("mouseCode");
         window->setPairStatus(3, QString());
         QVERIFY(shown("widStatus"));
-        QCOMPARE(window->mTimer->interval(), 4000);
         // The timer's first timeout hides the bubble; a second does nothing.
         window->mTimer->setInterval(10);
         QTRY_VERIFY(!shown("widStatus"));
@@ -820,34 +550,6 @@ private slots:
         child("widStatus")->show();
         QMetaObject::invokeMethod(window.get(), "TimerTimeOut");
         QVERIFY(shown("widStatus"));
-    }
-
-    void workingIconTurnsAndKeepsItsAngle()
-    {
-        window->setConnectState(3, true, false);
-        click("mouseCode");
-        window->setPairStatus(2, QString());
-        QVERIFY(window->mRotater->isActive());
-        QCOMPARE(window->mRotater->interval(), 14);
-        const int start = window->mRotateAngle;
-        QTRY_VERIFY(window->mRotateAngle != start);
-        QVERIFY(!child<QLabel>("pairType")->pixmap(Qt::ReturnByValue).isNull());
-        window->setPairStatus(4, QString());
-        QVERIFY(!window->mRotater->isActive());
-        QVERIFY(child<QLabel>("pairType")->pixmap(Qt::ReturnByValue).isNull());
-        const int kept = window->mRotateAngle;
-        QCOMPARE(kept % 6, 0);
-
-        // A new request during a result restarts the working state from the kept angle.
-        window->setPairStatus(2, QString());
-        QVERIFY(window->mRotater->isActive());
-        QVERIFY(!window->mTimer->isActive());
-        QCOMPARE(window->mOpacityEffect->opacity(), 1.0);
-        QCOMPARE(window->mPosAnimation->state(), QAbstractAnimation::Stopped);
-        window->mRotater->stop();
-        const int before = window->mRotateAngle;
-        QMetaObject::invokeMethod(window.get(), "RotaterTimeOut");
-        QCOMPARE(window->mRotateAngle, (before + 6) % 360);
     }
 
     void tabFollowsReadingOrder_data()
@@ -1122,17 +824,15 @@ private slots:
 
     void languageButtonsMarkTheCurrentLanguage()
     {
+        // The current language's button is the one that cannot be pressed.
         window->updateLanguageButtons(LANG_EN);
-        QVERIFY(sheet("btnEN").contains("modifyLan_en.png"));
         QVERIFY(!child("btnEN")->isEnabled());
         QVERIFY(child("btnZH")->isEnabled());
-        QCOMPARE(sheet("btnZH"),
-                 QString("QPushButton{background:transparent;font-weight:400;font-size: 16px;color: #000B3E;}"));
         window->updateLanguageButtons("fr");
         QVERIFY(!child("btnEN")->isEnabled());
         window->updateLanguageButtons(LANG_ZH);
-        QVERIFY(sheet("btnZH").contains("modifyLan_zh.png"));
         QVERIFY(!child("btnZH")->isEnabled());
+        QVERIFY(child("btnEN")->isEnabled());
         QCOMPARE(text("btnZH"), QString("中文"));
         QCOMPARE(text("btnEN"), QString("English"));
     }

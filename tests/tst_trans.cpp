@@ -80,32 +80,6 @@ private:
     }
 
 private slots:
-    void interfaceOrder()
-    {
-        const QMetaObject &meta = Trans::staticMetaObject;
-        QStringList methods;
-        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
-            methods << QString::fromLatin1(meta.method(i).methodSignature());
-        QCOMPARE(methods, QStringList({"currentLangChanged(QString)", "languagesChanged(QStringList)",
-                                       "langLoaded(QString)", "folderLoaded(QString)", "transStringChanged()",
-                                       "trans(QString)", "setCurrentLang(QString)", "loadFolder(QString)",
-                                       "load(QString&,QString)"}));
-        QCOMPARE(meta.method(meta.methodOffset() + 4).methodType(), QMetaMethod::Signal);
-        QCOMPARE(meta.method(meta.methodOffset() + 6).methodType(), QMetaMethod::Slot);
-        QCOMPARE(meta.method(meta.methodOffset() + 7).methodType(), QMetaMethod::Method);
-
-        const QStringList names = {"currentLang", "languages", "transString"};
-        const QStringList notifiers = {"currentLangChanged", "languagesChanged", "transStringChanged"};
-        QCOMPARE(meta.propertyCount() - meta.propertyOffset(), 3);
-        for (int i = 0; i < 3; ++i) {
-            const QMetaProperty property = meta.property(meta.propertyOffset() + i);
-            QCOMPARE(QString(property.name()), names[i]);
-            QCOMPARE(QString(property.notifySignal().name()), notifiers[i]);
-            QVERIFY(property.isDesignable() && property.isScriptable() && property.isStored());
-            QCOMPARE(property.isWritable(), i == 0);
-        }
-    }
-
     void initLoadsEmbeddedFolderAndInstalls()
     {
         Trans trans;
@@ -228,17 +202,15 @@ private slots:
     void specialFilesAreRefused_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("FIFO") << "fifo" << "not a regular file (a FIFO)";
-        QTest::newRow("directory") << "directory" << "not a regular file (a directory)";
-        QTest::newRow("character device") << "zero" << "not a regular file (a character device)";
-        QTest::newRow("over-size") << "big" << "larger than 4 MiB";
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("directory") << "directory";
+        QTest::newRow("character device") << "zero";
+        QTest::newRow("over-size") << "big";
     }
 
     void specialFilesAreRefused()
     {
         QFETCH(QString, kind);
-        QFETCH(QString, reason);
         const QString path = folder(QTest::currentDataTag(), {});
         const QString file = path + "/language_x.json";
         if (kind == "fifo") {
@@ -253,9 +225,6 @@ private slots:
         }
         Trans trans;
         QString code = "stale";
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^open file  \"%1\" failed: \"%2\"$")
-                                                                .arg(QRegularExpression::escape(file),
-                                                                     QRegularExpression::escape(reason))));
         QVERIFY(!trans.load(code, file));
         QVERIFY(code.isEmpty());
         // The folder walk skips it too, whether it lists it or not.
@@ -268,29 +237,19 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // empty: no file at all
         QTest::addColumn<bool>("loaded");
         QTest::addColumn<QString>("lang");
-        QTest::addColumn<QString>("log");
         QTest::addColumn<QStringList>("languages"); // after loading its folder
-        QTest::newRow("unreadable") << QByteArray() << false << "" << "^open file  \".*\" failed: \".+\"$"
-                                    << QStringList();
-        QTest::newRow("invalid JSON") << QByteArray(R"({"lang": "zh", "trans": [)") << false << ""
-                                      << "^parse json failed: \".+\"$" << QStringList();
-        QTest::newRow("top-level array") << QByteArray(R"([{"lang": "zh"}])") << false << ""
-                                         << "^translation .*/language_x.json: \"lang\" must name the language$"
-                                         << QStringList();
-        QTest::newRow("trans of numbers") << QByteArray(R"({"lang": "zh", "trans": [1, 2]})") << true << "zh" << ""
+        QTest::newRow("unreadable") << QByteArray() << false << "" << QStringList();
+        QTest::newRow("invalid JSON") << QByteArray(R"({"lang": "zh", "trans": [)") << false << "" << QStringList();
+        QTest::newRow("top-level array") << QByteArray(R"([{"lang": "zh"}])") << false << "" << QStringList();
+        QTest::newRow("trans of numbers") << QByteArray(R"({"lang": "zh", "trans": [1, 2]})") << true << "zh"
                                           << QStringList({"zh", "en"});
         QTest::newRow("no lang") << QByteArray(R"({"trans": [{"key": "a", "value": "b"}]})") << false << ""
-                                 << "^translation .*/language_x.json: \"lang\" must name the language$"
                                  << QStringList();
         QTest::newRow("lang not a string") << QByteArray(R"({"lang": 7, "trans": [{"key": "a", "value": "b"}]})")
-                                           << false << ""
-                                           << "^translation .*/language_x.json: \"lang\" must name the language$"
-                                           << QStringList();
+                                           << false << "" << QStringList();
         QTest::newRow("empty lang") << QByteArray(R"({"lang": " ", "trans": [{"key": "a", "value": "b"}]})") << false
-                                    << "" << "^translation .*/language_x.json: \"lang\" must name the language$"
-                                    << QStringList();
-        QTest::newRow("empty trans") << QByteArray(R"({"lang": "zh", "trans": []})") << true << "zh" << ""
-                                     << QStringList();
+                                    << "" << QStringList();
+        QTest::newRow("empty trans") << QByteArray(R"({"lang": "zh", "trans": []})") << true << "zh" << QStringList();
     }
 
     void badFiles()
@@ -298,7 +257,6 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, loaded);
         QFETCH(QString, lang);
-        QFETCH(QString, log);
         QFETCH(QStringList, languages);
         const QString path = folder(QTest::currentDataTag(),
                                     content.isEmpty() ? QMap<QString, QByteArray>() : QMap<QString, QByteArray>{
@@ -307,14 +265,10 @@ private slots:
 
         Trans trans;
         QString code = "stale";
-        if (!log.isEmpty())
-            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
         QCOMPARE(trans.load(code, file), loaded);
         QCOMPARE(code, lang);
 
         Trans fresh;
-        if (!log.isEmpty() && !content.isEmpty())
-            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(log));
         loadQuietly(fresh, path);
         QCOMPARE(fresh.languages(), languages);
         QCOMPARE(fresh.currentLang(), QString(languages.contains("zh") ? "zh" : "en"));
@@ -329,7 +283,6 @@ private slots:
     {
         const QString path = folder("mixed", {{"language_a.json", "{ not json"}, {"language_b.json", embeddedFile()}});
         Trans trans;
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^parse json failed:"));
         loadQuietly(trans, path);
         QCOMPARE(trans.languages(), QStringList({"zh", "en"}));
         QCOMPARE(trans.trans("Matched failed"), QString::fromUtf8("配对失败"));

@@ -10,10 +10,7 @@ program="$build/bondara"
 mkdir -p "$out"
 rm -f "$out"/*.log "$out"/*.png
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+source "$here/../../tools/testlib.sh"
 
 # A display of our own, and a runtime directory of our own so that the
 # single-instance lock of a user's running copy does not interfere.
@@ -356,5 +353,4 @@ else
     echo "SKIP: Wayland (no weston)"
 fi
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary

@@ -12,10 +12,7 @@ program="$build/bondara"
 mkdir -p "$out"
 rm -f "$out"/*.log "$out"/*.png
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+source "$here/../../tools/testlib.sh"
 
 export XDG_RUNTIME_DIR=$(mktemp -d)
 chmod 700 "$XDG_RUNTIME_DIR"
@@ -80,5 +77,4 @@ for scale in 1.5 2; do
     done
 done
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary

@@ -3,9 +3,8 @@
 // what it returns must hang together.
 
 #include "kreportdescriptor.h"
+#include "require.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,14 +12,6 @@
 using namespace KHID;
 
 namespace {
-
-#define REQUIRE(cond)                                                                  \
-    do {                                                                               \
-        if (!(cond)) {                                                                 \
-            std::fprintf(stderr, "invariant broken at line %d: %s\n", __LINE__, #cond); \
-            std::abort();                                                              \
-        }                                                                              \
-    } while (0)
 
 constexpr unsigned kSaturated = 0xFFFF;
 

@@ -29,10 +29,7 @@ atspi() { /usr/bin/python3 "$here/../a11y/atspi.py" "$@"; }
 mkdir -p "$out"
 rm -f "$out"/*.log
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+source "$here/../../tools/testlib.sh"
 wait_log() { # wait_log LOG PATTERN SECONDS
     local deadline=$((SECONDS + $3))
     while [ $SECONDS -lt $deadline ]; do
@@ -135,5 +132,4 @@ else
     if [ $code -eq 0 ] && ! grep -E '^(critical|fatal): ' "$log"; then pass "close exits 0"; else fail "close (exit $code)"; fi
 fi
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary

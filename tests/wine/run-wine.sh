@@ -18,10 +18,7 @@ stage="$build/stage"
 scenes="$root/tests/e2e"
 started=$SECONDS
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+source "$here/../../tools/testlib.sh"
 fatal() { echo "FAIL: $*"; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
 
 setup=$(ls "$build"/bondara-*-setup.exe 2>/dev/null | head -n1)
@@ -45,17 +42,13 @@ unset WAYLAND_DISPLAY BONDARA_SIMULATE
 winpath() { printf 'Z:%s' "$1"; }
 
 # A display of our own, used once it says it is ready.
-mkfifo "$out/displayfd"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -dpi 96 -nolisten tcp 3>"$out/displayfd" >"$out/xvfb.log" 2>&1 &
-xvfb=$!
-read -r -t 30 number <"$out/displayfd" || fatal "Xvfb did not start"
-rm -f "$out/displayfd"
-export DISPLAY=":$number"
+source "$root/tools/xvfb.sh"
+start_xvfb 30 || fatal "Xvfb did not start"
 runtime=$(mktemp -d)
 chmod 700 "$runtime"
 cleanup() {
     "$wineserver" -k 2>/dev/null
-    kill "$xvfb" 2>/dev/null
+    stop_xvfb
     rm -rf "$runtime"
 }
 trap cleanup EXIT
@@ -408,5 +401,4 @@ else
 fi
 
 echo "wine stage: $((SECONDS - started)) s"
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary

@@ -197,18 +197,28 @@ QString catalogueProblem(const QString &path, const ConfigController &catalogue)
     return QStringLiteral("cannot use the catalogue %1: %2").arg(path, plain(catalogue.errorString()));
 }
 
-int listCommand(const QStringList &args)
+// The options of list and doctor: --json and --config FILE. Anything else ends
+// the command with the exit status returned; 0 when all were read.
+int readJsonAndConfig(const QString &command, const QStringList &args, bool &json, QString &config)
 {
-    bool json = false;
-    QString config = ConfigController::configFilePath();
+    config = ConfigController::configFilePath();
     for (int i = 0; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--json"))
             json = true;
         else if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
             config = args.at(++i);
         else
-            return fail(ExitBadInput, QStringLiteral("list: unexpected argument \"%1\"").arg(args.at(i)));
+            return fail(ExitBadInput, QStringLiteral("%1: unexpected argument \"%2\"").arg(command, args.at(i)));
     }
+    return ExitOk;
+}
+
+int listCommand(const QStringList &args)
+{
+    bool json = false;
+    QString config;
+    if (const int code = readJsonAndConfig(QStringLiteral("list"), args, json, config))
+        return code;
 
     QJsonArray interfaces;
     KHID::enumHidDevices([&](KHID::KHidDetail detail, bool &) {
@@ -485,15 +495,9 @@ QString idsText(const KHID::KHidDetail &detail)
 int doctorCommand(const QStringList &args)
 {
     bool json = false;
-    QString config = ConfigController::configFilePath();
-    for (int i = 0; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--json"))
-            json = true;
-        else if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
-            config = args.at(++i);
-        else
-            return fail(ExitBadInput, QStringLiteral("doctor: unexpected argument \"%1\"").arg(args.at(i)));
-    }
+    QString config;
+    if (const int code = readJsonAndConfig(QStringLiteral("doctor"), args, json, config))
+        return code;
 
     QVector<Finding> findings;
     const QString addFix = QStringLiteral("add it to the catalogue (README: Adding a receiver)");
