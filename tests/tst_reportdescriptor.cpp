@@ -37,12 +37,6 @@ bool loadCorpus(const QString &name, std::vector<uint8_t> &out)
     return parseHexBytes(f.readAll().toStdString(), out);
 }
 
-// A vendor collection around `items`, to read the feature caps they produce.
-QByteArray inVendorCollection(const QByteArray &items)
-{
-    return bytes("06 00 ff 09 01 a1 01") + items + bytes("c0");
-}
-
 } // namespace
 
 class TestReportDescriptor : public QObject {
