@@ -10,3 +10,26 @@ summary() {
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ]
 }
+# wait_log LOG PATTERN SECONDS: true once the log has a line matching PATTERN.
+wait_log() {
+    local deadline=$((SECONDS + $3))
+    while [ $SECONDS -lt $deadline ]; do
+        grep -q -- "$2" "$1" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
+}
+# in_own_bus_session "$0" "$@": runs the calling script again inside a D-Bus
+# session of its own, with a runtime directory of its own made before it, so
+# that the accessibility bus's socket is apart from another run's; returns
+# when already inside, otherwise exits with the inner run's status.
+in_own_bus_session() {
+    [ -n "${BONDARA_OWN_BUS:-}" ] && return 0
+    local dir code
+    dir=$(mktemp -d)
+    chmod 700 "$dir"
+    BONDARA_OWN_BUS=1 XDG_RUNTIME_DIR=$dir dbus-run-session -- "$@"
+    code=$?
+    rm -rf "$dir"
+    exit $code
+}

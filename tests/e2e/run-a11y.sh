@@ -14,15 +14,9 @@ unset DISPLAY
 # A runtime directory of our own, made before the session: the accessibility
 # bus puts its socket there, and not where another run's would be, and the
 # single-instance lock of a user's running copy stays out of the way.
-if [ -z "${BONDARA_OWN_BUS:-}" ]; then
-    XDG_RUNTIME_DIR=$(mktemp -d)
-    chmod 700 "$XDG_RUNTIME_DIR"
-    BONDARA_OWN_BUS=1 XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR dbus-run-session -- "$0" "$@"
-    code=$?
-    rm -rf "$XDG_RUNTIME_DIR"
-    exit $code
-fi
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../tools/testlib.sh"
+in_own_bus_session "$0" "$@"
 build=$(realpath "$1")
 out=$(realpath -m "$2")
 program="$build/bondara"
@@ -30,18 +24,6 @@ atspi() { /usr/bin/python3 "$here/../a11y/atspi.py" "$@"; }
 mkdir -p "$out"
 rm -f "$out"/*.log "$out"/*.txt
 
-passed=0
-failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-wait_log() { # wait_log LOG PATTERN SECONDS
-    local deadline=$((SECONDS + $3))
-    while [ $SECONDS -lt $deadline ]; do
-        grep -q -- "$2" "$1" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 source "$here/../../tools/xvfb.sh"
 app_pid=""
@@ -108,5 +90,4 @@ else
     if [ $code -eq 0 ] && ! grep -qE '^(critical|fatal): ' "$log"; then pass "closed by its reader's press, 0"; else fail "close (exit $code)"; fi
 fi
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary

@@ -35,14 +35,6 @@ start() { # start LOG SCENE [ARGS...]
     BONDARA_SIMULATE="$scene" "$program" -v "$@" >"$log" 2>&1 &
     app_pid=$!
 }
-wait_log() { # wait_log LOG PATTERN SECONDS
-    local deadline=$((SECONDS + $3))
-    while [ $SECONDS -lt $deadline ]; do
-        grep -q -- "$2" "$1" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 window() { xdotool search --sync --onlyvisible --classname bondara 2>/dev/null | head -n1; }
 click() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
 shot() { import -window root -crop 1200x700+0+0 "$out/$1.png"; }

@@ -25,14 +25,6 @@ if ! start_xvfb 60 -screen 0 2560x1600x24 -dpi 96; then
     exit 1
 fi
 export QT_MESSAGE_PATTERN="%{type}: %{message}"
-wait_log() {
-    local deadline=$((SECONDS + $3))
-    while [ $SECONDS -lt $deadline ]; do
-        grep -q -- "$2" "$1" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 at() { awk -v v="$1" -v s="$2" 'BEGIN { printf "%d", v * s + 0.5 }'; }
 
 for scale in 1 1.5 2; do

@@ -12,15 +12,9 @@ set -uo pipefail
 unset DISPLAY
 # Its runtime directory, made before the session, keeps the accessibility bus's
 # socket apart from another run's.
-if [ -z "${BONDARA_OWN_BUS:-}" ]; then
-    XDG_RUNTIME_DIR=$(mktemp -d)
-    chmod 700 "$XDG_RUNTIME_DIR"
-    BONDARA_OWN_BUS=1 XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR dbus-run-session -- "$0" "$@"
-    code=$?
-    rm -rf "$XDG_RUNTIME_DIR"
-    exit $code
-fi
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../tools/testlib.sh"
+in_own_bus_session "$0" "$@"
 build=$(realpath "$1")
 out=$(realpath -m "$2")
 program="$build/bondara"
@@ -29,15 +23,6 @@ atspi() { /usr/bin/python3 "$here/../a11y/atspi.py" "$@"; }
 mkdir -p "$out"
 rm -f "$out"/*.log
 
-source "$here/../../tools/testlib.sh"
-wait_log() { # wait_log LOG PATTERN SECONDS
-    local deadline=$((SECONDS + $3))
-    while [ $SECONDS -lt $deadline ]; do
-        grep -q -- "$2" "$1" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 export XDG_RUNTIME_DIR=$(mktemp -d)
 chmod 700 "$XDG_RUNTIME_DIR"

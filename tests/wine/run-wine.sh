@@ -59,14 +59,6 @@ timeout 60 "$wineserver" -w
 echo "wine prefix made in $((SECONDS - step)) s"
 
 app_pid=""
-wait_log() { # wait_log LOG PATTERN SECONDS
-    local deadline=$((SECONDS + $3))
-    while [ $SECONDS -lt $deadline ]; do
-        grep -q -- "$2" "$1" 2>/dev/null && return 0
-        sleep 0.2
-    done
-    return 1
-}
 # The window's id and its top-left corner (X, Y); wine places it where Windows would.
 win_id="" X=0 Y=0
 find_window() { # find_window SECONDS
