@@ -113,8 +113,8 @@ private slots:
         // Every run taken on ends with exactly one outcome, one at a time, and nothing hangs.
         QTRY_VERIFY_WITH_TIMEOUT(!control.isPairing(), 30000);
         QVERIFY2(runs() >= 20, qPrintable(QString::number(runs())));
-        QTest::qWait(50);
-        QCOMPARE(outcomes(), runs());
+        // The last outcome may still be on its way from the worker.
+        QTRY_COMPARE(outcomes(), runs());
         QVERIFY(requests.size() <= runs());
         QVERIFY(asked > runs()); // some were turned away
 
