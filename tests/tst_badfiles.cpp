@@ -37,6 +37,33 @@ QString makeFile(const QString &path, const QByteArray &content, qint64 size = -
     return path;
 }
 
+struct Result {
+    bool finished = false;
+    int exitCode = -1;
+    QString err;
+};
+
+// Runs the program under the memory cap; a run past the bound is killed and reported unfinished.
+Result runBounded(QProcess &process, const QStringList &args)
+{
+    if (kLimitMemory)
+        process.start("prlimit", QStringList{QStringLiteral("--as=%1").arg(kAddressSpace), "--", BONDARA_CLI} + args);
+    else
+        process.start(BONDARA_CLI, args);
+    Result result;
+    if (!process.waitForStarted())
+        return result;
+    result.finished = process.waitForFinished(kBoundMs);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
 } // namespace
 
 class TestBadFiles : public QObject
@@ -139,23 +166,12 @@ private slots:
 
         QProcess process;
         process.setProcessEnvironment(env);
-        if (kLimitMemory)
-            process.start("prlimit", QStringList{QStringLiteral("--as=%1").arg(kAddressSpace), "--", BONDARA_CLI} + args);
-        else
-            process.start(BONDARA_CLI, args);
-        QVERIFY(process.waitForStarted());
-        const bool finished = process.waitForFinished(kBoundMs);
-        if (!finished) {
-            process.kill();
-            process.waitForFinished();
-        }
-        QVERIFY2(finished, "still running after the bound");
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        const QString err = QString::fromUtf8(process.readAllStandardError());
-        QCOMPARE(process.exitCode(), 2);
-        QCOMPARE(err.count('\n'), 1);
-        QVERIFY2(err.contains(file), qPrintable(err));
-        QVERIFY2(err.contains(reason), qPrintable(err));
+        const Result run = runBounded(process, args);
+        QVERIFY2(run.finished, "still running after the bound");
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.err.count('\n'), 1);
+        QVERIFY2(run.err.contains(file), qPrintable(run.err));
+        QVERIFY2(run.err.contains(reason), qPrintable(run.err));
     }
 
     // Standard input has no size to check first: the cap holds while reading.
@@ -163,21 +179,10 @@ private slots:
     {
         QProcess process;
         process.setStandardInputFile("/dev/zero");
-        if (kLimitMemory)
-            process.start("prlimit",
-                          {QStringLiteral("--as=%1").arg(kAddressSpace), "--", BONDARA_CLI, "descriptor", "-"});
-        else
-            process.start(BONDARA_CLI, {"descriptor", "-"});
-        QVERIFY(process.waitForStarted());
-        const bool finished = process.waitForFinished(kBoundMs);
-        if (!finished) {
-            process.kill();
-            process.waitForFinished();
-        }
-        QVERIFY(finished);
-        QCOMPARE(process.exitCode(), 2);
-        QCOMPARE(QString::fromUtf8(process.readAllStandardError()).trimmed(),
-                 QString("bondara-cli: -: larger than 64 KiB"));
+        const Result run = runBounded(process, {"descriptor", "-"});
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.err.trimmed(), QString("bondara-cli: -: larger than 64 KiB"));
     }
 
     void descriptorFromStandardInput()

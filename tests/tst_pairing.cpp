@@ -6,9 +6,6 @@
 
 #include <QtTest>
 
-#include <future>
-
-
 using namespace KHID;
 
 namespace {
@@ -51,7 +48,6 @@ class Requester : public QObject
     Q_OBJECT
 signals:
     void startPair(int pairDevType);
-    void query();
 };
 
 // Takes the results on this (the GUI) thread, as the controller does.
@@ -78,8 +74,6 @@ private:
     MouseCommunityBT *worker = nullptr;
     Requester requester;
     std::unique_ptr<Results> results;
-    std::mutex queryLock;
-    std::promise<quint8> *queryAnswer = nullptr;
 
     QVector<QByteArray> framesTo(const QString &path) const
     {
@@ -140,13 +134,6 @@ private slots:
         connect(thread, &QThread::finished, worker, &QObject::deleteLater);
         connect(thread, &QThread::finished, thread, &QObject::deleteLater);
         connect(&requester, &Requester::startPair, worker, &MouseCommunity::startPairing);
-        // Connected before the thread starts, like every cross-thread connection here.
-        connect(&requester, &Requester::query, worker, [this] {
-            const quint8 state = worker->queryState();
-            std::lock_guard<std::mutex> lock(queryLock);
-            if (queryAnswer)
-                queryAnswer->set_value(state);
-        });
         results = std::make_unique<Results>();
         connect(worker, &MouseCommunity::sigPairResult, results.get(), &Results::onResult);
         connect(worker, &MouseCommunity::sigPairOutcome, results.get(), &Results::onOutcome);
@@ -179,7 +166,6 @@ private slots:
         QTest::addColumn<int>("kindByte");
         QTest::newRow("keyboard") << 2 << 0x02;
         QTest::newRow("mouse") << 1 << 0x01;
-        QTest::newRow("nothing chosen pairs a mouse") << 0 << 0x01;
         QTest::newRow("unknown pairs a mouse") << 7 << 0x01;
     }
 
@@ -235,7 +221,6 @@ private slots:
         QTest::newRow("01 01 after 01 00") << 5 << 1 << 1 << true << 6 << "paired" << "paired";
         QTest::newRow("01 02 counts as paired") << 0 << 2 << 1 << true << 1 << "paired" << "paired";
         QTest::newRow("01 03 is the receiver refusing") << 0 << 3 << 1 << false << 85 << "refused: 01 03" << "refused";
-        QTest::newRow("never pairs: no device answered") << -1 << 1 << 1 << false << 85 << "no-answer" << "waiting";
         QTest::newRow("paired on the last poll") << 84 << 1 << 1 << true << 85 << "paired" << "paired";
         QTest::newRow("one poll too late") << 85 << 1 << 1 << false << 85 << "no-answer" << "waiting";
         // The begin step takes any reply; a poll reply needs the marker.
@@ -280,8 +265,6 @@ private slots:
         QTest::addColumn<bool>("allReads");
         QTest::addColumn<QVector<int>>("failReads");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("no write goes through")
-            << true << false << QVector<int>() << "write-failed: Input/output error (simulated)";
         QTest::newRow("no reply can be read")
             << false << true << QVector<int>() << "read-failed: Input/output error (simulated)";
         // Begin passes on the first exchange; every poll's fetch fails after it.
@@ -435,33 +418,14 @@ private slots:
         QCOMPARE(toSecond.first(), frame({0xBA, 0xA0, 0x81, 0x02, 0x01}));
     }
 
-    quint8 queryOnWorkerThread()
+    void silentReceiverQueriesAsZero()
     {
-        std::promise<quint8> state;
-        std::future<quint8> answer = state.get_future();
-        {
-            std::lock_guard<std::mutex> lock(queryLock);
-            queryAnswer = &state;
-        }
-        emit requester.query();
-        const bool ready = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-        std::lock_guard<std::mutex> lock(queryLock);
-        queryAnswer = nullptr;
-        return ready ? answer.get() : 0xEE;
-    }
-
-    void queryStateReadsTheStatusByte()
-    {
-        plugAndHandOver(0, [](KSimReceiver &receiver) { receiver.queryState = 0x5A; });
-        QCOMPARE(queryOnWorkerThread(), quint8(0x5A));
-        QCOMPARE(frames().last(), frame({0xBA, 0xA7}));
-
-        sim->removeInterface(kReceiverPath);
         KSimInterface silent = receiverInterface(kReceiverPath, 0x0001, 0);
         silent.receiver.queryState = 0x5A;
         silent.receiver.replyMarker = 0;
         sim->addInterface(silent);
-        QCOMPARE(queryOnWorkerThread(), quint8(0)); // no valid reply in three attempts
+        worker->handOverReceiver(catalogueEntry(0x0001));
+        QCOMPARE(worker->queryState(), quint8(0)); // no valid reply in three attempts
     }
 
     // From the GUI thread: while a run holds the receiver the query answers 0
