@@ -6,6 +6,9 @@
 
 #include <QtTest>
 
+#include <future>
+
+
 using namespace KHID;
 
 namespace {
@@ -48,6 +51,7 @@ class Requester : public QObject
     Q_OBJECT
 signals:
     void startPair(int pairDevType);
+    void query();
 };
 
 // Takes the results on this (the GUI) thread, as the controller does.
@@ -74,6 +78,8 @@ private:
     MouseCommunityBT *worker = nullptr;
     Requester requester;
     std::unique_ptr<Results> results;
+    std::mutex queryLock;
+    std::promise<quint8> *queryAnswer = nullptr;
 
     QVector<QByteArray> framesTo(const QString &path) const
     {
@@ -134,6 +140,13 @@ private slots:
         connect(thread, &QThread::finished, worker, &QObject::deleteLater);
         connect(thread, &QThread::finished, thread, &QObject::deleteLater);
         connect(&requester, &Requester::startPair, worker, &MouseCommunity::startPairing);
+        // Connected before the thread starts, like every cross-thread connection here.
+        connect(&requester, &Requester::query, worker, [this] {
+            const quint8 state = worker->queryState();
+            std::lock_guard<std::mutex> lock(queryLock);
+            if (queryAnswer)
+                queryAnswer->set_value(state);
+        });
         results = std::make_unique<Results>();
         connect(worker, &MouseCommunity::sigPairResult, results.get(), &Results::onResult);
         connect(worker, &MouseCommunity::sigPairOutcome, results.get(), &Results::onOutcome);
@@ -418,14 +431,33 @@ private slots:
         QCOMPARE(toSecond.first(), frame({0xBA, 0xA0, 0x81, 0x02, 0x01}));
     }
 
-    void silentReceiverQueriesAsZero()
+    quint8 queryOnWorkerThread()
     {
+        std::promise<quint8> state;
+        std::future<quint8> answer = state.get_future();
+        {
+            std::lock_guard<std::mutex> lock(queryLock);
+            queryAnswer = &state;
+        }
+        emit requester.query();
+        const bool ready = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        std::lock_guard<std::mutex> lock(queryLock);
+        queryAnswer = nullptr;
+        return ready ? answer.get() : 0xEE;
+    }
+
+    void queryStateReadsTheStatusByte()
+    {
+        plugAndHandOver(0, [](KSimReceiver &receiver) { receiver.queryState = 0x5A; });
+        QCOMPARE(queryOnWorkerThread(), quint8(0x5A));
+        QCOMPARE(frames().last(), frame({0xBA, 0xA7}));
+
+        sim->removeInterface(kReceiverPath);
         KSimInterface silent = receiverInterface(kReceiverPath, 0x0001, 0);
         silent.receiver.queryState = 0x5A;
         silent.receiver.replyMarker = 0;
         sim->addInterface(silent);
-        worker->handOverReceiver(catalogueEntry(0x0001));
-        QCOMPARE(worker->queryState(), quint8(0)); // no valid reply in three attempts
+        QCOMPARE(queryOnWorkerThread(), quint8(0)); // no valid reply in three attempts
     }
 
     // From the GUI thread: while a run holds the receiver the query answers 0
