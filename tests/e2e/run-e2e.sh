@@ -51,6 +51,19 @@ close_app() {
 }
 # The catalogue's own "Trans loadFolder" line goes to the warning log by design.
 no_warnings() { ! grep -E '^(warning|critical|fatal): ' "$1" | grep -qv '^warning: Trans loadFolder'; }
+# closes_cleanly WHAT LOG: the program ends within 10 s, with 0 and no warning.
+closes_cleanly() {
+    local deadline=$((SECONDS + 10)) code
+    while kill -0 "$app_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+    if kill -0 "$app_pid" 2>/dev/null; then
+        kill -9 "$app_pid"
+        fail "$1 left the program running"
+        return
+    fi
+    wait "$app_pid"
+    code=$?
+    if [ $code -eq 0 ] && no_warnings "$2"; then pass "$1 exits 0"; else fail "$1 (exit $code)"; fi
+}
 
 scenes="$here"
 
@@ -303,16 +316,7 @@ if wait_log "$log" "^debug: status: 1" 10 && xdotool windowfocus --sync "$win"; 
     keys Escape
     shot keyboard-back-home-en
     keys ctrl+q
-    deadline=$((SECONDS + 10))
-    while kill -0 "$app_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
-    if kill -0 "$app_pid" 2>/dev/null; then
-        kill -9 "$app_pid"
-        fail "Ctrl+Q left the program running"
-    else
-        wait "$app_pid"
-        code=$?
-        if [ $code -eq 0 ] && no_warnings "$log"; then pass "Ctrl+Q exits 0"; else fail "Ctrl+Q (exit $code)"; fi
-    fi
+    closes_cleanly "Ctrl+Q" "$log"
 else
     fail "keyboard-only start"
     close_app
@@ -321,18 +325,8 @@ fi
 # 15. Alt+F4 where no window manager takes it first: the window itself closes, with 0.
 log="$out/alt-f4.log"
 start "$log" "$scenes/pairs.json" -zh
-if xdotool windowfocus --sync "$(window)" && xdotool key --clearmodifiers alt+F4; then
-    deadline=$((SECONDS + 10))
-    while kill -0 "$app_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
-fi
-if kill -0 "$app_pid" 2>/dev/null; then
-    kill -9 "$app_pid"
-    fail "Alt+F4 left the program running"
-else
-    wait "$app_pid"
-    code=$?
-    if [ $code -eq 0 ] && no_warnings "$log"; then pass "Alt+F4 exits 0"; else fail "Alt+F4 (exit $code)"; fi
-fi
+xdotool windowfocus --sync "$(window)" && xdotool key --clearmodifiers alt+F4
+closes_cleanly "Alt+F4" "$log"
 
 # 16. The scaled window, and the program as a Wayland client (where weston is installed).
 stop_xvfb
