@@ -40,8 +40,8 @@ private:
 
     QString socketName() const { return SingleApplication::serverName(QStringLiteral("Bondara_2.0.0")); }
 
-    // A copy as a user starts it, on a simulated machine, logging (-v) to its output.
-    QProcess *start()
+    // A copy as a user starts it, on a simulated machine, logging (-v) to its output if asked.
+    QProcess *start(bool verbose = true)
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -49,7 +49,7 @@ private:
         env.remove("QT_LOGGING_RULES");
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::MergedChannels);
-        process->start(BONDARA_PROGRAM, {"-v", "-en"});
+        process->start(BONDARA_PROGRAM, verbose ? QStringList{"-v", "-en"} : QStringList{"-en"});
         started.push_back(std::move(process));
         return started.back().get();
     }
@@ -67,9 +67,9 @@ private:
     }
 
     // A copy that holds the lock and listens, its window open.
-    QProcess *startHolder()
+    QProcess *startHolder(bool verbose = true)
     {
-        QProcess *holder = start();
+        QProcess *holder = start(verbose);
         if (!holder->waitForStarted())
             return nullptr;
         for (QDeadlineTimer deadline(20000); !deadline.hasExpired(); QTest::qWait(50)) {
@@ -118,6 +118,20 @@ private slots:
         QVERIFY(holder);
         handsOverTo(holder);
         handsOverTo(holder);
+    }
+
+    // Without -v neither the first copy nor a second that hands over to it writes anything.
+    void quietUnlessAsked()
+    {
+        QProcess *holder = startHolder(false);
+        QVERIFY(holder);
+        QProcess *second = start(false);
+        QVERIFY(second->waitForFinished(20000));
+        QCOMPARE(second->exitCode(), 0);
+        holder->kill();
+        QVERIFY(holder->waitForFinished(10000));
+        const QByteArray written = said(holder) + said(second);
+        QVERIFY2(written.isEmpty(), written.left(300).constData());
     }
 
     void goneHolderIsTakenOver_data()
