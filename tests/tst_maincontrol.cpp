@@ -227,19 +227,6 @@ private slots:
         unplugAll();
     }
 
-    void oneRunAtATime()
-    {
-        QSignalSpy requests(&control(), &MainControl::startPair);
-        sim->plug(receiver(0x0001, 0));
-        emit control().window()->sigStartPair(1);
-        emit control().window()->sigStartPair(2);
-        QTRY_COMPARE(text("pairStatus"), QString("Matched successfully"));
-        QTRY_VERIFY(!control().isPairing());
-        QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests.at(0).at(0).toInt(), 1);
-        unplugAll();
-    }
-
     // A device change while the worker polls: the worker waits at a pause
     // until the window has been looked at.
     void deviceChangeDuringARun_data()
