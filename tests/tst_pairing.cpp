@@ -99,11 +99,11 @@ private:
 
     QVector<QByteArray> frames() const { return framesTo(kReceiverPath); }
 
-    void plugAndHandOver(int pairAfterPolls, const std::function<void(KSimReceiver &)> &adjust = {})
+    void plugAndHandOver(int pairAfterPolls, const std::function<void(KSimInterface &)> &adjust = {})
     {
         KSimInterface interface = receiverInterface(kReceiverPath, 0x0001, pairAfterPolls);
         if (adjust)
-            adjust(interface.receiver);
+            adjust(interface);
         sim->addInterface(interface);
         worker->handOverReceiver(catalogueEntry(0x0001));
     }
@@ -233,9 +233,9 @@ private slots:
         QFETCH(int, polls);
         QFETCH(QString, reason);
         QFETCH(QString, lastPoll);
-        plugAndHandOver(pairAfterPolls, [&](KSimReceiver &receiver) {
-            receiver.pairStatus = quint8(pairStatus);
-            receiver.replyMarker = quint8(replyMarker);
+        plugAndHandOver(pairAfterPolls, [&](KSimInterface &interface) {
+            interface.receiver.pairStatus = quint8(pairStatus);
+            interface.receiver.replyMarker = quint8(replyMarker);
         });
         const QList<QVariant> result = pair(1);
         QCOMPARE(result.value(0).toBool(), paired);
@@ -254,8 +254,8 @@ private slots:
             QCOMPARE(sim->virtualTimeMs(), quint64(100 + 85 * 350 + 100));
     }
 
-    // Failures of the exchanges themselves: retried within their attempts, then given up with the
-    // system's words. Exchanges are numbered from 1 and the receiver pairs on the first poll.
+    // Failures of the receiver and of the exchanges: retried within their attempts, then given up
+    // with the system's words. Exchanges are numbered from 1 and the receiver pairs on the first poll.
     void failedExchanges_data()
     {
         QTest::addColumn<bool>("allWrites");
@@ -275,6 +275,8 @@ private slots:
                                               << "read-failed" + io << 3;
         QTest::newRow("the poll's replies cannot be read") << false << false << QVector<int>() << polls
                                                            << "read-failed" + io << 1 + 85 + 1;
+        QTest::newRow("the receiver cannot be opened") << false << false << QVector<int>() << QVector<int>()
+                                                       << "open-failed: Permission denied (simulated)" << 0;
         QTest::newRow("two begins and a poll fail") << false << false << QVector<int>{4} << QVector<int>{1, 2}
                                                     << "paired" << 5;
     }
@@ -287,31 +289,18 @@ private slots:
         QFETCH(QVector<int>, failReads);
         QFETCH(QString, reason);
         QFETCH(int, sent);
-        plugAndHandOver(0, [&](KSimReceiver &receiver) {
-            receiver.failAllWrites = allWrites;
-            receiver.failAllReads = allReads;
-            receiver.failWrites = failWrites;
-            receiver.failReads = failReads;
+        plugAndHandOver(0, [&](KSimInterface &interface) {
+            interface.openFails = reason.startsWith("open-failed");
+            interface.receiver.failAllWrites = allWrites;
+            interface.receiver.failAllReads = allReads;
+            interface.receiver.failWrites = failWrites;
+            interface.receiver.failReads = failReads;
         });
         QCOMPARE(pair(2).value(0).toBool(), reason == "paired");
         QCOMPARE(lastReason(), reason);
         QCOMPARE(frames().size(), sent);
         if (allWrites)
             QCOMPARE(sim->virtualTimeMs(), quint64(3 * 50));
-    }
-
-    void receiverThatCannotBeOpenedFailsThePairing()
-    {
-        KSimInterface interface = receiverInterface(kReceiverPath, 0x0001, 0);
-        interface.openFails = true;
-        sim->addInterface(interface);
-        QString reason;
-        QVERIFY(!worker->handOverReceiver(catalogueEntry(0x0001), &reason));
-        QCOMPARE(reason, QString("Permission denied (simulated)"));
-        const QList<QVariant> result = pair(1);
-        QCOMPARE(result.value(0).toBool(), false);
-        QCOMPARE(result.value(1).toString(), QString("Matched failed"));
-        QCOMPARE(lastReason(), QString("open-failed: Permission denied (simulated)"));
     }
 
     void aRunIsCutShort_data()
@@ -421,7 +410,7 @@ private slots:
     // nothing; once the run is over the query asks the receiver for its status byte.
     void queryStateReadsTheStatusByte()
     {
-        plugAndHandOver(-1, [](KSimReceiver &receiver) { receiver.queryState = 0x5A; });
+        plugAndHandOver(-1, [](KSimInterface &interface) { interface.receiver.queryState = 0x5A; });
         testsupport::Semaphore reached, resume;
         sim->setSleepHook([&](quint64 now) {
             if (now == 100 + 300 + 50) {
