@@ -63,7 +63,8 @@ private slots:
 
         for (const char *reader : {"scene", "catalogue", "descriptor", "trace"}) {
             QTest::addRow("%s: FIFO", reader) << QString(reader) << fifo << "not a regular file (a FIFO)";
-            QTest::addRow("%s: directory", reader) << QString(reader) << directory << "not a regular file (a directory)";
+            QTest::addRow("%s: directory", reader) << QString(reader) << directory
+                                                   << "not a regular file (a directory)";
             QTest::addRow("%s: /dev/zero", reader) << QString(reader) << "/dev/zero"
                                                    << "not a regular file (a character device)";
         }
@@ -86,11 +87,13 @@ private slots:
         QTest::newRow("descriptor: unbalanced") << "descriptor" << makeFile(descriptor.arg("end"), "c0")
                                                 << "bad descriptor";
         QTest::newRow("scene: wrong types")
-            << "scene" << makeFile(scene.arg("types"), R"({"interfaces": [{"path": "p", "vendorId": 4660, "productId": "1"}]})")
+            << "scene" << makeFile(scene.arg("types"), R"({"interfaces": [{"path": "p", "vendorId": 4660,)"
+                                                       R"( "productId": "1"}]})")
             << "interfaces[0].vendorId: expected a hexadecimal string";
         QTest::newRow("scene: unknown key")
             << "scene"
-            << makeFile(scene.arg("key"), R"({"interfaces": [{"path": "p", "vendorId": "1", "productId": "1", "openFail": true}]})")
+            << makeFile(scene.arg("key"), R"({"interfaces": [{"path": "p", "vendorId": "1", "productId": "1",)"
+                                          R"( "openFail": true}]})")
             << "interfaces[0].openFail: unknown key";
         QTest::newRow("scene: duplicate path")
             << "scene"

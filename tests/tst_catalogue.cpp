@@ -29,13 +29,9 @@ struct Result {
     DeviceDetail detail;
 };
 
-// "path vid:pid page:usage", all hexadecimal.
-KSimInterface interface(const QString &spec)
-{
-    const QStringList fields = spec.split(' ');
-    const auto number = [&](int field, int half) { return quint16(fields.at(field).section(':', half, half).toUInt(nullptr, 16)); };
-    return simInterface(fields.at(0), number(1, 0), number(1, 1), number(2, 0), number(2, 1));
-}
+// A receiver: keyboard, mouse, then the vendor collection the catalogue names.
+const QStringList kReceiver{"sim:rx/col01 1209:0001 0001:0006", "sim:rx/col02 1209:0001 0001:0002",
+                            "sim:rx/col03 1209:0001 ff00:0001"};
 
 } // namespace
 
@@ -47,14 +43,27 @@ private:
     KSimPlatform *sim = nullptr;
     QTemporaryDir dir;
 
+    // A null content: a path where no file is.
     QString writeCatalogue(const QByteArray &content)
     {
-        const QString path = dir.filePath("DeviceConfig.json");
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (content.isNull())
+            return dir.filePath("absent.json");
+        QFile file(dir.filePath("DeviceConfig.json"));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
             return QString();
-        file.write(content);
-        return path;
+        return file.fileName();
+    }
+
+    // Each interface as "path vid:pid page:usage", all hexadecimal.
+    void plug(const QStringList &interfaces)
+    {
+        for (const QString &spec : interfaces) {
+            const QStringList fields = spec.split(' ');
+            const auto number = [&](int field, int half) {
+                return quint16(fields.at(field).section(':', half, half).toUInt(nullptr, 16));
+            };
+            sim->addInterface(simInterface(fields.at(0), number(1, 0), number(1, 1), number(2, 0), number(2, 1)));
+        }
     }
 
     void watch(ConfigController &catalogue, Result &result)
@@ -114,9 +123,15 @@ private slots:
         QVERIFY(!catalogue.isMouse(2) && catalogue.isKeyboard(2) && !catalogue.isSuit(2) && catalogue.isTovrik(2));
         QVERIFY(!catalogue.isMouse(3) && !catalogue.isKeyboard(3) && !catalogue.isSuit(3) && !catalogue.isTovrik(3));
         QVERIFY(!catalogue.devices().contains(3)); // a look-up adds nothing
+
+        // A later entry with the same pid replaces the earlier.
+        ConfigController replaced;
+        QVERIFY(replaced.loadConfig(writeCatalogue(kReplaced)));
+        QCOMPARE(replaced.devices().size(), 1);
+        QCOMPARE(replaced.devices().value(1).name, QString("new"));
+        QVERIFY(!replaced.isMouse(1) && replaced.isKeyboard(1));
     }
 
-    // A null content: no file at all.
     void unusableFilesAreRefusedAtTheirField_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -142,7 +157,8 @@ private slots:
                                                  << "DeviceList[0].reportId: expected a hexadecimal string of 0 to ff";
         QTest::newRow("communication id a string") << ok + R"(, "communicationId": "1"}]})"
                                                    << "DeviceList[0].communicationId: expected a whole number from 0";
-        QTest::newRow("flag a string") << ok + R"(, "mouse": "true"}]})" << "DeviceList[0].mouse: expected true or false";
+        QTest::newRow("flag a string") << ok + R"(, "mouse": "true"}]})"
+                                       << "DeviceList[0].mouse: expected true or false";
         QTest::newRow("name a number") << ok + R"(, "name": 5}]})" << "DeviceList[0].name: expected a string";
     }
 
@@ -153,9 +169,9 @@ private slots:
         ConfigController catalogue;
         QVERIFY(catalogue.loadConfig(writeCatalogue(kTwoReceivers)));
         QVERIFY(catalogue.errorString().isEmpty());
-        QVERIFY(!catalogue.loadConfig(content.isNull() ? dir.filePath("absent.json") : writeCatalogue(content)));
-        QVERIFY2(catalogue.errorString().startsWith(problem) || (content.isNull() && catalogue.errorString().contains(problem)),
-                 qPrintable(catalogue.errorString()));
+        QVERIFY(!catalogue.loadConfig(writeCatalogue(content)));
+        const QString error = catalogue.errorString();
+        QVERIFY2(content.isNull() ? error.contains(problem) : error.startsWith(problem), qPrintable(error));
         // Nothing of the refused file is taken.
         QCOMPARE(catalogue.devices().keys(), QList<int>({1, 2}));
     }
@@ -167,16 +183,6 @@ private slots:
             {"vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00", "Mouse": true}], "Comment": "x"})")));
         QCOMPARE(catalogue.warnings(), QStringList({"Comment: unknown key", "DeviceList[0].Mouse: unknown key"}));
         QVERIFY(!catalogue.isMouse(1)); // the misspelt flag is not taken for the real one
-    }
-
-    void laterEntryWithSamePidReplacesEarlier()
-    {
-        ConfigController catalogue;
-        QVERIFY(catalogue.loadConfig(writeCatalogue(kReplaced)));
-        QCOMPARE(catalogue.devices().size(), 1);
-        QCOMPARE(catalogue.devices().value(1).name, QString("new"));
-        QVERIFY(!catalogue.isMouse(1));
-        QVERIFY(catalogue.isKeyboard(1));
     }
 
     void defaultFileIsBesideTheExecutable()
@@ -202,17 +208,15 @@ private slots:
         QTest::addColumn<QStringList>("interfaces");
         QTest::addColumn<QString>("found");
         const QByteArray two = kTwoReceivers;
-        const QStringList receiver{"sim:rx/col01 1209:0001 0001:0006", "sim:rx/col02 1209:0001 0001:0002",
-                                   "sim:rx/col03 1209:0001 ff00:0001"};
         // Interfaces after the vendor collection are not examined (the check below).
-        QTest::newRow("the vendor collection") << two << receiver + QStringList{"sim:rx/col04 1209:0001 ff00:0001"}
+        QTest::newRow("the vendor collection") << two << kReceiver + QStringList{"sim:rx/col04 1209:0001 ff00:0001"}
                                                << "Receiver A";
         QTest::newRow("usage and page on one interface")
             << two << QStringList{"sim:rx/col01 1209:0001 0001:0006", "sim:rx/col02 1209:0001 ff00:0002",
                                   "sim:rx/col03 1209:0001 ff01:0001"} << QString();
         QTest::newRow("the first of two receivers")
             << two << QStringList{"sim:b/col03 1209:0002 ff00:0001", "sim:a/col03 1209:0001 ff00:0001"} << "Receiver B";
-        QTest::newRow("no catalogue") << QByteArray() << receiver << QString();
+        QTest::newRow("no catalogue") << QByteArray() << kReceiver << QString();
         QTest::newRow("a replaced entry's vendor id")
             << QByteArray(kReplaced) << QStringList{"sim:old/col03 1111:0001 ff00:0001"} << QString();
     }
@@ -223,10 +227,8 @@ private slots:
         QFETCH(QStringList, interfaces);
         QFETCH(QString, found);
         ConfigController catalogue;
-        QCOMPARE(catalogue.loadConfig(content.isNull() ? dir.filePath("absent.json") : writeCatalogue(content)),
-                 !content.isNull());
-        for (const QString &spec : interfaces)
-            sim->addInterface(interface(spec));
+        QCOMPARE(catalogue.loadConfig(writeCatalogue(content)), !content.isNull());
+        plug(interfaces);
         Result result;
         watch(catalogue, result);
         QCOMPARE(catalogue.findDevice(), !found.isEmpty());
@@ -248,10 +250,7 @@ private slots:
         QVERIFY(!result.status);
         QVERIFY(result.detail.name.isEmpty()); // nothing matched yet: a default record
 
-        const QStringList receiver{"sim:rx/col01 1209:0001 0001:0006", "sim:rx/col02 1209:0001 0001:0002",
-                                   "sim:rx/col03 1209:0001 ff00:0001", "sim:mouse 046d:c077 0001:0002"};
-        for (const QString &spec : receiver)
-            sim->addInterface(interface(spec));
+        plug(kReceiver + QStringList{"sim:mouse 046d:c077 0001:0002"});
         catalogue.slotDeviceChange(true, "sim:rx/col03");
         QVERIFY(result.status);
 

@@ -45,20 +45,20 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
-// Checks every line against a schema with Debian's validator; the reasons, or empty.
-QString schemaErrors(const QByteArray &lines, const QString &schema = QStringLiteral("tools/cli/events.schema.json"))
+// Checks every line against a schema with Debian's validator; the reasons and the lines, or empty.
+QByteArray schemaErrors(const QByteArray &lines, const QString &schema = QStringLiteral("tools/cli/events.schema.json"))
 {
     QTemporaryDir dir;
     QFile file(dir.filePath("events.jsonl"));
     if (!file.open(QIODevice::WriteOnly) || file.write(lines) != lines.size())
-        return QStringLiteral("cannot write the events");
+        return "cannot write the events";
     file.close();
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"),
                  {source("tools/cli/validate-jsonl.py"), source(schema), file.fileName()});
     if (!python.waitForFinished(30000) || python.exitStatus() != QProcess::NormalExit)
-        return QStringLiteral("the validator did not run: ") + python.errorString();
-    return python.exitCode() == 0 ? QString() : QString::fromUtf8(python.readAllStandardError());
+        return "the validator did not run: " + python.errorString().toUtf8();
+    return python.exitCode() == 0 ? QByteArray() : python.readAllStandardError() + '\n' + lines;
 }
 
 // Every field of want is in object, with its value.
@@ -68,11 +68,6 @@ bool hasFields(const QJsonObject &object, const QJsonObject &want)
         if (object.value(it.key()) != it.value())
             return false;
     return true;
-}
-
-QByteArray text(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
 QList<QJsonObject> events(const QByteArray &out)
@@ -250,8 +245,8 @@ private slots:
         if (exitCode != 2) {
             const Run json = runCli({"pair", kind, "--json"}, scene);
             QCOMPARE(json.exitCode, exitCode);
-            const QString errors = schemaErrors(json.out);
-            QVERIFY2(errors.isEmpty(), qPrintable(errors + QString::fromUtf8(json.out)));
+            const QByteArray errors = schemaErrors(json.out);
+            QVERIFY2(errors.isEmpty(), errors);
             QList<QJsonObject> expected{{{"event", "begin"}, {"kind", kind}}};
             for (int i = 0; i < polls.size(); ++i)
                 expected << QJsonObject{{"event", "poll"}, {"attempt", i + 1}, {"status", polls.at(i)}};
@@ -261,7 +256,7 @@ private slots:
             const QList<QJsonObject> lines = events(json.out);
             QCOMPARE(lines.size(), expected.size());
             for (int i = 0; i < lines.size(); ++i)
-                QVERIFY2(hasFields(lines.at(i), expected.at(i)), text(lines.at(i)));
+                QVERIFY2(hasFields(lines.at(i), expected.at(i)), json.out);
         }
 
         const QString recording = dir.filePath("session.json"), replayTrace = dir.filePath("replay.txt");
@@ -310,8 +305,8 @@ private slots:
 
         const Run json = runCli(args << "--json", "tests/scenes/timed-events.json");
         QCOMPARE(json.exitCode, 0);
-        const QString errors = schemaErrors(json.out);
-        QVERIFY2(errors.isEmpty(), qPrintable(errors + QString::fromUtf8(json.out)));
+        const QByteArray errors = schemaErrors(json.out);
+        QVERIFY2(errors.isEmpty(), errors);
         const QList<QJsonObject> found = events(json.out);
         QCOMPARE(found.size(), 4);
         for (const int at : {1, 3}) {
@@ -366,9 +361,9 @@ private slots:
         const Run run = runCli(QStringList(args) << "--json", scene);
         QCOMPARE(run.exitCode, exitCode);
         const QJsonObject document = QJsonDocument::fromJson(run.out).object();
-        const QString errors = schemaErrors(QJsonDocument(document).toJson(QJsonDocument::Compact) + '\n',
-                                            QStringLiteral("tools/cli/doctor.schema.json"));
-        QVERIFY2(errors.isEmpty(), qPrintable(errors + QString::fromUtf8(run.out)));
+        const QByteArray errors = schemaErrors(QJsonDocument(document).toJson(QJsonDocument::Compact) + '\n',
+                                               QStringLiteral("tools/cli/doctor.schema.json"));
+        QVERIFY2(errors.isEmpty(), errors);
         QCOMPARE(document.value("result").toString(), QString(exitCode == 0 ? "ok" : "problem"));
 
         QStringList found;

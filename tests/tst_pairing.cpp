@@ -171,42 +171,11 @@ private slots:
         QVERIFY(sim->events().isEmpty());
     }
 
-    void framesFollowTheRequestedKind_data()
+    // What is asked for, and how the receiver answers the polls.
+    void pollRepliesDecideTheOutcome_data()
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("kindByte");
-        QTest::newRow("keyboard") << 2 << 0x02;
-        QTest::newRow("mouse") << 1 << 0x01;
-        QTest::newRow("unknown pairs a mouse") << 7 << 0x01;
-    }
-
-    // Every write and fetch comes after its pause: 300 ms before a poll, 50 ms before anything else.
-    void framesFollowTheRequestedKind()
-    {
-        QFETCH(int, type);
-        QFETCH(int, kindByte);
-        plugAndHandOver(2);
-        const QList<QVariant> result = pair(type);
-        QCOMPARE(result.value(0).toBool(), true);
-        QCOMPARE(result.value(1).toString(), QString("Matched successfully"));
-        QCOMPARE(frames(), QVector<QByteArray>({beginFrame(kindByte), kPoll, kPoll, kPoll, kEnd}));
-
-        const QVector<KSimPlatform::Event> events = sim->events();
-        for (int i = 0; i < events.size(); ++i) {
-            const KSimPlatform::Event &event = events.at(i);
-            if (event.kind == KSimPlatform::Event::Sleep)
-                continue;
-            QVERIFY(i > 0);
-            QCOMPARE(events.at(i - 1).kind, KSimPlatform::Event::Sleep);
-            const bool polling = event.kind == KSimPlatform::Event::Write && event.bytes == kPoll;
-            QCOMPARE(events.at(i - 1).sleepMs, polling ? 300u : 50u);
-        }
-        // begin 50+50, three polls of 300+50, end 50+50
-        QCOMPARE(sim->virtualTimeMs(), quint64(100 + 3 * 350 + 100));
-    }
-
-    void pollRepliesDecideTheOutcome_data()
-    {
         QTest::addColumn<int>("pairAfterPolls");
         QTest::addColumn<int>("pairStatus");
         QTest::addColumn<int>("replyMarker");
@@ -214,18 +183,25 @@ private slots:
         QTest::addColumn<int>("polls");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("lastPoll");
-        QTest::newRow("01 01 after 01 00") << 5 << 1 << 1 << true << 6 << "paired" << "paired";
-        QTest::newRow("01 02 counts as paired") << 0 << 2 << 1 << true << 1 << "paired" << "paired";
-        QTest::newRow("01 03 is the receiver refusing") << 0 << 3 << 1 << false << 85 << "refused: 01 03" << "refused";
-        QTest::newRow("paired on the last poll") << 84 << 1 << 1 << true << 85 << "paired" << "paired";
-        QTest::newRow("one poll too late") << 85 << 1 << 1 << false << 85 << "no-answer" << "waiting";
+        QTest::newRow("keyboard") << 2 << 0x02 << 2 << 1 << 1 << true << 3 << "paired" << "paired";
+        QTest::newRow("mouse") << 1 << 0x01 << 2 << 1 << 1 << true << 3 << "paired" << "paired";
+        QTest::newRow("unknown pairs a mouse") << 7 << 0x01 << 2 << 1 << 1 << true << 3 << "paired" << "paired";
+        QTest::newRow("01 01 after 01 00") << 1 << 0x01 << 5 << 1 << 1 << true << 6 << "paired" << "paired";
+        QTest::newRow("01 02 counts as paired") << 1 << 0x01 << 0 << 2 << 1 << true << 1 << "paired" << "paired";
+        QTest::newRow("01 03 is the receiver refusing")
+            << 1 << 0x01 << 0 << 3 << 1 << false << 85 << "refused: 01 03" << "refused";
+        QTest::newRow("paired on the last poll") << 1 << 0x01 << 84 << 1 << 1 << true << 85 << "paired" << "paired";
+        QTest::newRow("one poll too late") << 1 << 0x01 << 85 << 1 << 1 << false << 85 << "no-answer" << "waiting";
         // The begin step takes any reply; a poll reply needs the marker.
-        QTest::newRow("wrong marker ignored") << 0 << 1 << 2 << false << 85 << "refused: 02 01" << "ignored";
-        QTest::newRow("all-zero replies") << 0 << 0 << 0 << false << 85 << "refused: 00 00" << "ignored";
+        QTest::newRow("wrong marker ignored")
+            << 1 << 0x01 << 0 << 1 << 2 << false << 85 << "refused: 02 01" << "ignored";
+        QTest::newRow("all-zero replies") << 1 << 0x01 << 0 << 0 << 0 << false << 85 << "refused: 00 00" << "ignored";
     }
 
     void pollRepliesDecideTheOutcome()
     {
+        QFETCH(int, type);
+        QFETCH(int, kindByte);
         QFETCH(int, pairAfterPolls);
         QFETCH(int, pairStatus);
         QFETCH(int, replyMarker);
@@ -237,7 +213,7 @@ private slots:
             interface.receiver.pairStatus = quint8(pairStatus);
             interface.receiver.replyMarker = quint8(replyMarker);
         });
-        const QList<QVariant> result = pair(1);
+        const QList<QVariant> result = pair(type);
         QCOMPARE(result.value(0).toBool(), paired);
         QCOMPARE(result.value(1).toString(), QString(paired ? "Matched successfully" : "Matched failed"));
         QCOMPARE(lastReason(), reason);
@@ -245,13 +221,22 @@ private slots:
         QCOMPARE(results->polls.size(), polls);
         QCOMPARE(results->polls.last(), qMakePair(polls, lastPoll));
 
-        const QVector<QByteArray> sent = frames();
-        QCOMPARE(sent.size(), 1 + polls + 1);
-        QCOMPARE(sent.count(kPoll), polls);
         // The end command goes out whatever the poll gave.
-        QCOMPARE(sent.last(), kEnd);
-        if (!paired)
-            QCOMPARE(sim->virtualTimeMs(), quint64(100 + 85 * 350 + 100));
+        QCOMPARE(frames(), QVector<QByteArray>{beginFrame(kindByte)} + QVector<QByteArray>(polls, kPoll)
+                               + QVector<QByteArray>{kEnd});
+        // Every write and fetch comes after its pause: 300 ms before a poll, 50 ms before anything else.
+        const QVector<KSimPlatform::Event> events = sim->events();
+        for (int i = 0; i < events.size(); ++i) {
+            const KSimPlatform::Event &event = events.at(i);
+            if (event.kind == KSimPlatform::Event::Sleep)
+                continue;
+            QVERIFY(i > 0);
+            QCOMPARE(events.at(i - 1).kind, KSimPlatform::Event::Sleep);
+            const bool polling = event.kind == KSimPlatform::Event::Write && event.bytes == kPoll;
+            QCOMPARE(events.at(i - 1).sleepMs, polling ? 300u : 50u);
+        }
+        // begin 50+50, each poll 300+50, end 50+50
+        QCOMPARE(sim->virtualTimeMs(), quint64(100 + polls * 350 + 100));
     }
 
     // Failures of the receiver and of the exchanges: retried within their attempts, then given up
