@@ -191,15 +191,18 @@ private slots:
         QTest::addColumn<QByteArrayList>("frames"); // the start of every frame written
         QTest::addColumn<QStringList>("polls");
         QTest::addColumn<QString>("reason");
-        const QByteArray poll = "ba a1 01 00";
+        const QByteArray poll = "ba a1 01 00", begin = "ba a0 81 02 01 00";
         QTest::newRow("paired on the third poll")
             << "tests/scenes/pair-after-two-polls.json" << "keyboard" << 0 << "Matched successfully"
-            << QByteArrayList{"ba a0 81 02 01 00", poll, poll, poll, "ba a1 84 00"} << QStringList{"waiting", "waiting", "paired"}
+            << QByteArrayList{begin, poll, poll, poll, "ba a1 84 00"} << QStringList{"waiting", "waiting", "paired"}
             << "paired";
         QTest::newRow("no report can be written")
             << "tests/scenes/unplugged-receiver.json" << "keyboard" << 3
             << "Matched failed: a report could not be written to the receiver: Input/output error (simulated)"
             << QByteArrayList() << QStringList() << "write-failed";
+        QTest::newRow("no reply can be read")
+            << "tests/scenes/unreadable-receiver.json" << "keyboard" << 3 << "Input/output error (simulated)"
+            << QByteArrayList{begin, begin, begin} << QStringList() << "read-failed";
         // Found but closed to us: the machine's fault, in the system's words, not a failed pairing.
         QTest::newRow("no access") << "tests/scenes/locked-receiver.json" << "mouse" << 2
                                    << "cannot open the receiver 2.4G Receiver: Permission denied" << QByteArrayList()
