@@ -8,7 +8,6 @@
 
 #include <future>
 
-
 using namespace KHID;
 
 namespace {
@@ -26,7 +25,6 @@ KSimInterface receiverInterface(const QString &path, quint16 pid, int pairAfterP
 DeviceDetail catalogueEntry(int pid)
 {
     DeviceDetail detail;
-    detail.name = QStringLiteral("Receiver");
     detail.vid = 0x1209;
     detail.pid = pid;
     detail.usage = 0x0001;
@@ -42,6 +40,14 @@ QByteArray frame(std::initializer_list<int> bytes)
         out[i++] = char(byte);
     return out;
 }
+
+QByteArray beginFrame(int kind)
+{
+    return frame({0xBA, 0xA0, 0x81, kind, 0x01});
+}
+
+const QByteArray kPoll = frame({0xBA, 0xA1, 0x01});
+const QByteArray kEnd = frame({0xBA, 0xA1, 0x84});
 
 } // namespace
 
@@ -93,19 +99,11 @@ private:
 
     QVector<QByteArray> frames() const { return framesTo(kReceiverPath); }
 
-    int countOf(const QByteArray &command, const QVector<QByteArray> &list) const
-    {
-        int count = 0;
-        for (const QByteArray &f : list)
-            count += f.startsWith(command) ? 1 : 0;
-        return count;
-    }
-
-    void plugAndHandOver(int pairAfterPolls, const std::function<void(KSimReceiver &)> &adjust = {})
+    void plugAndHandOver(int pairAfterPolls, const std::function<void(KSimInterface &)> &adjust = {})
     {
         KSimInterface interface = receiverInterface(kReceiverPath, 0x0001, pairAfterPolls);
         if (adjust)
-            adjust(interface.receiver);
+            adjust(interface);
         sim->addInterface(interface);
         worker->handOverReceiver(catalogueEntry(0x0001));
     }
@@ -173,57 +171,11 @@ private slots:
         QVERIFY(sim->events().isEmpty());
     }
 
-    void framesFollowTheRequestedKind_data()
+    // What is asked for, and how the receiver answers the polls.
+    void pollRepliesDecideTheOutcome_data()
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("kindByte");
-        QTest::newRow("keyboard") << 2 << 0x02;
-        QTest::newRow("mouse") << 1 << 0x01;
-        QTest::newRow("unknown pairs a mouse") << 7 << 0x01;
-    }
-
-    void framesFollowTheRequestedKind()
-    {
-        QFETCH(int, type);
-        QFETCH(int, kindByte);
-        plugAndHandOver(2);
-        const QList<QVariant> result = pair(type);
-        QCOMPARE(result.value(0).toBool(), true);
-        QCOMPARE(result.value(1).toString(), QString("Matched successfully"));
-        const QVector<QByteArray> expected = {frame({0xBA, 0xA0, 0x81, kindByte, 0x01}),
-                                              frame({0xBA, 0xA1, 0x01}), frame({0xBA, 0xA1, 0x01}),
-                                              frame({0xBA, 0xA1, 0x01}), frame({0xBA, 0xA1, 0x84})};
-        QCOMPARE(frames(), expected);
-    }
-
-    void everyWriteAndFetchIsPreceededByItsPause()
-    {
-        plugAndHandOver(3);
-        QCOMPARE(pair(1).value(0).toBool(), true);
-        const QVector<KSimPlatform::Event> events = sim->events();
-        int writes = 0;
-        for (int i = 0; i < events.size(); ++i) {
-            const KSimPlatform::Event &event = events.at(i);
-            if (event.kind == KSimPlatform::Event::Sleep)
-                continue;
-            QVERIFY(i > 0);
-            const KSimPlatform::Event &before = events.at(i - 1);
-            QCOMPARE(before.kind, KSimPlatform::Event::Sleep);
-            if (event.kind == KSimPlatform::Event::Fetch) {
-                QCOMPARE(before.sleepMs, 50u);
-            } else {
-                ++writes;
-                const bool poll = event.bytes.startsWith(frame({0xBA, 0xA1, 0x01}).left(3));
-                QCOMPARE(before.sleepMs, poll ? 300u : 50u);
-            }
-        }
-        QCOMPARE(writes, 6); // begin, four polls, end
-        // begin 50+50, four polls of 300+50, end 50+50
-        QCOMPARE(sim->virtualTimeMs(), quint64(100 + 4 * 350 + 100));
-    }
-
-    void pollRepliesDecideTheOutcome_data()
-    {
         QTest::addColumn<int>("pairAfterPolls");
         QTest::addColumn<int>("pairStatus");
         QTest::addColumn<int>("replyMarker");
@@ -231,18 +183,25 @@ private slots:
         QTest::addColumn<int>("polls");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("lastPoll");
-        QTest::newRow("01 01 after 01 00") << 5 << 1 << 1 << true << 6 << "paired" << "paired";
-        QTest::newRow("01 02 counts as paired") << 0 << 2 << 1 << true << 1 << "paired" << "paired";
-        QTest::newRow("01 03 is the receiver refusing") << 0 << 3 << 1 << false << 85 << "refused: 01 03" << "refused";
-        QTest::newRow("paired on the last poll") << 84 << 1 << 1 << true << 85 << "paired" << "paired";
-        QTest::newRow("one poll too late") << 85 << 1 << 1 << false << 85 << "no-answer" << "waiting";
+        QTest::newRow("keyboard") << 2 << 0x02 << 2 << 1 << 1 << true << 3 << "paired" << "paired";
+        QTest::newRow("mouse") << 1 << 0x01 << 2 << 1 << 1 << true << 3 << "paired" << "paired";
+        QTest::newRow("unknown pairs a mouse") << 7 << 0x01 << 2 << 1 << 1 << true << 3 << "paired" << "paired";
+        QTest::newRow("01 01 after 01 00") << 1 << 0x01 << 5 << 1 << 1 << true << 6 << "paired" << "paired";
+        QTest::newRow("01 02 counts as paired") << 1 << 0x01 << 0 << 2 << 1 << true << 1 << "paired" << "paired";
+        QTest::newRow("01 03 is the receiver refusing")
+            << 1 << 0x01 << 0 << 3 << 1 << false << 85 << "refused: 01 03" << "refused";
+        QTest::newRow("paired on the last poll") << 1 << 0x01 << 84 << 1 << 1 << true << 85 << "paired" << "paired";
+        QTest::newRow("one poll too late") << 1 << 0x01 << 85 << 1 << 1 << false << 85 << "no-answer" << "waiting";
         // The begin step takes any reply; a poll reply needs the marker.
-        QTest::newRow("wrong marker ignored") << 0 << 1 << 2 << false << 85 << "refused: 02 01" << "ignored";
-        QTest::newRow("all-zero replies") << 0 << 0 << 0 << false << 85 << "refused: 00 00" << "ignored";
+        QTest::newRow("wrong marker ignored")
+            << 1 << 0x01 << 0 << 1 << 2 << false << 85 << "refused: 02 01" << "ignored";
+        QTest::newRow("all-zero replies") << 1 << 0x01 << 0 << 0 << 0 << false << 85 << "refused: 00 00" << "ignored";
     }
 
     void pollRepliesDecideTheOutcome()
     {
+        QFETCH(int, type);
+        QFETCH(int, kindByte);
         QFETCH(int, pairAfterPolls);
         QFETCH(int, pairStatus);
         QFETCH(int, replyMarker);
@@ -250,11 +209,11 @@ private slots:
         QFETCH(int, polls);
         QFETCH(QString, reason);
         QFETCH(QString, lastPoll);
-        plugAndHandOver(pairAfterPolls, [&](KSimReceiver &receiver) {
-            receiver.pairStatus = quint8(pairStatus);
-            receiver.replyMarker = quint8(replyMarker);
+        plugAndHandOver(pairAfterPolls, [&](KSimInterface &interface) {
+            interface.receiver.pairStatus = quint8(pairStatus);
+            interface.receiver.replyMarker = quint8(replyMarker);
         });
-        const QList<QVariant> result = pair(1);
+        const QList<QVariant> result = pair(type);
         QCOMPARE(result.value(0).toBool(), paired);
         QCOMPARE(result.value(1).toString(), QString(paired ? "Matched successfully" : "Matched failed"));
         QCOMPARE(lastReason(), reason);
@@ -262,80 +221,71 @@ private slots:
         QCOMPARE(results->polls.size(), polls);
         QCOMPARE(results->polls.last(), qMakePair(polls, lastPoll));
 
-        const QVector<QByteArray> sent = frames();
-        QCOMPARE(sent.size(), 1 + polls + 1);
-        QCOMPARE(countOf(QByteArray::fromHex("baa101"), sent), polls);
         // The end command goes out whatever the poll gave.
-        QCOMPARE(sent.last(), frame({0xBA, 0xA1, 0x84}));
-        if (!paired)
-            QCOMPARE(sim->virtualTimeMs(), quint64(100 + 85 * 350 + 100));
+        QCOMPARE(frames(), QVector<QByteArray>{beginFrame(kindByte)} + QVector<QByteArray>(polls, kPoll)
+                               + QVector<QByteArray>{kEnd});
+        // Every write and fetch comes after its pause: 300 ms before a poll, 50 ms before anything else.
+        const QVector<KSimPlatform::Event> events = sim->events();
+        for (int i = 0; i < events.size(); ++i) {
+            const KSimPlatform::Event &event = events.at(i);
+            if (event.kind == KSimPlatform::Event::Sleep)
+                continue;
+            QVERIFY(i > 0);
+            QCOMPARE(events.at(i - 1).kind, KSimPlatform::Event::Sleep);
+            const bool polling = event.kind == KSimPlatform::Event::Write && event.bytes == kPoll;
+            QCOMPARE(events.at(i - 1).sleepMs, polling ? 300u : 50u);
+        }
+        // begin 50+50, each poll 300+50, end 50+50
+        QCOMPARE(sim->virtualTimeMs(), quint64(100 + polls * 350 + 100));
     }
 
-    // Failures of the exchanges themselves, with the system's words.
-    void failedExchangesGiveTheirReason_data()
+    // Failures of the receiver and of the exchanges: retried within their attempts, then given up
+    // with the system's words. Exchanges are numbered from 1 and the receiver pairs on the first poll.
+    void failedExchanges_data()
     {
         QTest::addColumn<bool>("allWrites");
         QTest::addColumn<bool>("allReads");
+        QTest::addColumn<QVector<int>>("failWrites");
         QTest::addColumn<QVector<int>>("failReads");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("no reply can be read")
-            << false << true << QVector<int>() << "read-failed: Input/output error (simulated)";
-        // Begin passes on the first exchange; every poll's fetch fails after it.
-        QVector<int> polls;
+        QTest::addColumn<int>("sent");
+        QVector<int> polls; // every poll's fetch, after the begin's
         for (int exchange = 2; exchange <= 86; ++exchange)
             polls << exchange;
-        QTest::newRow("the poll's replies cannot be read")
-            << false << false << polls << "read-failed: Input/output error (simulated)";
+        const QString io = QStringLiteral(": Input/output error (simulated)");
+        // No poll, no end, and each of the three begins after its pause.
+        QTest::newRow("no report can be written") << true << false << QVector<int>() << QVector<int>()
+                                                  << "write-failed" + io << 0;
+        QTest::newRow("no reply can be read") << false << true << QVector<int>() << QVector<int>()
+                                              << "read-failed" + io << 3;
+        QTest::newRow("the poll's replies cannot be read") << false << false << QVector<int>() << polls
+                                                           << "read-failed" + io << 1 + 85 + 1;
+        QTest::newRow("the receiver cannot be opened") << false << false << QVector<int>() << QVector<int>()
+                                                       << "open-failed: Permission denied (simulated)" << 0;
+        QTest::newRow("two begins and a poll fail") << false << false << QVector<int>{4} << QVector<int>{1, 2}
+                                                    << "paired" << 5;
     }
 
-    void failedExchangesGiveTheirReason()
+    void failedExchanges()
     {
         QFETCH(bool, allWrites);
         QFETCH(bool, allReads);
+        QFETCH(QVector<int>, failWrites);
         QFETCH(QVector<int>, failReads);
         QFETCH(QString, reason);
-        plugAndHandOver(-1, [&](KSimReceiver &receiver) {
-            receiver.failAllWrites = allWrites;
-            receiver.failAllReads = allReads;
-            receiver.failReads = failReads;
+        QFETCH(int, sent);
+        plugAndHandOver(0, [&](KSimInterface &interface) {
+            interface.openFails = reason.startsWith("open-failed");
+            interface.receiver.failAllWrites = allWrites;
+            interface.receiver.failAllReads = allReads;
+            interface.receiver.failWrites = failWrites;
+            interface.receiver.failReads = failReads;
         });
-        QCOMPARE(pair(1).value(0).toBool(), false);
+        QCOMPARE(pair(2).value(0).toBool(), reason == "paired");
         QCOMPARE(lastReason(), reason);
-    }
-
-    void unpluggedReceiverGivesUpAfterThreeBegins()
-    {
-        plugAndHandOver(0, [](KSimReceiver &receiver) { receiver.failAllWrites = true; });
-        const QList<QVariant> result = pair(2);
-        QCOMPARE(result.value(0).toBool(), false);
-        QCOMPARE(lastReason(), QString("write-failed: Input/output error (simulated)"));
-        QVERIFY(frames().isEmpty()); // no poll, no end
-        QCOMPARE(sim->virtualTimeMs(), quint64(3 * 50)); // three begins, each after its pause
-    }
-
-    void failuresAreRetriedWithinTheirAttempts()
-    {
-        // Exchanges: 1-2 begin (fetches fail), 3 begin ok, 4 poll (write fails), 5 poll ok, 6 end.
-        plugAndHandOver(0, [](KSimReceiver &receiver) {
-            receiver.failReads = {1, 2};
-            receiver.failWrites = {4};
-        });
-        QCOMPARE(pair(1).value(0).toBool(), true);
-        QCOMPARE(frames().size(), 5);
-    }
-
-    void receiverThatCannotBeOpenedFailsThePairing()
-    {
-        KSimInterface interface = receiverInterface(kReceiverPath, 0x0001, 0);
-        interface.openFails = true;
-        sim->addInterface(interface);
-        QString reason;
-        QVERIFY(!worker->handOverReceiver(catalogueEntry(0x0001), &reason));
-        QCOMPARE(reason, QString("Permission denied (simulated)"));
-        const QList<QVariant> result = pair(1);
-        QCOMPARE(result.value(0).toBool(), false);
-        QCOMPARE(result.value(1).toString(), QString("Matched failed"));
-        QCOMPARE(lastReason(), QString("open-failed: Permission denied (simulated)"));
+        QCOMPARE(frames().size(), sent);
+        if (allWrites)
+            QCOMPARE(sim->virtualTimeMs(), quint64(3 * 50));
     }
 
     void aRunIsCutShort_data()
@@ -373,7 +323,7 @@ private slots:
         sim->clearRecords();
         worker->clearAbort();
         QCOMPARE(pair(1).value(0).toBool(), false);
-        QCOMPARE(countOf(QByteArray::fromHex("baa101"), frames()), 85);
+        QCOMPARE(frames().count(kPoll), 85);
     }
 
     void queuedRequestsRunOneAfterAnother()
@@ -383,12 +333,7 @@ private slots:
         emit requester.startPair(2);
         QTRY_COMPARE_WITH_TIMEOUT(results->received.size(), 2, 10000);
         QVERIFY(results->received.at(0).at(0).toBool() && results->received.at(1).at(0).toBool());
-        const QVector<QByteArray> expected = {
-            frame({0xBA, 0xA0, 0x81, 0x01, 0x01}), frame({0xBA, 0xA1, 0x01}), frame({0xBA, 0xA1, 0x01}),
-            frame({0xBA, 0xA1, 0x84}),
-            frame({0xBA, 0xA0, 0x81, 0x02, 0x01}), frame({0xBA, 0xA1, 0x01}), frame({0xBA, 0xA1, 0x01}),
-            frame({0xBA, 0xA1, 0x84})};
-        QCOMPARE(frames(), expected);
+        QCOMPARE(frames(), QVector<QByteArray>({beginFrame(1), kPoll, kPoll, kEnd, beginFrame(2), kPoll, kPoll, kEnd}));
     }
 
     void handOverDuringARunTakesEffectAtTheNext()
@@ -426,9 +371,9 @@ private slots:
         const QVector<QByteArray> toFirst = framesTo(kReceiverPath);
         const QVector<QByteArray> toSecond = framesTo(second);
         QCOMPARE(toFirst.size(), 1 + 11 + 1); // the whole first run, on the first receiver
-        QCOMPARE(toFirst.first(), frame({0xBA, 0xA0, 0x81, 0x01, 0x01}));
+        QCOMPARE(toFirst.first(), beginFrame(1));
         QCOMPARE(toSecond.size(), 1 + 1 + 1);
-        QCOMPARE(toSecond.first(), frame({0xBA, 0xA0, 0x81, 0x02, 0x01}));
+        QCOMPARE(toSecond.first(), beginFrame(2));
     }
 
     quint8 queryOnWorkerThread()
@@ -446,25 +391,11 @@ private slots:
         return ready ? answer.get() : 0xEE;
     }
 
+    // While a run holds the receiver a query from another thread answers 0 at once and sends
+    // nothing; once the run is over the query asks the receiver for its status byte.
     void queryStateReadsTheStatusByte()
     {
-        plugAndHandOver(0, [](KSimReceiver &receiver) { receiver.queryState = 0x5A; });
-        QCOMPARE(queryOnWorkerThread(), quint8(0x5A));
-        QCOMPARE(frames().last(), frame({0xBA, 0xA7}));
-
-        sim->removeInterface(kReceiverPath);
-        KSimInterface silent = receiverInterface(kReceiverPath, 0x0001, 0);
-        silent.receiver.queryState = 0x5A;
-        silent.receiver.replyMarker = 0;
-        sim->addInterface(silent);
-        QCOMPARE(queryOnWorkerThread(), quint8(0)); // no valid reply in three attempts
-    }
-
-    // From the GUI thread: while a run holds the receiver the query answers 0
-    // at once and sends nothing; once the run is over it asks the receiver.
-    void queryStateFromAnotherThread()
-    {
-        plugAndHandOver(-1, [](KSimReceiver &receiver) { receiver.queryState = 0x5A; });
+        plugAndHandOver(-1, [](KSimInterface &interface) { interface.receiver.queryState = 0x5A; });
         testsupport::Semaphore reached, resume;
         sim->setSleepHook([&](quint64 now) {
             if (now == 100 + 300 + 50) {
@@ -479,10 +410,17 @@ private slots:
         QCOMPARE(frames().size(), sent);
         sim->setSleepHook({});
         resume.release();
-
         QTRY_COMPARE_WITH_TIMEOUT(results->received.size(), 1, 30000);
-        QCOMPARE(worker->queryState(), quint8(0x5A));
+
+        QCOMPARE(queryOnWorkerThread(), quint8(0x5A));
         QCOMPARE(frames().last(), frame({0xBA, 0xA7}));
+
+        sim->removeInterface(kReceiverPath);
+        KSimInterface silent = receiverInterface(kReceiverPath, 0x0001, 0);
+        silent.receiver.queryState = 0x5A;
+        silent.receiver.replyMarker = 0;
+        sim->addInterface(silent);
+        QCOMPARE(queryOnWorkerThread(), quint8(0)); // no valid reply in three attempts
     }
 };
 
