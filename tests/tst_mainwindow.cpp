@@ -537,24 +537,6 @@ private slots:
         QVERIFY(shown("mouseCode"));
     }
 
-    void wholePairingByKeys()
-    {
-        activate();
-        window->setConnectState(2, true, false);
-        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); // onto the keyboard card
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-        QCOMPARE(spy.size(), 1);
-        QCOMPARE(spy.at(0).at(0).toInt(), 2);
-        // Off during the run: the focus stays where the keyboard can still go back.
-        window->setPairStatus(2, QString());
-        window->setPairStatus(3, QString());
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-        QVERIFY(!shown("pagePair"));
-        QCOMPARE(QApplication::focusWidget(), child("keyboardCode"));
-    }
-
     void focusRingShowsInEveryTheme_data()
     {
         QTest::addColumn<QString>("swatch");
