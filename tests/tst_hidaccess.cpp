@@ -116,11 +116,25 @@ private slots:
         QCOMPARE(sim->openInterfaceSetCount(), 0);
     }
 
+    void queryFillsEveryField_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected"); // the product string is UTF-16, up to 64 units
+        const QString sixtyFour = QString(63, 'x') + QStringLiteral("é");
+        QTest::newRow("ascii") << "2.4G Receiver" << "2.4G Receiver";
+        QTest::newRow("chinese") << QStringLiteral("无线接收器") << QStringLiteral("无线接收器");
+        QTest::newRow("exactly 64 units") << sixtyFour << sixtyFour;
+        QTest::newRow("longer is cut at 64") << QString(70, 'y') << QString(64, 'y');
+        QTest::newRow("no name") << QString() << QString();
+    }
+
     void queryFillsEveryField()
     {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
         KSimInterface receiver = simInterface("sim:rx", 0x1209, 0xBEEF, 0xFF00, 0x0001, 32, 33, 7);
         receiver.version = 0x0213;
-        receiver.name = QStringLiteral("2.4G Receiver");
+        receiver.name = name;
         for (int id = 1; id <= 14; ++id) {
             KHidValueCaps value;
             value.ReportID = static_cast<uint8_t>(id);
@@ -129,10 +143,10 @@ private slots:
         sim->addInterface(receiver);
         KHidDetail detail;
         QVERIFY(getHidDetail("sim:rx", detail));
+        QCOMPARE(detail.DeviceName, expected);
         QCOMPARE(detail.VendorID, quint16(0x1209));
         QCOMPARE(detail.ProductID, quint16(0xBEEF));
         QCOMPARE(detail.VersionNumber, quint16(0x0213));
-        QCOMPARE(detail.DeviceName, QString("2.4G Receiver"));
         QCOMPARE(detail.capAbilities.UsagePage, quint16(0xFF00));
         QCOMPARE(detail.capAbilities.OutputReportByteLength, quint16(33));
         QCOMPARE(detail.capAbilities.FeatureReportByteLength, quint16(7));
@@ -156,30 +170,6 @@ private slots:
         QCOMPARE(detail.DeviceName, QString("kept"));
         QCOMPARE(detail.VendorID, quint16(0x4242));
         QVERIFY(detail.DevicePath.isEmpty());
-    }
-
-    void productStringIsUtf16UpToSixtyFourUnits_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
-        const QString sixtyFour = QString(63, 'x') + QStringLiteral("é");
-        QTest::newRow("ascii") << "USB Receiver" << "USB Receiver";
-        QTest::newRow("chinese") << QStringLiteral("无线接收器") << QStringLiteral("无线接收器");
-        QTest::newRow("exactly 64 units") << sixtyFour << sixtyFour;
-        QTest::newRow("longer is cut at 64") << QString(70, 'y') << QString(64, 'y');
-        QTest::newRow("none") << QString() << QString();
-    }
-
-    void productStringIsUtf16UpToSixtyFourUnits()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
-        KSimInterface receiver = simInterface("sim:rx", 1, 2, 3, 4);
-        receiver.name = name;
-        sim->addInterface(receiver);
-        KHidDetail detail;
-        QVERIFY(getHidDetail("sim:rx", detail));
-        QCOMPARE(detail.DeviceName, expected);
     }
 
     void initDeviceFeatureLengthFilter_data()
@@ -275,11 +265,27 @@ private slots:
         QVERIFY(openReceiver(huge, 2));
         QVERIFY(!huge.writeReport(0xBA, kPayload, 2));
         QCOMPARE(sim->writtenReports().size(), 1);
+        // A fetch the device does not answer fails; so does I/O once it is unplugged, the object still open.
+        quint8 destination[32];
+        QVERIFY(!device.readReport(0xBA, destination));
+        sim->removeInterface("sim:rx");
+        QVERIFY(!device.writeReport(0xBA, kPayload, 2));
+    }
+
+    void readReportCopiesTheInputLength_data()
+    {
+        QTest::addColumn<int>("inputLength");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("input report of 20 bytes") << 20 << true;
+        QTest::newRow("longer than the buffer") << 2049 << false;
+        QTest::newRow("no input report") << 0 << false;
     }
 
     void readReportCopiesTheInputLength()
     {
-        addVendorInterface("sim:rx", 1, 20, 32);
+        QFETCH(int, inputLength);
+        QFETCH(bool, read);
+        addVendorInterface("sim:rx", 1, quint16(inputLength), 32);
         quint8 requested = 0;
         sim->setInputReportHandler([&](const QString &, uint8_t *buffer, std::size_t length) {
             requested = buffer[0];
@@ -288,47 +294,16 @@ private slots:
             return length == 20;
         });
         KUSBDevice device;
-        quint8 destination[64];
+        quint8 destination[4096];
         std::memset(destination, 0xCC, sizeof destination);
         QVERIFY(!device.readReport(0xBA, destination)); // closed
         QVERIFY(openReceiver(device));
-        QVERIFY(device.readReport(0xBA, destination));
-        QCOMPARE(requested, quint8(0xBA));
-        QCOMPARE(destination[0], quint8(0x10)); // byte 0 is whatever the device put there
-        QCOMPARE(destination[19], quint8(0x10 + 19));
+        QCOMPARE(device.readReport(0xBA, destination), read);
+        // A report that cannot fit is not even asked for.
+        QCOMPARE(requested, quint8(read ? 0xBA : 0));
+        QCOMPARE(destination[0], quint8(read ? 0x10 : 0xCC)); // byte 0 is whatever the device put there
+        QCOMPARE(destination[19], quint8(read ? 0x10 + 19 : 0xCC));
         QCOMPARE(destination[20], quint8(0xCC));
-    }
-
-    void readReportRefusesWhatDoesNotFit_data()
-    {
-        QTest::addColumn<int>("inputLength");
-        QTest::newRow("longer than the buffer") << 2049;
-        QTest::newRow("no input report") << 0;
-    }
-
-    void readReportRefusesWhatDoesNotFit()
-    {
-        QFETCH(int, inputLength);
-        addVendorInterface("sim:rx", 1, quint16(inputLength), 32);
-        bool asked = false;
-        sim->setInputReportHandler([&](const QString &, uint8_t *, std::size_t) { return asked = true; });
-        KUSBDevice device;
-        QVERIFY(openReceiver(device));
-        quint8 destination[4096];
-        QVERIFY(!device.readReport(0xBA, destination));
-        QVERIFY(!asked);
-    }
-
-    void failedFetchReportsFalse()
-    {
-        addVendorInterface("sim:rx", 1, 32, 32);
-        KUSBDevice device;
-        QVERIFY(openReceiver(device));
-        quint8 destination[32];
-        QVERIFY(!device.readReport(0xBA, destination)); // the simulated device has nothing to say
-        // An unplugged receiver: the object stays open, its I/O fails.
-        sim->removeInterface("sim:rx");
-        QVERIFY(!device.writeReport(0xBA, kPayload, 2));
     }
 };
 

@@ -1,16 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "kreportdescriptor.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 using namespace KHID;
 
-using Ints = QVector<int>;
-
 namespace {
+
+using Ints = QVector<int>;
 
 // Inline descriptors go through Qt's decoder, not parseHexBytes, so a fault
 // in the latter cannot hide one in the parser.
@@ -21,8 +18,7 @@ QByteArray bytes(const char *hex)
 
 KReportDescriptor parse(const QByteArray &d)
 {
-    return parseReportDescriptor(reinterpret_cast<const uint8_t *>(d.constData()),
-                                 std::size_t(d.size()));
+    return parseReportDescriptor(reinterpret_cast<const uint8_t *>(d.constData()), std::size_t(d.size()));
 }
 
 QString dataDir()
@@ -30,13 +26,14 @@ QString dataDir()
     return QString::fromLocal8Bit(qgetenv("BONDARA_TEST_DATA")) + QStringLiteral("/descriptors");
 }
 
-// Reads a corpus file through parseHexBytes, as the tools do.
-bool loadCorpus(const QString &name, std::vector<uint8_t> &out)
+// A corpus file read through parseHexBytes, as the tools do; empty when that fails.
+QByteArray corpus(const QString &name)
 {
     QFile f(dataDir() + QLatin1Char('/') + name);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    return parseHexBytes(f.readAll().toStdString(), out);
+    std::vector<uint8_t> out;
+    if (!f.open(QIODevice::ReadOnly) || !parseHexBytes(f.readAll().toStdString(), out))
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char *>(out.data()), int(out.size()));
 }
 
 } // namespace
@@ -45,59 +42,55 @@ class TestReportDescriptor : public QObject {
     Q_OBJECT
 
 private slots:
-    void corpus_data()
+    // Each top-level collection as "page:usage in N out N feature N", then its feature values' report IDs.
+    void collections_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<int>("collections");
+        QTest::addColumn<QByteArray>("d");
         QTest::addColumn<bool>("reportIds");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("usagePage");
-        QTest::addColumn<int>("usage");
-        QTest::addColumn<Ints>("lengths"); // input, output, feature
-        QTest::addColumn<Ints>("featureIds"); // report ID of each feature value
+        QTest::addColumn<QStringList>("described");
 
-        const QStringList files = QDir(dataDir()).entryList({QStringLiteral("*.hex")}, QDir::Files);
-        QVERIFY2(files.size() >= 5, qPrintable(QStringLiteral("corpus missing in ") + dataDir()));
-        const QString rx = "receiver.hex";
-        const QString gaming = "gaming-mouse.hex";
-        QTest::newRow("boot mouse") << "boot-mouse.hex" << 1 << false << 0 << 0x01 << 0x02 << Ints{4, 0, 0} << Ints{};
-        QTest::newRow("boot keyboard") << "boot-keyboard.hex" << 1 << false << 0 << 0x01 << 0x06 << Ints{9, 2, 0} << Ints{};
-        QTest::newRow("receiver keyboard") << rx << 4 << true << 0 << 0x01 << 0x06 << Ints{9, 2, 0} << Ints{};
-        QTest::newRow("receiver mouse") << rx << 4 << true << 1 << 0x01 << 0x02 << Ints{8, 0, 0} << Ints{};
-        QTest::newRow("receiver consumer") << rx << 4 << true << 2 << 0x0C << 0x01 << Ints{5, 0, 0} << Ints{};
-        QTest::newRow("receiver vendor") << rx << 4 << true << 3 << 0xFF00 << 0x01 << Ints{32, 32, 0} << Ints{};
-        QTest::newRow("gaming mouse pointer") << gaming << 2 << true << 0 << 0x01 << 0x02 << Ints{7, 0, 0} << Ints{};
-        QTest::newRow("gaming mouse settings")
-            << gaming << 2 << true << 1 << 0xFF01 << 0x02 << Ints{0, 0, 64} << Ints{4, 5, 6, 6, 7};
-        QTest::newRow("gamepad") << "gamepad.hex" << 1 << false << 0 << 0x01 << 0x05 << Ints{10, 3, 0} << Ints{};
+        QVERIFY2(QDir(dataDir()).entryList({"*.hex"}, QDir::Files).size() >= 5, qPrintable("no corpus in " + dataDir()));
+        QTest::newRow("boot mouse") << corpus("boot-mouse.hex") << false << QStringList{"0001:0002 in 4 out 0 feature 0"};
+        QTest::newRow("boot keyboard") << corpus("boot-keyboard.hex") << false
+                                       << QStringList{"0001:0006 in 9 out 2 feature 0"};
+        QTest::newRow("receiver") << corpus("receiver.hex") << true
+                                  << QStringList{"0001:0006 in 9 out 2 feature 0", "0001:0002 in 8 out 0 feature 0",
+                                                 "000c:0001 in 5 out 0 feature 0", "ff00:0001 in 32 out 32 feature 0"};
+        QTest::newRow("gaming mouse") << corpus("gaming-mouse.hex") << true
+                                      << QStringList{"0001:0002 in 7 out 0 feature 0",
+                                                     "ff01:0002 in 0 out 0 feature 64 ids 4 5 6 6 7"};
+        QTest::newRow("gamepad") << corpus("gamepad.hex") << false << QStringList{"0001:0005 in 10 out 3 feature 0"};
+        // Inline: which usage a collection takes.
+        const QString none = " in 0 out 0 feature 0";
+        QTest::newRow("first usage wins") << bytes("05 01 09 02 09 01 a1 01 c0") << false << QStringList{"0001:0002" + none};
+        QTest::newRow("four-byte usage") << bytes("0b e9 00 0c 00 a1 01 c0") << false << QStringList{"000c:00e9" + none};
+        QTest::newRow("four-byte overrides page") << bytes("05 01 0b 38 02 0c 00 a1 01 c0") << false
+                                                  << QStringList{"000c:0238" + none};
+        QTest::newRow("range gives its minimum") << bytes("06 00 ff 19 05 29 09 a1 01 c0") << false
+                                                 << QStringList{"ff00:0005" + none};
+        QTest::newRow("nested") << bytes("05 01 09 02 a1 01 09 01 a1 00 c0 c0") << false << QStringList{"0001:0002" + none};
     }
 
-    void corpus()
+    void collections()
     {
-        QFETCH(QString, file);
-        QFETCH(int, collections);
+        QFETCH(QByteArray, d);
         QFETCH(bool, reportIds);
-        QFETCH(int, index);
-        QFETCH(int, usagePage);
-        QFETCH(int, usage);
-        QFETCH(Ints, lengths);
-        QFETCH(Ints, featureIds);
-
-        std::vector<uint8_t> d;
-        QVERIFY2(loadCorpus(file, d), qPrintable(file));
-        const KReportDescriptor r = parseReportDescriptor(d.data(), d.size());
+        QFETCH(QStringList, described);
+        const KReportDescriptor r = parse(d);
         QVERIFY2(r.ok, r.error.c_str());
         QVERIFY(r.error.empty());
-        QCOMPARE(int(r.collections.size()), collections);
         QCOMPARE(r.usesReportIds, reportIds);
-        const KHidCaps &c = r.collections[std::size_t(index)].caps;
-        QCOMPARE(int(c.UsagePage), usagePage);
-        QCOMPARE(int(c.Usage), usage);
-        QCOMPARE(Ints({c.InputReportByteLength, c.OutputReportByteLength, c.FeatureReportByteLength}), lengths);
-        Ints ids;
-        for (const KHidValueCaps &value : r.collections[std::size_t(index)].featureValueCaps)
-            ids << value.ReportID;
-        QCOMPARE(ids, featureIds);
+        QStringList got;
+        for (const KTopCollection &t : r.collections) {
+            const KHidCaps &c = t.caps;
+            QString text = QString::asprintf("%04x:%04x in %d out %d feature %d", c.UsagePage, c.Usage,
+                                             c.InputReportByteLength, c.OutputReportByteLength,
+                                             c.FeatureReportByteLength);
+            for (std::size_t i = 0; i < t.featureValueCaps.size(); ++i)
+                text += (i ? " " : " ids ") + QString::number(t.featureValueCaps[i].ReportID);
+            got << text;
+        }
+        QCOMPARE(got, described);
     }
 
     void inputLengths_data()
@@ -151,31 +144,6 @@ private slots:
         for (const auto &c : r.collections)
             got << c.caps.InputReportByteLength;
         QCOMPARE(got, inLens);
-    }
-
-    void collectionUsage_data()
-    {
-        QTest::addColumn<QByteArray>("d");
-        QTest::addColumn<int>("usagePage");
-        QTest::addColumn<int>("usage");
-
-        QTest::newRow("first usage wins") << bytes("05 01 09 02 09 01 a1 01 c0") << 0x01 << 0x02;
-        QTest::newRow("four-byte usage") << bytes("0b e9 00 0c 00 a1 01 c0") << 0x0C << 0xE9;
-        QTest::newRow("four-byte overrides page") << bytes("05 01 0b 38 02 0c 00 a1 01 c0") << 0x0C << 0x238;
-        QTest::newRow("range gives its minimum") << bytes("06 00 ff 19 05 29 09 a1 01 c0") << 0xFF00 << 0x05;
-        QTest::newRow("nested") << bytes("05 01 09 02 a1 01 09 01 a1 00 c0 c0") << 0x01 << 0x02;
-    }
-
-    void collectionUsage()
-    {
-        QFETCH(QByteArray, d);
-        QFETCH(int, usagePage);
-        QFETCH(int, usage);
-        const KReportDescriptor r = parse(d);
-        QVERIFY2(r.ok, r.error.c_str());
-        QCOMPARE(int(r.collections.size()), 1);
-        QCOMPARE(int(r.collections[0].caps.UsagePage), usagePage);
-        QCOMPARE(int(r.collections[0].caps.Usage), usage);
     }
 
     void malformed_data()

@@ -15,8 +15,6 @@
 
 using namespace KHID::winmsg;
 
-Q_DECLARE_METATYPE(std::u16string)
-
 namespace {
 
 constexpr quint32 kDeviceChange = 0x0219;
@@ -42,11 +40,6 @@ QByteArray dword(quint32 value)
     return bytes;
 }
 
-QByteArray header(int size, quint32 type = kInterfaceType)
-{
-    return dword(quint32(size)) + dword(type) + dword(0) + QByteArray(kHidClassGuid, 16);
-}
-
 QByteArray utf16le(const std::u16string &units)
 {
     QByteArray bytes;
@@ -55,11 +48,29 @@ QByteArray utf16le(const std::u16string &units)
     return bytes;
 }
 
+// The header, saying `size` bytes, and the name's units without a terminator.
+QByteArray record(int size, const std::u16string &name, quint32 type = kInterfaceType)
+{
+    return dword(quint32(size)) + dword(type) + dword(0) + QByteArray(kHidClassGuid, 16) + utf16le(name);
+}
+
 // A record as the system sends it: the name, its terminator, and `padding` more bytes that the size covers.
-QByteArray interfaceRecord(const std::u16string &name, int padding = 0)
+QByteArray interfaceRecord(const std::u16string &name, int padding = 0, quint32 type = kInterfaceType)
 {
     const int size = kNameAt + int(name.size() + 1) * 2 + padding;
-    return header(size) + utf16le(name) + QByteArray(2, '\0') + QByteArray(padding, 'X');
+    return record(size, name, type) + QByteArray(2, '\0') + QByteArray(padding, 'X');
+}
+
+// A record whose size ends the name after `units` units and `extraByte` more bytes. The
+// bytes go on with `allocatedUnits` of the path, and a terminator past its end, as a
+// reader that ignored the size would find them; the allocation ends with both.
+QByteArray sizedRecord(int units, int extraByte, int allocatedUnits)
+{
+    const int size = kNameAt + units * 2 + extraByte;
+    QByteArray bytes = record(size, kHidPath.substr(0, std::size_t(allocatedUnits)));
+    if (allocatedUnits > int(kHidPath.size()))
+        bytes += QByteArray(2, '\0');
+    return bytes.leftJustified(size, '\xEE');
 }
 
 // The bytes, `offset` bytes into an allocation that ends where they end.
@@ -84,12 +95,6 @@ KDeviceChange untouched()
     return {true, u"untouched"};
 }
 
-void verifyUntouched(const KDeviceChange &change)
-{
-    QVERIFY(change.arrival);
-    QVERIFY(change.path == u"untouched");
-}
-
 } // namespace
 
 class TestWinMessage : public QObject
@@ -97,36 +102,55 @@ class TestWinMessage : public QObject
     Q_OBJECT
 
 private slots:
-    void interfaceChanges_data()
+    void interfaceRecords_data()
     {
-        QTest::addColumn<quintptr>("wParam");
-        QTest::addColumn<std::u16string>("name");
-        QTest::addColumn<int>("padding");
-        QTest::addColumn<int>("offset");
-        QTest::addColumn<bool>("arrival");
-        QTest::newRow("arrival") << kArrival << kHidPath << 0 << 0 << true;
-        QTest::newRow("removal complete") << kRemoveComplete << kHidPath << 0 << 0 << false;
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("offset"); // -1: no record at all
+        QTest::addColumn<QString>("path"); // null: refused
+        const QByteArray hid = interfaceRecord(kHidPath);
+        const QString path = QString::fromStdU16String(kHidPath);
+        const int all = path.size();
+        QTest::newRow("as the system sends it") << hid << 0 << path;
         // Windows rounds the size up; what follows the terminator is not the name.
-        QTest::newRow("padding after the terminator") << kArrival << kHidPath << 6 << 0 << true;
-        QTest::newRow("record at an odd address") << kRemoveComplete << kHidPath << 0 << 1 << false;
-        QTest::newRow("non-ASCII units kept as they are")
-            << kArrival << std::u16string(u"\\\\?\\HID#Souris\u00e9\u4e2d\U0001F5B1#1") << 0 << 0 << true;
-        QTest::newRow("empty name") << kRemoveComplete << std::u16string() << 0 << 0 << false;
+        QTest::newRow("padding after the terminator") << interfaceRecord(kHidPath, 6) << 0 << path;
+        QTest::newRow("record at an odd address") << hid << 1 << path;
+        const std::u16string other = u"\\\\?\\HID#Souris\u00e9\u4e2d\U0001F5B1#1";
+        QTest::newRow("non-ASCII units kept as they are") << interfaceRecord(other) << 0 << QString::fromStdU16String(other);
+        QTest::newRow("empty name") << interfaceRecord({}) << 0 << QString("");
+
+        // The size ends the name where no terminator came.
+        QTest::newRow("no terminator, record ends with the name") << sizedRecord(all, 0, all) << 0 << path;
+        QTest::newRow("no terminator, odd byte at the end") << sizedRecord(all, 1, all) << 0 << path;
+        QTest::newRow("size cuts the name short") << sizedRecord(10, 0, all + 1) << 0 << path.left(10);
+        QTest::newRow("size cuts a unit in half") << sizedRecord(10, 1, all + 1) << 0 << path.left(10);
+        QTest::newRow("size ends where the name begins") << sizedRecord(0, 0, all + 1) << 0 << QString("");
+        QTest::newRow("half a unit of name") << sizedRecord(0, 1, 1) << 0 << QString("");
+
+        // Other device types, and sizes that cannot hold the fields read.
+        QTest::newRow("devnode") << interfaceRecord(kHidPath, 0, 1) << 0 << QString();
+        QTest::newRow("handle") << interfaceRecord(kHidPath, 0, 6) << 0 << QString();
+        QTest::newRow("interface type in the high byte") << interfaceRecord(kHidPath, 0, 0x05000000) << 0 << QString();
+        QTest::newRow("no record") << QByteArray() << -1 << QString();
+        for (int size : {4, 8, 20, 27})
+            QTest::addRow("size %d", size) << record(size, kHidPath).left(size) << 0 << QString();
     }
 
-    void interfaceChanges()
+    void interfaceRecords()
     {
-        QFETCH(quintptr, wParam);
-        QFETCH(std::u16string, name);
-        QFETCH(int, padding);
+        QFETCH(QByteArray, bytes);
         QFETCH(int, offset);
-        QFETCH(bool, arrival);
-        const Block record(interfaceRecord(name, padding), offset);
-        KDeviceChange change = untouched();
-        change.arrival = !arrival;
-        QVERIFY(decodeDeviceChange(kDeviceChange, wParam, record.data(), change));
-        QCOMPARE(change.arrival, arrival);
-        QCOMPARE(QString::fromStdU16String(change.path), QString::fromStdU16String(name));
+        QFETCH(QString, path);
+        const Block block(bytes, std::max(offset, 0));
+        const void *lParam = offset < 0 ? nullptr : block.data();
+        // A refused record leaves the result alone.
+        const bool decoded = !path.isNull();
+        for (quintptr change : {kArrival, kRemoveComplete}) {
+            KDeviceChange result = untouched();
+            result.arrival = change != kArrival;
+            QCOMPARE(decodeDeviceChange(kDeviceChange, change, lParam, result), decoded);
+            QCOMPARE(result.arrival, (change == kArrival) == decoded);
+            QCOMPARE(QString::fromStdU16String(result.path), decoded ? path : QString("untouched"));
+        }
     }
 
     void otherMessagesLeaveTheRecordAlone_data()
@@ -153,73 +177,9 @@ private slots:
         for (const void *lParam : {tiny.data(), static_cast<const void *>(nullptr), record.data()}) {
             KDeviceChange change = untouched();
             QVERIFY(!decodeDeviceChange(message, wParam, lParam, change));
-            verifyUntouched(change);
+            QVERIFY(change.arrival);
+            QVERIFY(change.path == u"untouched");
         }
-    }
-
-    void otherDeviceTypesAndShortRecords_data()
-    {
-        QTest::addColumn<quint32>("type");
-        QTest::addColumn<int>("length"); // declared and allocated; -1: no record
-        const int natural = interfaceRecord(kHidPath).size();
-        // Other device types, and sizes that cannot hold the fields read.
-        QTest::newRow("devnode") << quint32(1) << natural;
-        QTest::newRow("handle") << quint32(6) << natural;
-        QTest::newRow("interface type in the high byte") << quint32(0x05000000) << natural;
-        QTest::newRow("no record") << kInterfaceType << -1;
-        QTest::newRow("size 4, only the size field") << kInterfaceType << 4;
-        QTest::newRow("size 8, no reserved word") << kInterfaceType << 8;
-        QTest::newRow("cut inside the class GUID") << kInterfaceType << 20;
-        QTest::newRow("one byte short of the name") << kInterfaceType << 27;
-    }
-
-    void otherDeviceTypesAndShortRecords()
-    {
-        QFETCH(quint32, type);
-        QFETCH(int, length);
-        const QByteArray full = header(length, type) + utf16le(kHidPath) + QByteArray(2, '\0');
-        const Block record(full.left(std::max(length, 0)));
-        for (quintptr wParam : {kArrival, kRemoveComplete}) {
-            KDeviceChange change = untouched();
-            QVERIFY(!decodeDeviceChange(kDeviceChange, wParam, length < 0 ? nullptr : record.data(), change));
-            verifyUntouched(change);
-        }
-    }
-
-    void nameBoundedByTheRecordSize_data()
-    {
-        QTest::addColumn<int>("declaredUnits");
-        QTest::addColumn<int>("extraByte");
-        QTest::addColumn<int>("allocatedUnits");
-        QTest::addColumn<QString>("path");
-        const QString hid = QString::fromStdU16String(kHidPath);
-        const int all = hid.size();
-        // The size ends the name where no terminator came: the allocation ends there too.
-        QTest::newRow("no terminator, record ends with the name") << all << 0 << all << hid;
-        QTest::newRow("no terminator, odd byte at the end") << all << 1 << all << hid;
-        QTest::newRow("size cuts the name short") << 10 << 0 << all + 1 << hid.left(10);
-        QTest::newRow("size cuts a unit in half") << 10 << 1 << all + 1 << hid.left(10);
-        QTest::newRow("size ends where the name begins") << 0 << 0 << all + 1 << QString();
-        QTest::newRow("half a unit of name") << 0 << 1 << 1 << QString();
-    }
-
-    void nameBoundedByTheRecordSize()
-    {
-        QFETCH(int, declaredUnits);
-        QFETCH(int, extraByte);
-        QFETCH(int, allocatedUnits);
-        QFETCH(QString, path);
-        const int declared = kNameAt + declaredUnits * 2 + extraByte;
-        // Beyond the declared size the bytes go on with the rest of the path and a
-        // terminator, as a reader that ignored the size would find them.
-        QByteArray bytes = header(declared) + utf16le(kHidPath.substr(0, std::size_t(allocatedUnits)));
-        if (allocatedUnits > int(kHidPath.size()))
-            bytes += QByteArray(2, '\0');
-        const Block record(bytes.leftJustified(declared, '\xEE'));
-        KDeviceChange change = untouched();
-        QVERIFY(decodeDeviceChange(kDeviceChange, kArrival, record.data(), change));
-        QVERIFY(change.arrival);
-        QCOMPARE(QString::fromStdU16String(change.path), path);
     }
 };
 

@@ -5,6 +5,8 @@
 #include "kreportdescriptor.h"
 #include "require.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -86,20 +88,15 @@ void checkDescriptor(const KReportDescriptor &r, std::size_t size)
 
 bool same(const KReportDescriptor &a, const KReportDescriptor &b)
 {
-    if (a.ok != b.ok || a.error != b.error || a.usesReportIds != b.usesReportIds
-        || a.collections.size() != b.collections.size())
-        return false;
-    for (std::size_t i = 0; i < a.collections.size(); ++i) {
-        const KTopCollection &x = a.collections[i];
-        const KTopCollection &y = b.collections[i];
-        if (std::memcmp(&x.caps, &y.caps, sizeof x.caps) != 0
-            || x.featureValueCaps.size() != y.featureValueCaps.size())
-            return false;
-        for (std::size_t j = 0; j < x.featureValueCaps.size(); ++j)
-            if (std::memcmp(&x.featureValueCaps[j], &y.featureValueCaps[j], sizeof(KHidValueCaps)) != 0)
-                return false;
-    }
-    return true;
+    const auto bytesEqual = [](const auto &x, const auto &y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+    const auto sameCollection = [&](const KTopCollection &x, const KTopCollection &y) {
+        return bytesEqual(x.caps, y.caps)
+            && std::equal(x.featureValueCaps.begin(), x.featureValueCaps.end(), y.featureValueCaps.begin(),
+                          y.featureValueCaps.end(), bytesEqual);
+    };
+    return a.ok == b.ok && a.error == b.error && a.usesReportIds == b.usesReportIds
+        && std::equal(a.collections.begin(), a.collections.end(), b.collections.begin(), b.collections.end(),
+                      sameCollection);
 }
 
 } // namespace
@@ -119,12 +116,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     }
     REQUIRE(bytes.size() * 2 <= size);
 
-    static const char digits[] = "0123456789abcdef";
     std::string again;
     for (uint8_t b : bytes) {
-        again += digits[b >> 4];
-        again += digits[b & 0xF];
-        again += ' ';
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02x ", b);
+        again += hex;
     }
     std::vector<uint8_t> back;
     REQUIRE(parseHexBytes(again, back));
