@@ -168,34 +168,29 @@ private slots:
 
     void malformedSceneEventsAreRefused_data()
     {
-        QTest::addColumn<QByteArray>("events");
+        QTest::addColumn<QString>("events");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("not an array") << QByteArray(R"({"afterMs": 1})") << R"("events" must be an array)";
-        QTest::newRow("unknown action") << QByteArray(R"([{"afterMs": 1, "action": "shake", "path": "x"}])")
-                                        << "events[0].action";
-        QTest::newRow("time as text") << QByteArray(R"([{"afterMs": "1", "action": "unplug", "path": "x"}])")
-                                      << "events[0].afterMs";
-        QTest::newRow("time in the past") << QByteArray(R"([{"afterMs": -1, "action": "unplug", "path": "x"}])")
+        QTest::newRow("not an array") << R"({"afterMs": 1})" << R"("events" must be an array)";
+        QTest::newRow("unknown action") << R"([{"afterMs": 1, "action": "shake", "path": "x"}])" << "events[0].action";
+        QTest::newRow("time as text") << R"([{"afterMs": "1", "action": "unplug", "path": "x"}])" << "events[0].afterMs";
+        QTest::newRow("time in the past") << R"([{"afterMs": -1, "action": "unplug", "path": "x"}])"
                                           << "events[0].afterMs: expected a whole number of milliseconds from 0";
         QTest::newRow("time beyond any integer")
-            << QByteArray(R"([{"afterMs": 1e300, "action": "unplug", "path": "x"}])") << "events[0].afterMs";
-        QTest::newRow("fractional time") << QByteArray(R"([{"afterMs": 0.5, "action": "unplug", "path": "x"}])")
-                                         << "events[0].afterMs";
+            << R"([{"afterMs": 1e300, "action": "unplug", "path": "x"}])" << "events[0].afterMs";
+        QTest::newRow("fractional time") << R"([{"afterMs": 0.5, "action": "unplug", "path": "x"}])" << "events[0].afterMs";
         QTest::newRow("unplug naming an interface")
-            << QByteArray(R"([{"afterMs": 1, "action": "unplug", "path": "x", "interface": {}}])")
-            << "events[0].interface: unknown key";
-        QTest::newRow("plug without interface") << QByteArray(R"([{"afterMs": 1, "action": "plug"}])")
-                                                << "events[0].interface";
+            << R"([{"afterMs": 1, "action": "unplug", "path": "x", "interface": {}}])" << "events[0].interface: unknown key";
+        QTest::newRow("plug without interface") << R"([{"afterMs": 1, "action": "plug"}])" << "events[0].interface";
         QTest::newRow("plugged interface without ids")
-            << QByteArray(R"([{"afterMs": 1, "action": "plug", "interface": {"path": "x"}}])") << "events[0].interface";
+            << R"([{"afterMs": 1, "action": "plug", "interface": {"path": "x"}}])" << "events[0].interface";
     }
 
     void malformedSceneEventsAreRefused()
     {
-        QFETCH(QByteArray, events);
+        QFETCH(QString, events);
         QFETCH(QString, reason);
         QString error;
-        QVERIFY(!KSimPlatform::fromJson(R"({"interfaces": [], "events": )" + events + "}", "bad", &error));
+        QVERIFY(!KSimPlatform::fromJson(R"({"interfaces": [], "events": )" + events.toUtf8() + "}", "bad", &error));
         QVERIFY2(error.contains(reason), qPrintable(error));
     }
 

@@ -90,11 +90,6 @@ private:
     int mOffset;
 };
 
-KDeviceChange untouched()
-{
-    return {true, u"untouched"};
-}
-
 } // namespace
 
 class TestWinMessage : public QObject
@@ -145,8 +140,7 @@ private slots:
         // A refused record leaves the result alone.
         const bool decoded = !path.isNull();
         for (quintptr change : {kArrival, kRemoveComplete}) {
-            KDeviceChange result = untouched();
-            result.arrival = change != kArrival;
+            KDeviceChange result{change != kArrival, u"untouched"};
             QCOMPARE(decodeDeviceChange(kDeviceChange, change, lParam, result), decoded);
             QCOMPARE(result.arrival, (change == kArrival) == decoded);
             QCOMPARE(QString::fromStdU16String(result.path), decoded ? path : QString("untouched"));
@@ -175,7 +169,7 @@ private slots:
         const Block tiny(QByteArray(1, '\xEE'));
         const Block record(interfaceRecord(kHidPath));
         for (const void *lParam : {tiny.data(), static_cast<const void *>(nullptr), record.data()}) {
-            KDeviceChange change = untouched();
+            KDeviceChange change{true, u"untouched"};
             QVERIFY(!decodeDeviceChange(message, wParam, lParam, change));
             QVERIFY(change.arrival);
             QVERIFY(change.path == u"untouched");
