@@ -40,33 +40,28 @@ class TestReportDescriptor : public QObject {
     Q_OBJECT
 
 private slots:
-    // Each top-level collection as "page:usage in N out N feature N", then its feature values' report IDs.
+    // Each top-level collection as "page:usage in/out/feature" report lengths, then its feature values' report IDs.
     void collections_data()
     {
         QTest::addColumn<QByteArray>("d");
         QTest::addColumn<bool>("reportIds");
         QTest::addColumn<QStringList>("described");
-
         QVERIFY2(QDir(dataDir()).entryList({"*.hex"}, QDir::Files).size() >= 5, qPrintable("no corpus in " + dataDir()));
-        QTest::newRow("boot mouse") << corpus("boot-mouse.hex") << false << QStringList{"0001:0002 in 4 out 0 feature 0"};
-        QTest::newRow("boot keyboard") << corpus("boot-keyboard.hex") << false
-                                       << QStringList{"0001:0006 in 9 out 2 feature 0"};
+        QTest::newRow("boot mouse") << corpus("boot-mouse.hex") << false << QStringList{"0001:0002 4/0/0"};
+        QTest::newRow("boot keyboard") << corpus("boot-keyboard.hex") << false << QStringList{"0001:0006 9/2/0"};
         QTest::newRow("receiver") << corpus("receiver.hex") << true
-                                  << QStringList{"0001:0006 in 9 out 2 feature 0", "0001:0002 in 8 out 0 feature 0",
-                                                 "000c:0001 in 5 out 0 feature 0", "ff00:0001 in 32 out 32 feature 0"};
+                                  << QStringList{"0001:0006 9/2/0", "0001:0002 8/0/0", "000c:0001 5/0/0", "ff00:0001 32/32/0"};
         QTest::newRow("gaming mouse") << corpus("gaming-mouse.hex") << true
-                                      << QStringList{"0001:0002 in 7 out 0 feature 0",
-                                                     "ff01:0002 in 0 out 0 feature 64 ids 4 5 6 6 7"};
-        QTest::newRow("gamepad") << corpus("gamepad.hex") << false << QStringList{"0001:0005 in 10 out 3 feature 0"};
+                                      << QStringList{"0001:0002 7/0/0", "ff01:0002 0/0/64 ids 4 5 6 6 7"};
+        QTest::newRow("gamepad") << corpus("gamepad.hex") << false << QStringList{"0001:0005 10/3/0"};
         // Inline: which usage a collection takes.
-        const QString none = " in 0 out 0 feature 0";
-        QTest::newRow("first usage wins") << bytes("05 01 09 02 09 01 a1 01 c0") << false << QStringList{"0001:0002" + none};
-        QTest::newRow("four-byte usage") << bytes("0b e9 00 0c 00 a1 01 c0") << false << QStringList{"000c:00e9" + none};
-        QTest::newRow("four-byte overrides page") << bytes("05 01 0b 38 02 0c 00 a1 01 c0") << false
-                                                  << QStringList{"000c:0238" + none};
-        QTest::newRow("range gives its minimum") << bytes("06 00 ff 19 05 29 09 a1 01 c0") << false
-                                                 << QStringList{"ff00:0005" + none};
-        QTest::newRow("nested") << bytes("05 01 09 02 a1 01 09 01 a1 00 c0 c0") << false << QStringList{"0001:0002" + none};
+        QTest::newRow("first usage wins") << bytes("05 01 09 02 09 01 a1 01 c0") << false << QStringList{"0001:0002 0/0/0"};
+        QTest::newRow("four-byte usage") << bytes("0b e9 00 0c 00 a1 01 c0") << false << QStringList{"000c:00e9 0/0/0"};
+        QTest::newRow("four-byte overrides page")
+            << bytes("05 01 0b 38 02 0c 00 a1 01 c0") << false << QStringList{"000c:0238 0/0/0"};
+        QTest::newRow("range gives its minimum")
+            << bytes("06 00 ff 19 05 29 09 a1 01 c0") << false << QStringList{"ff00:0005 0/0/0"};
+        QTest::newRow("nested") << bytes("05 01 09 02 a1 01 09 01 a1 00 c0 c0") << false << QStringList{"0001:0002 0/0/0"};
     }
 
     void collections()
@@ -81,9 +76,8 @@ private slots:
         QStringList got;
         for (const KTopCollection &t : r.collections) {
             const KHidCaps &c = t.caps;
-            QString text = QString::asprintf("%04x:%04x in %d out %d feature %d", c.UsagePage, c.Usage,
-                                             c.InputReportByteLength, c.OutputReportByteLength,
-                                             c.FeatureReportByteLength);
+            QString text = QString::asprintf("%04x:%04x %d/%d/%d", c.UsagePage, c.Usage, c.InputReportByteLength,
+                                             c.OutputReportByteLength, c.FeatureReportByteLength);
             for (std::size_t i = 0; i < t.featureValueCaps.size(); ++i)
                 text += (i ? " " : " ids ") + QString::number(t.featureValueCaps[i].ReportID);
             got << text;

@@ -35,9 +35,8 @@ const std::u16string kHidPath =
 
 QByteArray dword(quint32 value)
 {
-    QByteArray bytes(4, '\0');
-    qToLittleEndian(value, bytes.data());
-    return bytes;
+    const quint32 little = qToLittleEndian(value);
+    return QByteArray(reinterpret_cast<const char *>(&little), 4);
 }
 
 QByteArray utf16le(const std::u16string &units)

@@ -12,7 +12,8 @@ using namespace KHID;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     QString error;
-    const std::unique_ptr<KSimPlatform> scene = KSimPlatform::fromJson(fuzzInput(data, size), QStringLiteral("fuzz"), &error);
+    const std::unique_ptr<KSimPlatform> scene =
+        KSimPlatform::fromJson(fuzzInput(data, size), QStringLiteral("fuzz"), &error);
     if (!scene) {
         REQUIRE(error.startsWith(QLatin1String("scene fuzz: ")));
         return 0;
