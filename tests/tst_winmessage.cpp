@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <string>
+#include <vector>
 
 using namespace KHID::winmsg;
 
@@ -72,22 +72,13 @@ QByteArray sizedRecord(int units, int extraByte, int allocatedUnits)
     return bytes.leftJustified(size, '\xEE');
 }
 
-// The bytes, `offset` bytes into an allocation that ends where they end.
-class Block
+// The bytes, `offset` bytes into heap memory that ends where they end.
+std::vector<char> exactly(const QByteArray &bytes, int offset = 0)
 {
-public:
-    explicit Block(const QByteArray &bytes, int offset = 0)
-        : mMemory(new unsigned char[std::size_t(offset + bytes.size())])
-        , mOffset(offset)
-    {
-        std::memcpy(mMemory.get() + offset, bytes.constData(), std::size_t(bytes.size()));
-    }
-    const void *data() const { return mMemory.get() + mOffset; }
-
-private:
-    std::unique_ptr<unsigned char[]> mMemory;
-    int mOffset;
-};
+    std::vector<char> memory(std::size_t(offset + bytes.size()));
+    std::copy(bytes.begin(), bytes.end(), memory.begin() + offset);
+    return memory;
+}
 
 } // namespace
 
@@ -134,8 +125,8 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, offset);
         QFETCH(QString, path);
-        const Block block(bytes, std::max(offset, 0));
-        const void *lParam = offset < 0 ? nullptr : block.data();
+        const std::vector<char> memory = exactly(bytes, std::max(offset, 0));
+        const void *lParam = offset < 0 ? nullptr : memory.data() + offset;
         // A refused record leaves the result alone.
         const bool decoded = !path.isNull();
         for (quintptr change : {kArrival, kRemoveComplete}) {
@@ -165,9 +156,9 @@ private slots:
         QFETCH(quintptr, wParam);
         // One byte: reading even the record's size would overrun it. Nor is a
         // well-formed interface record decoded for them.
-        const Block tiny(QByteArray(1, '\xEE'));
-        const Block record(interfaceRecord(kHidPath));
-        for (const void *lParam : {tiny.data(), static_cast<const void *>(nullptr), record.data()}) {
+        const std::vector<char> tiny = exactly(QByteArray(1, '\xEE'));
+        const std::vector<char> wellFormed = exactly(interfaceRecord(kHidPath));
+        for (const void *lParam : std::initializer_list<const void *>{tiny.data(), nullptr, wellFormed.data()}) {
             KDeviceChange change{true, u"untouched"};
             QVERIFY(!decodeDeviceChange(message, wParam, lParam, change));
             QVERIFY(change.arrival);
