@@ -12,6 +12,18 @@
 using namespace KHID;
 using testsupport::simInterface;
 
+namespace {
+
+const quint8 kPayload[2] = {0xA1, 0x01};
+
+// The receiver's vendor interface, as the catalogue names it.
+bool openReceiver(KUSBDevice &device, quint16 pid = 1, int featureLength = 0)
+{
+    return device.initDevice(0x1209, pid, 1, 0xFF00, featureLength);
+}
+
+} // namespace
+
 class TestHidAccess : public QObject
 {
     Q_OBJECT
@@ -23,7 +35,9 @@ private:
     {
         QStringList paths;
         enumHidDevices([&](KHidDetail detail, bool &keepGoing) {
-            paths << detail.DevicePath;
+            // Every call comes with a fresh flag and a record of its own.
+            paths << (keepGoing ? detail.DevicePath : QStringLiteral("stale flag"));
+            detail.DevicePath.clear();
             if (stopAtFirst)
                 keepGoing = false;
         });
@@ -33,56 +47,41 @@ private:
     QStringList queryOpens() const
     {
         QStringList paths;
-        for (const KSimPlatform::OpenRecord &record : sim->opens()) {
+        for (const KSimPlatform::OpenRecord &record : sim->opens())
             if (record.mode == KOpenMode::Query)
                 paths << record.path;
-        }
         return paths;
     }
 
     // A receiver whose vendor interface is the third of three.
-    void plugReceiver(quint16 pid = 0x0001)
+    void plugReceiver()
     {
-        sim->addInterface(simInterface("sim:rx/col01", 0x1209, pid, 0x0001, 0x0006, 9, 2, 0));
-        sim->addInterface(simInterface("sim:rx/col02", 0x1209, pid, 0x0001, 0x0002, 8, 0, 0));
-        sim->addInterface(simInterface("sim:rx/col03", 0x1209, pid, 0xFF00, 0x0001, 32, 32, 0));
+        sim->addInterface(simInterface("sim:rx/col01", 0x1209, 1, 0x0001, 0x0006, 9, 2, 0));
+        sim->addInterface(simInterface("sim:rx/col02", 0x1209, 1, 0x0001, 0x0002, 8, 0, 0));
+        sim->addInterface(simInterface("sim:rx/col03", 0x1209, 1, 0xFF00, 0x0001, 32, 32, 0));
+    }
+
+    void addVendorInterface(const QString &path, quint16 pid, quint16 input, quint16 output, quint16 feature = 0)
+    {
+        sim->addInterface(simInterface(path, 0x1209, pid, 0xFF00, 1, input, output, feature));
     }
 
 private slots:
     void init() { sim = testsupport::installSimulation(); }
 
-    void walkWithNothingToDo()
+    void walkVisitsInOrder()
     {
-        int calls = 0;
-        enumHidDevices([&](KHidDetail, bool &) { ++calls; });
-        QCOMPARE(calls, 0);
+        QCOMPARE(walkedPaths(), QStringList());
         QCOMPARE(sim->openInterfaceSetCount(), 0);
         plugReceiver();
         enumHidDevices(KHidFilter()); // an empty filter opens nothing
         QVERIFY(sim->opens().isEmpty());
-    }
-
-    void walkVisitsInOrderWithFreshFlag()
-    {
-        plugReceiver();
-        QStringList paths;
-        bool flagAlwaysTrue = true;
-        enumHidDevices([&](KHidDetail detail, bool &keepGoing) {
-            flagAlwaysTrue = flagAlwaysTrue && keepGoing;
-            paths << detail.DevicePath;
-            detail.DevicePath.clear(); // a copy: the next call must not see this
-        });
-        QCOMPARE(paths, QStringList({"sim:rx/col01", "sim:rx/col02", "sim:rx/col03"}));
-        QVERIFY(flagAlwaysTrue);
+        QCOMPARE(walkedPaths(), QStringList({"sim:rx/col01", "sim:rx/col02", "sim:rx/col03"}));
         QCOMPARE(sim->openHandleCount(), 0);
         QCOMPARE(sim->openInterfaceSetCount(), 0);
-    }
-
-    void walkStopsAndOpensNothingAfterwards()
-    {
-        plugReceiver();
+        // A stopped walk opens nothing afterwards.
         QCOMPARE(walkedPaths(true), QStringList({"sim:rx/col01"}));
-        QCOMPARE(queryOpens(), QStringList({"sim:rx/col01"}));
+        QCOMPARE(queryOpens().mid(3), QStringList({"sim:rx/col01"}));
         QCOMPARE(sim->openInterfaceSetCount(), 0);
     }
 
@@ -93,95 +92,45 @@ private slots:
         locked.queryFails = true;
         KSimInterface broken = simInterface("sim:broken", 0x1234, 0x5679, 1, 2);
         broken.hasPreparsedData = false;
-        KSimInterface after = simInterface("sim:after", 0x1234, 0x567a, 1, 2);
         sim->addInterface(locked);
         sim->addInterface(broken);
-        sim->addInterface(after);
-
-        const QStringList paths = walkedPaths();
-        QCOMPARE(paths, QStringList({"sim:rx/col01", "sim:rx/col02", "sim:rx/col03", "sim:after"}));
+        sim->addInterface(simInterface("sim:after", 0x1234, 0x567a, 1, 2));
+        QCOMPARE(walkedPaths(), QStringList({"sim:rx/col01", "sim:rx/col02", "sim:rx/col03", "sim:after"}));
         QCOMPARE(sim->openHandleCount(), 0);
-    }
-
-    void walkSurvivesEnumerationFaults()
-    {
-        plugReceiver();
+        // A failed query leaves the record as it was.
+        KHidDetail detail;
+        detail.DeviceName = QStringLiteral("kept");
+        QVERIFY(!getHidDetail("sim:broken", detail));
+        QVERIFY(!getHidDetail("sim:absent", detail));
+        QCOMPARE(detail.DeviceName, QString("kept"));
+        QVERIFY(detail.DevicePath.isEmpty());
         sim->setPathFetchFails(0);
-        QCOMPARE(walkedPaths(), QStringList({"sim:rx/col02", "sim:rx/col03"}));
+        QCOMPARE(walkedPaths(), QStringList({"sim:rx/col02", "sim:rx/col03", "sim:after"}));
         // A path block too large to allocate ends the walk, and the set is still released.
         sim->setPathLengthOverride(1, std::size_t(-1) / 2);
         QCOMPARE(walkedPaths(), QStringList());
         QCOMPARE(sim->openInterfaceSetCount(), 0);
     }
 
-    void queryFillsEveryField()
-    {
-        KSimInterface receiver = simInterface("sim:rx", 0x1209, 0xBEEF, 0xFF00, 0x0001, 32, 33, 7);
-        receiver.version = 0x0213;
-        receiver.name = QStringLiteral("2.4G Receiver");
-        for (int id : {5, 0xBA}) {
-            KHidValueCaps value;
-            value.ReportID = static_cast<uint8_t>(id);
-            receiver.featureValueCaps.append(value);
-        }
-        sim->addInterface(receiver);
-
-        KHidDetail detail;
-        QVERIFY(getHidDetail("sim:rx", detail));
-        QCOMPARE(detail.VendorID, quint16(0x1209));
-        QCOMPARE(detail.ProductID, quint16(0xBEEF));
-        QCOMPARE(detail.VersionNumber, quint16(0x0213));
-        QCOMPARE(detail.DeviceName, QString("2.4G Receiver"));
-        QCOMPARE(detail.capAbilities.UsagePage, quint16(0xFF00));
-        QCOMPARE(detail.capAbilities.OutputReportByteLength, quint16(33));
-        QCOMPARE(detail.capAbilities.FeatureReportByteLength, quint16(7));
-        QCOMPARE(detail.capAbilitiesValue.size(), 2);
-        QCOMPARE(detail.capAbilitiesValue.at(1).ReportID, quint8(0xBA));
-        QCOMPARE(sim->openHandleCount(), 0);
-    }
-
-    void failedQueryLeavesRecordUntouched()
-    {
-        KSimInterface broken = simInterface("sim:broken", 1, 2, 3, 4);
-        broken.hasPreparsedData = false;
-        sim->addInterface(broken);
-        KHidDetail detail;
-        detail.DeviceName = QStringLiteral("kept");
-        detail.VendorID = 0x4242;
-        QVERIFY(!getHidDetail("sim:broken", detail));
-        QVERIFY(!getHidDetail("sim:absent", detail));
-        QCOMPARE(detail.DeviceName, QString("kept"));
-        QCOMPARE(detail.VendorID, quint16(0x4242));
-        QVERIFY(detail.DevicePath.isEmpty());
-    }
-
-    void productStringIsUtf16UpToSixtyFourUnits_data()
+    void queryFillsEveryField_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("ascii") << "USB Receiver" << "USB Receiver";
-        QTest::newRow("chinese") << QStringLiteral("无线接收器") << QStringLiteral("无线接收器");
+        QTest::addColumn<QString>("expected"); // the product string is UTF-16, up to 64 units
         const QString sixtyFour = QString(63, 'x') + QStringLiteral("é");
+        QTest::newRow("ascii") << "2.4G Receiver" << "2.4G Receiver";
+        QTest::newRow("chinese") << QStringLiteral("无线接收器") << QStringLiteral("无线接收器");
         QTest::newRow("exactly 64 units") << sixtyFour << sixtyFour;
         QTest::newRow("longer is cut at 64") << QString(70, 'y') << QString(64, 'y');
-        QTest::newRow("none") << QString() << QString();
+        QTest::newRow("no name") << QString() << QString();
     }
 
-    void productStringIsUtf16UpToSixtyFourUnits()
+    void queryFillsEveryField()
     {
         QFETCH(QString, name);
         QFETCH(QString, expected);
-        KSimInterface receiver = simInterface("sim:rx", 1, 2, 3, 4);
+        KSimInterface receiver = simInterface("sim:rx", 0x1209, 0xBEEF, 0xFF00, 0x0001, 32, 33, 7);
+        receiver.version = 0x0213;
         receiver.name = name;
-        sim->addInterface(receiver);
-        KHidDetail detail;
-        QVERIFY(getHidDetail("sim:rx", detail));
-        QCOMPARE(detail.DeviceName, expected);
-    }
-
-    void queryKeepsAtMostTenFeatureValueCaps()
-    {
-        KSimInterface receiver = simInterface("sim:rx", 1, 2, 3, 4);
         for (int id = 1; id <= 14; ++id) {
             KHidValueCaps value;
             value.ReportID = static_cast<uint8_t>(id);
@@ -190,11 +139,21 @@ private slots:
         sim->addInterface(receiver);
         KHidDetail detail;
         QVERIFY(getHidDetail("sim:rx", detail));
+        QCOMPARE(detail.DeviceName, expected);
+        QCOMPARE(detail.VendorID, quint16(0x1209));
+        QCOMPARE(detail.ProductID, quint16(0xBEEF));
+        QCOMPARE(detail.VersionNumber, quint16(0x0213));
+        QCOMPARE(detail.capAbilities.UsagePage, quint16(0xFF00));
+        QCOMPARE(detail.capAbilities.OutputReportByteLength, quint16(33));
+        QCOMPARE(detail.capAbilities.FeatureReportByteLength, quint16(7));
+        // At most ten feature values are kept.
         QCOMPARE(detail.capAbilitiesValue.size(), 10);
+        QCOMPARE(detail.capAbilitiesValue.at(1).ReportID, quint8(2));
         QCOMPARE(detail.capAbilitiesValue.last().ReportID, quint8(10));
+        QCOMPARE(sim->openHandleCount(), 0);
     }
 
-    void initDeviceFeatureLengthFilter_data()
+    void initDeviceOpensTheFirstMatch_data()
     {
         QTest::addColumn<int>("featureLength");
         QTest::addColumn<QString>("opened");
@@ -203,40 +162,25 @@ private slots:
         QTest::newRow("no interface has it") << 4 << QString();
     }
 
-    void initDeviceFeatureLengthFilter()
+    void initDeviceOpensTheFirstMatch()
     {
         QFETCH(int, featureLength);
         QFETCH(QString, opened);
-        sim->addInterface(simInterface("sim:a", 0x1209, 1, 0xFF00, 1, 32, 32, 3));
-        sim->addInterface(simInterface("sim:b", 0x1209, 1, 0xFF00, 1, 32, 32, 9));
+        // Same ids and usage on another page: not the receiver's interface.
+        sim->addInterface(simInterface("sim:consumer", 0x1209, 1, 0x000C, 1, 32, 32, 9));
+        addVendorInterface("sim:a", 1, 32, 32, 3);
+        addVendorInterface("sim:b", 1, 32, 32, 9);
+        addVendorInterface("sim:c", 1, 32, 32, 9);
         KUSBDevice device;
-        QCOMPARE(device.initDevice(0x1209, 1, 1, 0xFF00, featureLength), !opened.isEmpty());
+        QCOMPARE(openReceiver(device, 1, featureLength), !opened.isEmpty());
         QCOMPARE(device.getDetail().DevicePath, opened);
         QCOMPARE(sim->openHandleCount(), opened.isEmpty() ? 0 : 2);
-    }
-
-    void initDeviceOpensFirstMatchingInterface()
-    {
-        // Same ids and usage on another page: not the receiver's interface.
-        sim->addInterface(simInterface("sim:consumer", 0x1209, 1, 0x000C, 1));
-        plugReceiver();
-        sim->addInterface(simInterface("sim:rx/col04", 0x1209, 1, 0xFF00, 1, 64, 64, 0));
-        KUSBDevice device;
-        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
-        QCOMPARE(device.getDetail().DevicePath, QString("sim:rx/col03"));
-        // The walk stopped at the match.
-        QCOMPARE(queryOpens().last(), QString("sim:rx/col03"));
-        QVERIFY(!queryOpens().contains("sim:rx/col04"));
-    }
-
-    void initDeviceTwiceKeepsTheFirst()
-    {
-        sim->addInterface(simInterface("sim:first", 0x1209, 1, 0xFF00, 1));
-        sim->addInterface(simInterface("sim:second", 0x1209, 2, 0xFF00, 1));
-        KUSBDevice device;
-        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
-        QVERIFY(!device.initDevice(0x1209, 2, 1, 0xFF00, 0));
-        QCOMPARE(device.getDetail().DevicePath, QString("sim:first"));
+        if (opened.isEmpty())
+            return;
+        // The walk stopped at the match, and a second open keeps it.
+        QCOMPARE(queryOpens().last(), opened);
+        QVERIFY(!openReceiver(device));
+        QCOMPARE(device.getDetail().DevicePath, opened);
         QCOMPARE(sim->openHandleCount(), 2);
     }
 
@@ -246,69 +190,65 @@ private slots:
         locked.openFails = true;
         sim->addInterface(locked);
         KUSBDevice device;
-        QVERIFY(!device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+        QVERIFY(!openReceiver(device));
         // The system's reason, so that a permission problem is told apart.
         QCOMPARE(device.errorString(), QString("Permission denied (simulated)"));
         QCOMPARE(sim->openHandleCount(), 0);
-        const quint8 payload[2] = {0xA1, 0x01};
-        QVERIFY(!device.writeReport(0xBA, payload, 2));
+        QVERIFY(!device.writeReport(0xBA, kPayload, 2));
     }
 
     void writeReportFramesThirtyTwoBytes_data()
     {
         QTest::addColumn<int>("outputLength");
-        QTest::newRow("short output report") << 8;
-        QTest::newRow("long output report") << 64;
+        QTest::addColumn<bool>("framed"); // false: the output report does not fit the buffer
+        QTest::newRow("short output report") << 8 << true;
+        QTest::newRow("long output report") << 64 << true;
+        QTest::newRow("huge output report") << 4096 << false;
     }
 
     void writeReportFramesThirtyTwoBytes()
     {
         QFETCH(int, outputLength);
-        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1, 32, outputLength));
+        QFETCH(bool, framed);
+        addVendorInterface("sim:rx", 1, 32, quint16(outputLength));
         KUSBDevice device;
-        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
-
-        quint8 longCommand[31];
-        std::memset(longCommand, 0xEE, sizeof longCommand);
-        QVERIFY(device.writeReport(0xBA, longCommand, sizeof longCommand));
-        const quint8 begin[4] = {0xA0, 0x81, 0x02, 0x01};
-        QVERIFY(device.writeReport(0xBA, begin, 4));
-
-        const QVector<QByteArray> written = sim->writtenReports();
-        QCOMPARE(written.size(), 2);
-        QByteArray expected(32, '\0');
-        expected[0] = char(0xBA);
-        std::memcpy(expected.data() + 1, begin, 4);
-        // Nothing of the longer command before may trail the short one.
-        QCOMPARE(written.last().toHex(' '), expected.toHex(' '));
-    }
-
-    void writeReportRefusesWhatDoesNotFit()
-    {
-        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1, 32, 32));
-        sim->addInterface(simInterface("sim:huge", 0x1209, 2, 0xFF00, 1, 32, 4096));
-        KUSBDevice closed;
-        const quint8 payload[2] = {0xA1, 0x01};
-        QVERIFY(!closed.writeReport(0xBA, payload, 2));
-
-        KUSBDevice device;
-        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
+        QVERIFY(!device.writeReport(0xBA, kPayload, 2)); // closed
+        QVERIFY(openReceiver(device));
         static quint8 big[2048];
-        QVERIFY(device.writeReport(0xBA, big, 31));
+        std::memset(big, 0xEE, sizeof big);
+        QCOMPARE(device.writeReport(0xBA, big, 31), framed);
+        const quint8 begin[4] = {0xA0, 0x81, 0x02, 0x01};
+        QCOMPARE(device.writeReport(0xBA, begin, 4), framed);
         // One byte more than the frame holds after the report id: refused whole, never cut.
         QVERIFY(!device.writeReport(0xBA, big, 32));
         QVERIFY(!device.writeReport(0xBA, big, 2048));
         QVERIFY(!device.writeReport(0xBA, big, -1));
+        QCOMPARE(sim->writtenReports().size(), framed ? 2 : 0);
+        // Nothing of the longer command before may trail the short one.
+        const QByteArray expected = QByteArray::fromHex("baa0810201") + QByteArray(27, '\0');
+        if (framed)
+            QCOMPARE(sim->writtenReports().last().toHex(' '), expected.toHex(' '));
+        // A fetch the device does not answer fails; so does I/O once it is unplugged, the object still open.
+        quint8 destination[32];
+        QVERIFY(!device.readReport(0xBA, destination));
+        sim->removeInterface("sim:rx");
+        QVERIFY(!device.writeReport(0xBA, kPayload, 2));
+    }
 
-        KUSBDevice huge;
-        QVERIFY(huge.initDevice(0x1209, 2, 1, 0xFF00, 0));
-        QVERIFY(!huge.writeReport(0xBA, payload, 2));
-        QCOMPARE(sim->writtenReports().size(), 1);
+    void readReportCopiesTheInputLength_data()
+    {
+        QTest::addColumn<int>("inputLength");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("input report of 20 bytes") << 20 << true;
+        QTest::newRow("longer than the buffer") << 2049 << false;
+        QTest::newRow("no input report") << 0 << false;
     }
 
     void readReportCopiesTheInputLength()
     {
-        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1, 20, 32));
+        QFETCH(int, inputLength);
+        QFETCH(bool, read);
+        addVendorInterface("sim:rx", 1, quint16(inputLength), 32);
         quint8 requested = 0;
         sim->setInputReportHandler([&](const QString &, uint8_t *buffer, std::size_t length) {
             requested = buffer[0];
@@ -317,48 +257,16 @@ private slots:
             return length == 20;
         });
         KUSBDevice device;
-        quint8 destination[64];
+        quint8 destination[4096];
         std::memset(destination, 0xCC, sizeof destination);
         QVERIFY(!device.readReport(0xBA, destination)); // closed
-        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
-        QVERIFY(device.readReport(0xBA, destination));
-        QCOMPARE(requested, quint8(0xBA));
-        QCOMPARE(destination[0], quint8(0x10)); // byte 0 is whatever the device put there
-        QCOMPARE(destination[19], quint8(0x10 + 19));
+        QVERIFY(openReceiver(device));
+        QCOMPARE(device.readReport(0xBA, destination), read);
+        // A report that cannot fit is not even asked for.
+        QCOMPARE(requested, quint8(read ? 0xBA : 0));
+        QCOMPARE(destination[0], quint8(read ? 0x10 : 0xCC)); // byte 0 is whatever the device put there
+        QCOMPARE(destination[19], quint8(read ? 0x10 + 19 : 0xCC));
         QCOMPARE(destination[20], quint8(0xCC));
-    }
-
-    void readReportRefusesWhatDoesNotFit_data()
-    {
-        QTest::addColumn<int>("inputLength");
-        QTest::newRow("longer than the buffer") << 2049;
-        QTest::newRow("no input report") << 0;
-    }
-
-    void readReportRefusesWhatDoesNotFit()
-    {
-        QFETCH(int, inputLength);
-        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1, inputLength, 32));
-        bool asked = false;
-        sim->setInputReportHandler([&](const QString &, uint8_t *, std::size_t) { return asked = true; });
-        KUSBDevice device;
-        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
-        quint8 destination[4096];
-        QVERIFY(!device.readReport(0xBA, destination));
-        QVERIFY(!asked);
-    }
-
-    void failedFetchReportsFalse()
-    {
-        sim->addInterface(simInterface("sim:rx", 0x1209, 1, 0xFF00, 1, 32, 32));
-        KUSBDevice device;
-        QVERIFY(device.initDevice(0x1209, 1, 1, 0xFF00, 0));
-        quint8 destination[32];
-        QVERIFY(!device.readReport(0xBA, destination)); // the simulated device has nothing to say
-        // An unplugged receiver: the object stays open, its I/O fails.
-        sim->removeInterface("sim:rx");
-        const quint8 payload[2] = {0xA1, 0x01};
-        QVERIFY(!device.writeReport(0xBA, payload, 2));
     }
 };
 

@@ -5,17 +5,10 @@
 #include "configcontroller.h"
 #include "fuzzsupport.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    silenceQtLog();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray json(reinterpret_cast<const char *>(data), static_cast<int>(size));
     ConfigController catalogue;
-    const bool loaded = catalogue.loadConfigData(json, QStringLiteral("fuzz"));
+    const bool loaded = catalogue.loadConfigData(fuzzInput(data, size), QStringLiteral("fuzz"));
     REQUIRE(loaded == catalogue.errorString().isEmpty());
     const QMap<int, DeviceDetail> devices = catalogue.devices();
     if (!loaded) {

@@ -9,17 +9,11 @@
 
 using namespace KHID;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    silenceQtLog();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray json(reinterpret_cast<const char *>(data), static_cast<int>(size));
     QString error;
-    const std::unique_ptr<KSimPlatform> scene = KSimPlatform::fromJson(json, QStringLiteral("fuzz"), &error);
+    const std::unique_ptr<KSimPlatform> scene =
+        KSimPlatform::fromJson(fuzzInput(data, size), QStringLiteral("fuzz"), &error);
     if (!scene) {
         REQUIRE(error.startsWith(QLatin1String("scene fuzz: ")));
         return 0;

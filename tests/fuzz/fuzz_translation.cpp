@@ -5,18 +5,11 @@
 #include "fuzzsupport.h"
 #include "trans.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    silenceQtLog();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray json(reinterpret_cast<const char *>(data), static_cast<int>(size));
     Trans trans;
     QString lang = QStringLiteral("stale");
-    const bool loaded = trans.loadData(lang, json, QStringLiteral("fuzz"));
+    const bool loaded = trans.loadData(lang, fuzzInput(data, size), QStringLiteral("fuzz"));
     REQUIRE(loaded != lang.isEmpty());
     if (loaded) {
         // Looking a text up in the new table must not trip over anything it holds.
