@@ -57,8 +57,8 @@ private:
     // Each interface as "path vid:pid page:usage", all hexadecimal.
     void plug(const QStringList &interfaces)
     {
-        for (const QString &spec : interfaces) {
-            const QStringList fields = spec.split(' ');
+        for (const QString &described : interfaces) {
+            const QStringList fields = described.split(' ');
             const auto number = [&](int field, int half) {
                 return quint16(fields.at(field).section(':', half, half).toUInt(nullptr, 16));
             };
