@@ -46,8 +46,17 @@ MainControl::MainControl(QObject *parent)
     QApplication::setFont(loadApplicationFont(kInterfaceFont));
     mWindow = new MainWindow;
     connect(mConfig, &ConfigController::sigDeviceConfigChange, this, &MainControl::slotDeviceConfigChange);
+    connect(mConfig, &ConfigController::sigReceiversFound, this, &MainControl::slotReceiversFound);
     connect(mWindow, &MainWindow::sigStartPair, mWindow, [this](int type) { requestPairing(type); },
             Qt::DirectConnection);
+    connect(mWindow, &MainWindow::sigChooseReceiver, this, &MainControl::chooseReceiver);
+    mRescan = new QTimer(this);
+    mRescan->setSingleShot(true);
+    mRescan->setInterval(0);
+    connect(mRescan, &QTimer::timeout, this, [this] {
+        if (!mCatalogueInvalid)
+            mConfig->findDevice();
+    });
 
     mTrans = new Trans;
     mTrans->init();
@@ -61,11 +70,9 @@ MainControl::MainControl(QObject *parent)
 
     if (mConfig->loadConfig()) {
         mConfig->findDevice();
-        if (mReceiverState == ReceiverAbsent)
-            showReceiverState(true);
     } else {
         qDebug() << "cannot use the device list" << ConfigController::configFilePath() << mConfig->errorString();
-        mReceiverState = CatalogueInvalid;
+        mCatalogueInvalid = true;
         showReceiverState(true);
     }
 }
@@ -155,11 +162,16 @@ void MainControl::updateStatus(PairOutcome outcome)
     case PairOutcome::Refused:
         mWindow->showPairFailure(MainWindow::FailureRefused, outcome.detail);
         break;
+    case PairOutcome::Busy:
+        mWindow->showPairFailure(MainWindow::FailureBusy);
+        break;
     case PairOutcome::NoReceiver:
     case PairOutcome::Stopped:
         mWindow->setPairStatus(StatusFailed, QString());
         break;
     }
+    // What changed during the run shows now, the result staying in sight.
+    showReceiverState(false);
 }
 
 void MainControl::slotMessageReceived(QString msg)
@@ -177,89 +189,174 @@ void MainControl::slotMessageReceived(QString msg)
     qDebug() << msg;
 }
 
+namespace {
+
+// A notice names an interface, or (when the system could not tell which) its whole node.
+bool concerns(const QString &noticePath, const Receiver &receiver)
+{
+    return !noticePath.isEmpty()
+        && (receiver.path() == noticePath || receiver.path().startsWith(noticePath + QLatin1Char('#')));
+}
+
+} // namespace
+
+bool MainControl::scanPending() const
+{
+    return mRescan && mRescan->isActive();
+}
+
+MainControl::ReceiverState MainControl::receiverState() const
+{
+    if (mCatalogueInvalid)
+        return CatalogueInvalid;
+    if (mPresent.isEmpty())
+        return ReceiverAbsent;
+    for (const PresentReceiver &present : mPresent) {
+        if (present.access)
+            return ReceiverReady;
+    }
+    return ReceiverNoAccess;
+}
+
 void MainControl::slotDeviceChange(bool status, QString devicePath)
 {
     qDebug() << "Device Change:" << status << devicePath;
-    // The rescan reports back through slotDeviceConfigChange before it returns.
-    mConfig->slotDeviceChange(status, devicePath);
+    // The run's own receiver going ends the run at once, whatever a scan would find.
+    if (!status && isPairing() && concerns(devicePath, mRunReceiver))
+        endRunReceiverGone();
+    mRescan->start();
 }
 
 void MainControl::slotDeviceConfigChange(bool status, DeviceDetail detail)
 {
-    // Nothing can be found without a usable catalogue; the window keeps saying why.
-    if (mReceiverState == CatalogueInvalid)
-        return;
-
-    const bool sameReceiver = status && mReceiverState != ReceiverAbsent && detail.sameReceiver(mReceiver);
-    bool goHome = true;
-    if (isPairing()) {
-        // Other devices coming and going change nothing while a pairing runs.
-        if (sameReceiver)
-            return;
-        endRunReceiverGone();
-        // The failure and its reason stay in sight on the pairing page.
-        goHome = false;
-    } else if (sameReceiver && mReceiverState == ReceiverReady) {
-        return;
-    }
-
-    if (!status) {
-        if (mReceiverState == ReceiverAbsent && goHome)
-            return;
-        mReceiverState = ReceiverAbsent;
-        showReceiverState(goHome);
-        return;
-    }
-
-    const ReceiverState before = mReceiverState;
-    mReceiver = detail;
-    mTovrik = detail.Tovrik;
-    QString reason;
-    if (mCommunity->handOverReceiver(detail, &reason)) {
-        mReceiverState = ReceiverReady;
-    } else {
-        mReceiverState = ReceiverNoAccess;
-        qDebug().noquote() << "no access to the receiver" << detail.name << ":" << reason;
-    }
-    // Still no access to the same receiver: nothing to tell.
-    if (sameReceiver && mReceiverState == before && goHome)
-        return;
-    showReceiverState(goHome);
+    if (status)
+        mTovrik = detail.Tovrik;
 }
 
+bool MainControl::present(const Receiver &receiver) const
+{
+    for (const PresentReceiver &candidate : mPresent) {
+        if (candidate.receiver.sameDevice(receiver))
+            return true;
+    }
+    return false;
+}
+
+void MainControl::slotReceiversFound(QVector<Receiver> receivers)
+{
+    if (mCatalogueInvalid || !mWindow)
+        return;
+    QVector<PresentReceiver> found;
+    for (const Receiver &receiver : receivers) {
+        PresentReceiver entry{receiver, true};
+        // The run's own receiver is in use; any other is asked again, so that a
+        // change of its rights (udevadm trigger) shows without a re-plug.
+        if (!(isPairing() && receiver.sameDevice(mRunReceiver))) {
+            std::string reason;
+            entry.access = KHID::platform().probeAccess(receiver.path().toStdU16String(), &reason);
+            if (!entry.access)
+                qDebug().noquote() << "no access to the receiver" << receiver.label() << receiver.path() << ":"
+                                   << QString::fromStdString(reason);
+        }
+        found.append(entry);
+    }
+    mPresent = found;
+
+    if (isPairing()) {
+        // Only its own receiver's going ends a run; the rest shows once the run is over.
+        if (present(mRunReceiver))
+            return;
+        endRunReceiverGone();
+    }
+    showReceiverState(true);
+}
+
+QVector<const Receiver *> MainControl::usableFor(int kind) const
+{
+    QVector<const Receiver *> usable;
+    for (const PresentReceiver &present : mPresent) {
+        if (present.access && present.receiver.entry.pairs(kind))
+            usable.append(&present.receiver);
+    }
+    return usable;
+}
+
+const Receiver *MainControl::chosenReceiver(int kind) const
+{
+    if (kind != KindMouse && kind != KindKeyboard)
+        return nullptr;
+    const QVector<const Receiver *> usable = usableFor(kind);
+    for (const Receiver *receiver : usable) {
+        if (receiver->sameDevice(mChosen[kind]))
+            return receiver;
+    }
+    return nullptr;
+}
+
+void MainControl::chooseReceiver(int kind, int index)
+{
+    const QVector<const Receiver *> usable = usableFor(kind);
+    if (isPairing() || (kind != KindMouse && kind != KindKeyboard) || index < 0 || index >= usable.size())
+        return;
+    mChosen[kind] = *usable.at(index);
+    showReceiverState(false);
+}
+
+// goHome: a page whose receiver went, with none of its kind left, returns
+// home, as the window did with one receiver.
 void MainControl::showReceiverState(bool goHome)
 {
-    switch (mReceiverState) {
-    case ReceiverAbsent:
-        mWindow->setReceiverProblem(MainWindow::ProblemNone);
-        mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
-        mWindow->setConnectState(KindSet, false, mTovrik, goHome);
-        break;
-    case ReceiverReady:
-        mWindow->setReceiverProblem(MainWindow::ProblemNone);
-        mWindow->setPairStatus(StatusConnected, connectedStatusText(mReceiver.pid));
-        // A receiver that pairs nothing the window knows shows both cards not connected.
-        mWindow->setConnectState(mReceiver.pairKinds() ? mReceiver.pairKinds() : KindSet,
-                                 mReceiver.pairKinds() != 0, mTovrik, goHome);
-        break;
-    case ReceiverNoAccess:
-        mWindow->setReceiverProblem(MainWindow::ProblemNoAccess);
-        mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
-        mWindow->setConnectState(KindSet, false, mTovrik, goHome);
-        break;
-    case CatalogueInvalid:
+    if (mCatalogueInvalid) {
         mWindow->setReceiverProblem(MainWindow::ProblemCatalogue);
         mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
-        mWindow->setConnectState(KindSet, false, mTovrik, goHome);
-        break;
+        mWindow->setConnectState(KindSet, false, mTovrik, true);
+        return;
     }
+
+    int connected = 0;
+    int locked = 0;
+    bool lost = false;
+    for (int kind : {int(KindMouse), int(KindKeyboard)}) {
+        const QVector<const Receiver *> usable = usableFor(kind);
+        // The page follows another receiver of its kind when its own goes.
+        const bool had = !mChosen[kind].path().isEmpty();
+        if (!chosenReceiver(kind))
+            mChosen[kind] = usable.isEmpty() ? Receiver() : *usable.first();
+        if (!usable.isEmpty())
+            connected |= kind;
+        else if (had && mWindow->currentPage() == kind)
+            lost = true;
+        for (const PresentReceiver &present : mPresent) {
+            if (!present.access && present.receiver.entry.pairs(kind) && usable.isEmpty())
+                locked |= kind;
+        }
+        QStringList labels;
+        int current = -1;
+        for (const Receiver *receiver : usable) {
+            if (receiver->sameDevice(mChosen[kind]))
+                current = labels.size();
+            labels << receiver->label();
+        }
+        mWindow->setPageReceivers(kind, labels, current);
+    }
+    if (const Receiver *keyboard = chosenReceiver(KindKeyboard))
+        mTovrik = keyboard->entry.Tovrik;
+
+    mWindow->setReceiverProblem(locked ? MainWindow::ProblemNoAccess : MainWindow::ProblemNone, locked);
+    if (connected)
+        mWindow->setPairStatus(StatusConnected, connectedStatusText(chosenReceiver(connected & KindMouse ? KindMouse : KindKeyboard)->entry.pid));
+    else
+        mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
+    mWindow->setConnectState(connected ? connected : KindSet, connected != 0, mTovrik, goHome && lost);
 }
 
 void MainControl::endRunReceiverGone()
 {
     qDebug() << "the receiver went away during pairing";
+    // The page stays with the reason in sight, and takes another receiver of its kind if one is there.
+    mChosen[mPairType == KindKeyboard ? KindKeyboard : KindMouse] = Receiver();
     if (mRun == RunSent) {
-        mCommunity->abortRun();
+        mCommunity->abortRun(PairOutcome::Unplugged);
         mRun = RunAbandoned;
     } else {
         // Not yet sent: it never will be.
@@ -268,25 +365,41 @@ void MainControl::endRunReceiverGone()
     mWindow->showPairFailure(MainWindow::FailureUnplugged);
 }
 
+void MainControl::slotStopPair()
+{
+    if (mRun == RunRequested) {
+        // Not yet sent: nothing reached the receiver.
+        mRun = RunIdle;
+        mWindow->showPairFailure(MainWindow::FailureStopped);
+        showReceiverState(false);
+    } else if (mRun == RunSent) {
+        // The worker ends the run with the end command and reports it stopped.
+        mCommunity->abortRun(PairOutcome::Stopped);
+    }
+}
+
 void MainControl::requestPairing(int type)
 {
-    // One run at a time, and only for what the present receiver can pair.
+    // One run at a time, and only for what a present receiver can pair.
     if (mRun != RunIdle) {
         qDebug() << "pairing request ignored: a pairing is in progress";
         return;
     }
-    if (mReceiverState != ReceiverReady || !mReceiver.pairs(type)) {
-        qDebug() << "pairing request ignored: the receiver cannot pair" << type;
+    const Receiver *receiver = chosenReceiver(type);
+    if (!receiver) {
+        qDebug() << "pairing request ignored: no receiver can pair" << type;
         return;
     }
     mWindow->setPairStatus(StatusWorking, QStringLiteral("对码中..."));
     mPairType = type;
+    mRunReceiver = *receiver;
     mRun = RunRequested;
     QTimer::singleShot(100, Qt::PreciseTimer, this, [this] {
         if (mRun != RunRequested)
             return;
         mRun = RunSent;
         mCommunity->clearAbort();
+        mCommunity->handOver(mRunReceiver);
         emit startPair(mPairType);
     });
 }

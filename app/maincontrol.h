@@ -4,6 +4,7 @@
 #include "devicedetail.h"
 #include "khidwatcher.h"
 #include "mousecommunity.h"
+#include "receiver.h"
 
 #include <QFont>
 #include <QObject>
@@ -15,6 +16,7 @@ class ConfigController;
 class MainWindow;
 class MouseCommunity;
 class QThread;
+class QTimer;
 class Trans;
 
 // The one object that ties the program together: device changes become
@@ -37,11 +39,26 @@ public:
     // The status text of a connected receiver, "已连接(pid:0x…)".
     static QString connectedStatusText(int pid);
 
-    // What the controller knows of the receiver, as the window shows it.
+    // What the controller knows of the receivers, as the window shows it:
+    // ready when one can be used, no access when some are there but none can.
     enum ReceiverState { ReceiverAbsent, ReceiverReady, ReceiverNoAccess, CatalogueInvalid };
-    ReceiverState receiverState() const { return mReceiverState; }
+    ReceiverState receiverState() const;
     // A pairing request is on its way or running, and its outcome not yet shown.
     bool isPairing() const { return mRun == RunRequested || mRun == RunSent; }
+    // Device changes have come in that no scan has looked at yet.
+    bool scanPending() const;
+
+    // A receiver present, and whether this user can open it.
+    struct PresentReceiver {
+        Receiver receiver;
+        bool access = false;
+    };
+    QVector<PresentReceiver> receivers() const { return mPresent; }
+    // The receiver a pairing page pairs with (1 mouse, 2 keyboard); null for none.
+    const Receiver *chosenReceiver(int kind) const;
+    // The user's choice on a pairing page, by its place among the usable
+    // receivers of that kind; not stored.
+    void chooseReceiver(int kind, int index);
 
     void setLanguage(QString lang);
     void showMainWindow();
@@ -61,6 +78,8 @@ public slots:
 private slots:
     void slotDeviceChange(bool status, QString devicePath);
     void slotDeviceConfigChange(bool status, DeviceDetail detail);
+    void slotReceiversFound(QVector<Receiver> receivers);
+    void slotStopPair();
 
 private:
     // Idle; requested (the delay before the worker is asked); sent (the worker
@@ -71,6 +90,9 @@ private:
     void requestPairing(int type);
     void endRunReceiverGone();
     void showReceiverState(bool goHome);
+    // The usable receivers that pair this kind, in scan order.
+    QVector<const Receiver *> usableFor(int kind) const;
+    bool present(const Receiver &receiver) const;
 
     MainWindow *mWindow = nullptr;
     ConfigController *mConfig = nullptr;
@@ -81,8 +103,13 @@ private:
     bool mTovrik = false;
     int mPairType = 0;
     Trans *mTrans = nullptr;
-    ReceiverState mReceiverState = ReceiverAbsent;
-    DeviceDetail mReceiver;
+    bool mCatalogueInvalid = false;
+    QVector<PresentReceiver> mPresent;
+    // Per pairing page (index 1 mouse, 2 keyboard): the receiver it shows.
+    Receiver mChosen[3];
+    // Device changes that come together (the collections of one device) make one scan.
+    QTimer *mRescan = nullptr;
+    Receiver mRunReceiver;
     RunState mRun = RunIdle;
 };
 

@@ -4,6 +4,7 @@
 #include "maincontrol.h"
 #include "mainwindow.h"
 #include "singleapplication.h"
+#include "stopsignals.h"
 
 #include "kplatform.h"
 
@@ -16,6 +17,8 @@
 #include <iostream>
 
 namespace {
+
+int gStopSignal = 0;
 
 // A start from the menu writes nothing into the user's journal. Rules given
 // through Qt's own settings (QT_LOGGING_RULES, QT_LOGGING_CONF) still win.
@@ -97,5 +100,18 @@ int runBondara(int argc, char *argv[])
     QObject::connect(&app, &SingleApplication::messageReceived, &MainControl::instance(),
                      &MainControl::slotMessageReceived);
     MainControl::instance().showMainWindow();
+
+    // Asked to stop from outside: closed as the close button does, so that a
+    // pairing in progress sends its end command before the program goes.
+    QObject::connect(StopSignals::install(), &StopSignals::sigStop, &app, [](int number) {
+        qDebug() << "asked to stop by signal" << number;
+        gStopSignal = number;
+        QCoreApplication::exit(0);
+    });
     return app.exec();
+}
+
+int stopSignalReceived()
+{
+    return gStopSignal;
 }

@@ -180,32 +180,41 @@ void ConfigController::slotDeviceChange(bool status, QString devicePath)
     scan();
 }
 
+const DeviceDetail *ConfigController::entryFor(const KHID::KHidDetail &interface) const
+{
+    const auto entry = mDevices.constFind(interface.ProductID);
+    if (entry == mDevices.constEnd() || entry->vid != int(interface.VendorID)
+        || entry->usage != int(interface.capAbilities.Usage) || entry->usagePage != int(interface.capAbilities.UsagePage))
+        return nullptr;
+    return &*entry;
+}
+
+QVector<Receiver> ConfigController::scanReceivers()
+{
+    QVector<Receiver> receivers;
+    KHID::enumHidDevices([&](KHID::KHidDetail detail, bool &) {
+        if (const DeviceDetail *entry = entryFor(detail))
+            receivers.append(Receiver{detail, *entry, {}, {}, {}, 0});
+    });
+    identifyReceivers(receivers);
+    return receivers;
+}
+
 bool ConfigController::scan()
 {
-    bool found = false;
-    KHID::enumHidDevices([this, &found](KHID::KHidDetail detail, bool &keepGoing) {
-        const auto entry = mDevices.constFind(detail.ProductID);
-        if (entry == mDevices.constEnd())
-            return;
-        if (entry->vid != int(detail.VendorID) || entry->pid != int(detail.ProductID)
-            || entry->usage != int(detail.capAbilities.Usage)
-            || entry->usagePage != int(detail.capAbilities.UsagePage))
-            return;
-        mCurrent = *entry;
-        keepGoing = false;
-        found = true;
+    const QVector<Receiver> receivers = scanReceivers();
+    if (!receivers.isEmpty()) {
+        mCurrent = receivers.first().entry;
         qDebug() << "-- found device --";
-        KHID::printDetail(detail);
+        KHID::printDetail(receivers.first().interface);
         mCurrent.print();
-    });
-
-    if (found) {
         emit sigDeviceConfigChange(true, mCurrent);
     } else {
         qDebug() << "not found device";
         emit sigDeviceConfigChange(false, mCurrent);
     }
-    return found;
+    emit sigReceiversFound(receivers);
+    return !receivers.isEmpty();
 }
 
 bool ConfigController::isMouse(int pid)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "devicedetail.h"
+#include "receiver.h"
 
 #include <QMap>
 #include <QObject>
@@ -31,6 +32,11 @@ public:
     // Keys the last load did not know (each "DeviceList[0].Mouse: unknown key").
     QStringList warnings() const { return mWarnings; }
     bool findDevice();
+    // Every supported receiver present, in enumeration order, each with the
+    // interface it was found on.
+    QVector<Receiver> scanReceivers();
+    // The entry an interface matches by vendor, product, usage and usage page; null for none.
+    const DeviceDetail *entryFor(const KHID::KHidDetail &interface) const;
 
     bool isMouse(int pid);
     bool isKeyboard(int pid);
@@ -44,7 +50,10 @@ public slots:
     void slotDeviceChange(bool status, QString devicePath);
 
 signals:
+    // The first receiver of a scan, or none.
     void sigDeviceConfigChange(bool status, DeviceDetail detail);
+    // Every receiver of the same scan.
+    void sigReceiversFound(QVector<Receiver> receivers);
 
 private:
     bool scan();

@@ -114,6 +114,16 @@ struct KCheck {
     std::string fix;  // for a warning or a problem: what to do
 };
 
+// The device behind an interface, as plugged in this time.
+struct KDeviceInstance {
+    // Differs when the node now belongs to another device, or to the same
+    // device plugged in again; empty where the path alone tells (Windows
+    // paths carry the device's instance id).
+    std::string instance;
+    std::string port;   // the USB port ("1-2.3"), where the platform gives it
+    std::string serial; // the USB serial number, where the device has one
+};
+
 class KHidPlatform {
 public:
     virtual ~KHidPlatform() = default;
@@ -148,11 +158,16 @@ public:
     // The system's words for the calling thread's last failed writeFile or
     // getInputReport; empty where the backend keeps none.
     virtual std::string lastIoError() const { return {}; }
+    // Whether that failure says the device is no longer there (unplugged),
+    // rather than that this one exchange went wrong.
+    virtual bool lastIoDeviceGone() const { return false; }
     virtual void closeHandle(KHandle handle) = 0;
 
     // Whether this user may open the interface for reading and writing: it is
     // opened and closed again, nothing is sent. False with the system's words.
     virtual bool probeAccess(const std::u16string &path, std::string *reason);
+    // Which device the interface belongs to; nothing is opened.
+    virtual KDeviceInstance deviceInstance(const std::u16string &path);
     // What to do when probeAccess fails.
     virtual std::string accessFix() const;
     // What the platform can tell about the access to one interface's node.

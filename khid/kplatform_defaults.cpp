@@ -23,6 +23,11 @@ std::string KHidPlatform::accessFix() const
     return "close any other program that uses the receiver, then unplug it and plug it in again";
 }
 
+KDeviceInstance KHidPlatform::deviceInstance(const std::u16string &)
+{
+    return {};
+}
+
 std::vector<KCheck> KHidPlatform::nodeChecks(const std::u16string &)
 {
     return {};

@@ -451,11 +451,19 @@ void setReason(std::string *reason, std::string text)
 
 // Per thread: the worker's failure must not take the words of another thread's.
 thread_local std::string tIoError;
+thread_local bool tGone = false;
 
-bool ioFailed(std::string words)
+bool ioFailed(std::string words, bool gone = false)
 {
     tIoError = std::move(words);
+    tGone = gone;
     return false;
+}
+
+// hidraw answers ENODEV once its device has been disconnected.
+bool errnoFailed(int error)
+{
+    return ioFailed(errnoText(error), error == ENODEV);
 }
 
 std::string errnoOr(int error, const char *fallback)
@@ -647,7 +655,7 @@ public:
             written = ::write(h->fd, data, length);
         } while (written < 0 && errno == EINTR);
         if (written < 0)
-            return ioFailed(errnoText(errno));
+            return errnoFailed(errno);
         if (static_cast<std::size_t>(written) != length)
             return ioFailed("short write");
         return true;
@@ -663,10 +671,11 @@ public:
         do {
             result = ::ioctl(h->fd, HIDIOCGINPUT(length), buffer);
         } while (result < 0 && errno == EINTR);
-        return result >= 0 || ioFailed(errnoText(errno));
+        return result >= 0 || errnoFailed(errno);
     }
 
     std::string lastIoError() const override { return tIoError; }
+    bool lastIoDeviceGone() const override { return tGone; }
 
     bool probeAccess(const std::u16string &path, std::string *reason) override
     {
@@ -690,6 +699,36 @@ public:
     {
         return "install the udev rule (README: Troubleshooting), then unplug the receiver and plug it in "
                "again; udevadm trigger does not give access to a node that is already open";
+    }
+
+    KDeviceInstance deviceInstance(const std::u16string &path) override
+    {
+        KDeviceInstance result;
+        std::string narrow;
+        InterfacePath where;
+        UdevPtr u(udev_new());
+        if (!u || !asciiPath(path, narrow) || !splitInterfacePath(narrow, where))
+            return result;
+        const std::string sysname = std::string(kNodePrefix) + std::to_string(where.node);
+        DevicePtr device(udev_device_new_from_subsystem_sysname(u.get(), "hidraw", sysname.c_str()));
+        if (!device)
+            return result;
+        // The kernel numbers every HID device it creates ("0003:1209:0001.000A"), so a
+        // device plugged in again, or another one on a reused hidraw number, differs here.
+        udev_device *hid = udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr);
+        const char *hidName = hid ? udev_device_get_sysname(hid) : nullptr;
+        result.instance = hidName ? hidName : "";
+        udev_device *usb = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
+        if (usb) {
+            const char *bus = udev_device_get_sysattr_value(usb, "busnum");
+            const char *dev = udev_device_get_sysattr_value(usb, "devnum");
+            const char *port = udev_device_get_sysname(usb);
+            const char *serial = udev_device_get_sysattr_value(usb, "serial");
+            result.instance += std::string(" usb ") + (bus ? bus : "?") + ":" + (dev ? dev : "?");
+            result.port = port ? port : "";
+            result.serial = serial ? serial : "";
+        }
+        return result;
     }
 
     std::vector<KCheck> nodeChecks(const std::u16string &path) override

@@ -136,11 +136,19 @@ void setReason(std::string *reason, std::string text)
 
 // Per thread: the worker's failure must not take the words of another thread's.
 thread_local std::string tIoError;
+thread_local bool tGone = false;
 
-bool ioFailed(std::string words)
+bool ioFailed(std::string words, bool gone = false)
 {
     tIoError = std::move(words);
+    tGone = gone;
     return false;
+}
+
+// The HID class driver answers ERROR_DEVICE_NOT_CONNECTED once the device has gone.
+bool systemFailed(DWORD error)
+{
+    return ioFailed(systemMessage(error), error == ERROR_DEVICE_NOT_CONNECTED);
 }
 
 class WinHidPlatform final : public KHidPlatform {
@@ -329,7 +337,7 @@ public:
             return ioFailed(systemMessage(ERROR_INVALID_PARAMETER));
         DWORD written = 0;
         if (!WriteFile(toHandle(handle), data, static_cast<DWORD>(length), &written, nullptr))
-            return ioFailed(systemMessage(GetLastError()));
+            return systemFailed(GetLastError());
         // A partial write would be a different, wrong report.
         return written == length || ioFailed("short write");
     }
@@ -339,10 +347,11 @@ public:
         if (!isUsable(handle) || !buffer || length == 0 || length > ULONG_MAX)
             return ioFailed(systemMessage(ERROR_INVALID_PARAMETER));
         return HidD_GetInputReport(toHandle(handle), buffer, static_cast<ULONG>(length)) != FALSE
-            || ioFailed(systemMessage(GetLastError()));
+            || systemFailed(GetLastError());
     }
 
     std::string lastIoError() const override { return tIoError; }
+    bool lastIoDeviceGone() const override { return tGone; }
 
     void closeHandle(KHandle handle) override
     {

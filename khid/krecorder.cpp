@@ -182,6 +182,11 @@ std::string KRecordPlatform::lastIoError() const
     return mInner->lastIoError();
 }
 
+bool KRecordPlatform::lastIoDeviceGone() const
+{
+    return mInner->lastIoDeviceGone();
+}
+
 void KRecordPlatform::closeHandle(KHandle handle)
 {
     {
@@ -191,14 +196,20 @@ void KRecordPlatform::closeHandle(KHandle handle)
     mInner->closeHandle(handle);
 }
 
+// Through this platform's own open, so that a refusal is kept in the scene.
 bool KRecordPlatform::probeAccess(const std::u16string &path, std::string *reason)
 {
-    return mInner->probeAccess(path, reason);
+    return KHidPlatform::probeAccess(path, reason);
 }
 
 std::string KRecordPlatform::accessFix() const
 {
     return mInner->accessFix();
+}
+
+KDeviceInstance KRecordPlatform::deviceInstance(const std::u16string &path)
+{
+    return mInner->deviceInstance(path);
 }
 
 std::vector<KCheck> KRecordPlatform::nodeChecks(const std::u16string &path)

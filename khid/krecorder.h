@@ -45,10 +45,12 @@ public:
     bool writeFile(KHandle handle, const uint8_t *data, std::size_t length) override;
     bool getInputReport(KHandle handle, uint8_t *buffer, std::size_t length) override;
     std::string lastIoError() const override;
+    bool lastIoDeviceGone() const override;
     void closeHandle(KHandle handle) override;
     bool probeAccess(const std::u16string &path, std::string *reason) override;
     std::string accessFix() const override;
     std::vector<KCheck> nodeChecks(const std::u16string &path) override;
+    KDeviceInstance deviceInstance(const std::u16string &path) override;
     std::vector<KCheck> systemChecks() override;
     void sleepMs(uint32_t milliseconds) override;
 

@@ -35,7 +35,7 @@ void appendBounded(QVector<T> &records, const T &record)
 // The keys each object of a scene may have; anything else is a typo to point at.
 const QStringList kRootKeys{"interfaces", "events"};
 const QStringList kInterfaceKeys{"path", "name", "vendorId", "productId", "version", "queryFails", "openFails",
-                                 "receiver", "reportDescriptor"};
+                                 "receiver", "reportDescriptor", "port", "serial"};
 // An interface's capabilities: from its descriptor, or given one by one.
 const QStringList kDescriptorKeys{"collection"};
 const QStringList kExplicitCapsKeys{"usagePage", "usage", "inputReportLength", "outputReportLength",
@@ -314,6 +314,13 @@ public:
         if (!name.isUndefined() && !name.isString())
             return fail(where + ".name", QStringLiteral("expected a string"));
         interface.name = name.toString();
+        for (const auto &[key, field] : {std::pair<const char *, QString *>{"port", &interface.port},
+                                         std::pair<const char *, QString *>{"serial", &interface.serial}}) {
+            const QJsonValue value = object.value(QLatin1String(key));
+            if (!value.isUndefined() && (!value.isString() || value.toString().size() > 200))
+                return fail(where + "." + key, QStringLiteral("expected a string of at most 200 characters"));
+            *field = value.toString();
+        }
 
         int version = 0;
         if (!readHex16(object, where, "vendorId", interface.vendorId, true)
@@ -472,6 +479,12 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromFile(const QString &file, QStrin
 void KSimPlatform::addInterface(const KSimInterface &interface)
 {
     std::lock_guard<std::mutex> lock(mMutex);
+    addLocked(interface);
+}
+
+void KSimPlatform::addLocked(KSimInterface interface)
+{
+    interface.plugging = mNextPlugging++;
     mInterfaces.append(interface);
     reindexLocked();
 }
@@ -503,8 +516,7 @@ bool KSimPlatform::plug(const KSimInterface &interface)
             qDebug().noquote() << "simulated plug: already plugged:" << interface.path;
             return false;
         }
-        mInterfaces.append(interface);
-        reindexLocked();
+        addLocked(interface);
     }
     notify(true, interface.path);
     return true;
@@ -667,7 +679,24 @@ const KSimInterface *KSimPlatform::findLocked(const QString &path) const
 const KSimInterface *KSimPlatform::interfaceOfLocked(KHandle handle) const
 {
     const auto it = mHandles.find(handle);
-    return it == mHandles.end() ? nullptr : findLocked(it->second.path);
+    const KSimInterface *interface = it == mHandles.end() ? nullptr : findLocked(it->second.path);
+    return interface && interface->plugging == it->second.plugging ? interface : nullptr;
+}
+
+KSimInterface *KSimPlatform::pluggedLocked(const Handle &handle)
+{
+    KSimInterface *interface = findLocked(handle.path);
+    return interface && interface->plugging == handle.plugging ? interface : nullptr;
+}
+
+KDeviceInstance KSimPlatform::deviceInstance(const std::u16string &path)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const KSimInterface *interface = findLocked(QString::fromStdU16String(path));
+    if (!interface)
+        return {};
+    return {"sim plugging " + std::to_string(interface->plugging), interface->port.toStdString(),
+            interface->serial.toStdString()};
 }
 
 KInterfaceSet KSimPlatform::openInterfaceSet()
@@ -742,7 +771,7 @@ KHandle KSimPlatform::open(const std::u16string &path, KOpenMode mode, std::stri
         return kInvalidHandle;
     }
     const KHandle handle = mNextId++;
-    mHandles.emplace(handle, Handle{name, mode});
+    mHandles.emplace(handle, Handle{name, mode, interface->plugging});
     return handle;
 }
 
@@ -816,10 +845,12 @@ namespace {
 
 // Per thread, as the system keeps errno.
 thread_local std::string tIoError;
+thread_local bool tGone = false;
 
-bool ioFailed(const std::string &words)
+bool ioFailed(const std::string &words, bool gone = false)
 {
     tIoError = words;
+    tGone = gone;
     return false;
 }
 
@@ -829,9 +860,9 @@ bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t le
 {
     std::lock_guard<std::mutex> lock(mMutex);
     const auto it = mHandles.find(handle);
-    KSimInterface *interface = it == mHandles.end() ? nullptr : findLocked(it->second.path);
+    KSimInterface *interface = it == mHandles.end() ? nullptr : pluggedLocked(it->second);
     if (!interface || it->second.mode != KOpenMode::Write)
-        return ioFailed(interface ? "Bad file descriptor" : "No such device");
+        return ioFailed(interface ? "Bad file descriptor" : "No such device", !interface);
     const QByteArray frame(reinterpret_cast<const char *>(data), static_cast<int>(length));
 
     if (interface->hasReceiver && !interface->receiver.replay.isEmpty()) {
@@ -893,9 +924,9 @@ bool KSimPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_t l
     {
         std::lock_guard<std::mutex> lock(mMutex);
         const auto it = mHandles.find(handle);
-        KSimInterface *interface = it == mHandles.end() ? nullptr : findLocked(it->second.path);
+        KSimInterface *interface = it == mHandles.end() ? nullptr : pluggedLocked(it->second);
         if (!interface || it->second.mode != KOpenMode::Read)
-            return ioFailed(interface ? "Bad file descriptor" : "No such device");
+            return ioFailed(interface ? "Bad file descriptor" : "No such device", !interface);
         if (interface->hasReceiver && !interface->receiver.replay.isEmpty()) {
             const KSimReceiver &receiver = interface->receiver;
             const int exchange = receiver.exchanges;
@@ -940,6 +971,11 @@ bool KSimPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_t l
 std::string KSimPlatform::lastIoError() const
 {
     return tIoError;
+}
+
+bool KSimPlatform::lastIoDeviceGone() const
+{
+    return tGone;
 }
 
 void KSimPlatform::setInputReportHandler(InputReportHandler handler)

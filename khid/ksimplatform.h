@@ -67,6 +67,11 @@ struct KSimInterface {
     QString openFailsWords;
     bool hasReceiver = false;
     KSimReceiver receiver;
+    // Where the receiver is plugged and its serial number, when the scene tells them.
+    QString port;
+    QString serial;
+    // Each plugging is a device of its own: handles from an earlier one are dead.
+    quint64 plugging = 0;
 };
 
 // A change of the simulated machine that the scene schedules.
@@ -162,13 +167,16 @@ public:
     bool writeFile(KHandle handle, const uint8_t *data, std::size_t length) override;
     bool getInputReport(KHandle handle, uint8_t *buffer, std::size_t length) override;
     std::string lastIoError() const override;
+    bool lastIoDeviceGone() const override;
     void closeHandle(KHandle handle) override;
+    KDeviceInstance deviceInstance(const std::u16string &path) override;
     void sleepMs(uint32_t milliseconds) override;
 
 private:
     struct Handle {
         QString path;
         KOpenMode mode;
+        quint64 plugging;
     };
 
     const KSimInterface *findLocked(const QString &path) const;
@@ -177,6 +185,9 @@ private:
     void reindexLocked();
     void notify(bool arrival, const QString &path);
     const KSimInterface *interfaceOfLocked(KHandle handle) const;
+    // The interface a handle was opened on, while that plugging lasts.
+    KSimInterface *pluggedLocked(const Handle &handle);
+    void addLocked(KSimInterface interface);
 
     mutable std::mutex mMutex;
     QVector<KSimInterface> mInterfaces;
@@ -187,6 +198,7 @@ private:
     std::map<uint32_t, std::size_t> mPathLengthOverrides;
     std::map<uint32_t, bool> mPathFetchFails;
     std::intptr_t mNextId = 1;
+    quint64 mNextPlugging = 1;
     QVector<OpenRecord> mOpens;
     QVector<Event> mEvents;
     QStringList mDepartures;

@@ -38,11 +38,12 @@ bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usa
     }
 
     bool found = false;
+    KHidDetail match;
     enumHidDevices([&](KHidDetail detail, bool &keepGoing) {
         if (detail.VendorID == vid && detail.ProductID == pid && detail.capAbilities.Usage == usage
             && detail.capAbilities.UsagePage == usagePage
             && (featureLength == 0 || featureLength == detail.capAbilities.FeatureReportByteLength)) {
-            mDetail = detail;
+            match = detail;
             found = true;
             keepGoing = false;
         }
@@ -51,7 +52,22 @@ bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usa
         mError = QStringLiteral("No such device");
         return false;
     }
+    return openLocked(match);
+}
 
+bool KUSBDevice::openInterface(const KHidDetail &detail)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    if (mOpen) {
+        qDebug() << "initDevice : Device正在运行，请先停止Device!";
+        return false;
+    }
+    return openLocked(detail);
+}
+
+bool KUSBDevice::openLocked(const KHidDetail &detail)
+{
+    mDetail = detail;
     qDebug() << "Init Device:";
     printDetail(mDetail);
 
@@ -80,6 +96,7 @@ bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usa
     mWriteHandle = writeHandle;
     mReadHandle = readHandle;
     mOpen = true;
+    mGone = false;
     mError.clear();
     return true;
 }
@@ -102,9 +119,16 @@ QString KUSBDevice::ioErrorString() const
     return mIoError;
 }
 
-bool KUSBDevice::ioFailed(const QString &words)
+bool KUSBDevice::isGone() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mGone;
+}
+
+bool KUSBDevice::ioFailed(const QString &words, bool gone)
 {
     mIoError = words;
+    mGone = mGone || gone;
     return false;
 }
 
@@ -131,7 +155,7 @@ bool KUSBDevice::writeReport(quint8 reportId, const quint8 *data, int length)
     if (length > 0)
         std::memcpy(mWriteBuffer + 1, data, length);
     return platform().writeFile(mWriteHandle, mWriteBuffer, kWriteLength)
-        || ioFailed(QString::fromStdString(platform().lastIoError()));
+        || ioFailed(QString::fromStdString(platform().lastIoError()), platform().lastIoDeviceGone());
 }
 
 bool KUSBDevice::readReport(quint8 reportId, quint8 *destination)
@@ -148,7 +172,7 @@ bool KUSBDevice::readReport(quint8 reportId, quint8 *destination)
     std::memset(mReadBuffer, 0, inputLength);
     mReadBuffer[0] = reportId;
     if (!platform().getInputReport(mReadHandle, mReadBuffer, inputLength))
-        return ioFailed(QString::fromStdString(platform().lastIoError()));
+        return ioFailed(QString::fromStdString(platform().lastIoError()), platform().lastIoDeviceGone());
     std::memcpy(destination, mReadBuffer, inputLength);
     return true;
 }

@@ -22,8 +22,10 @@ public:
     explicit KUSBDevice(QObject *parent = nullptr);
     ~KUSBDevice() override;
 
-    // A feature length of 0 accepts any.
+    // A feature length of 0 accepts any. Opens the first interface the walk finds with these ids.
     bool initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usagePage, quint16 featureLength);
+    // Opens exactly the interface a scan found, by its path: the thing opened is the thing found.
+    bool openInterface(const KHidDetail &detail);
     bool writeReport(quint8 reportId, const quint8 *data, int length);
     // Copies InputReportByteLength bytes, byte 0 included, into `destination`.
     bool readReport(quint8 reportId, quint8 *destination);
@@ -33,10 +35,13 @@ public:
     bool isOpen() const;
     // Why the last writeReport or readReport failed, in the system's words.
     QString ioErrorString() const;
+    // The system said the device is no longer there; nothing more can be sent to it.
+    bool isGone() const;
 
 private:
     // Keeps the words and answers false; under mLock.
-    bool ioFailed(const QString &words);
+    bool ioFailed(const QString &words, bool gone = false);
+    bool openLocked(const KHidDetail &detail);
 
     // The GUI thread creates, opens and destroys the object; the pairing
     // worker does its I/O. The lock orders the two.
@@ -47,6 +52,7 @@ private:
     quint8 mWriteBuffer[kBufferSize] = {};
     quint8 mReadBuffer[kBufferSize] = {};
     bool mOpen = false;
+    bool mGone = false;
     QString mError;
     QString mIoError;
 };

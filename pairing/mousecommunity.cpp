@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "mousecommunity.h"
 
+#include "kplatform.h"
+
 
 QString PairOutcome::key(Reason reason)
 {
@@ -21,6 +23,8 @@ QString PairOutcome::key(Reason reason)
         return QStringLiteral("no-answer");
     case Refused:
         return QStringLiteral("refused");
+    case Busy:
+        return QStringLiteral("busy");
     case Stopped:
         break;
     }
@@ -46,6 +50,8 @@ QString PairOutcome::describe() const
         return QStringLiteral("no device answered within the poll");
     case Refused:
         return QStringLiteral("the receiver refused (reply %1)").arg(detail);
+    case Busy:
+        return QStringLiteral("another program is pairing with the receiver");
     case Stopped:
         break;
     }
@@ -60,31 +66,21 @@ MouseCommunity::MouseCommunity(QObject *parent)
 
 MouseCommunity::~MouseCommunity() = default;
 
-void MouseCommunity::handOver(QSharedPointer<KHID::KUSBDevice> device, const DeviceDetail &detail)
+void MouseCommunity::handOver(const Receiver &receiver)
 {
-    QSharedPointer<KHID::KUSBDevice> previous;
-    {
-        std::lock_guard<std::mutex> lock(mHandOverLock);
-        previous = mDevice;
-        mDevice = device;
-        mDetail = detail;
-        mReady = true;
-    }
-    // Dropped outside the lock; a run still holding it keeps it alive.
-    previous.reset();
+    std::lock_guard<std::mutex> lock(mHandOverLock);
+    mReceiver = receiver;
+    mReady = true;
 }
 
-bool MouseCommunity::handOverReceiver(const DeviceDetail &detail, QString *reason)
+bool MouseCommunity::handOverReceiver(const Receiver &receiver, QString *reason)
 {
-    // Deleted on its own (GUI) thread once neither the worker nor a run holds it.
-    QSharedPointer<KHID::KUSBDevice> device(new KHID::KUSBDevice(), &QObject::deleteLater);
-    const bool opened = device->initDevice(static_cast<quint16>(detail.vid), static_cast<quint16>(detail.pid),
-                                           static_cast<quint16>(detail.usage),
-                                           static_cast<quint16>(detail.usagePage), 0);
-    if (!opened && reason)
-        *reason = device->errorString();
-    handOver(device, detail);
-    return opened;
+    handOver(receiver);
+    std::string words;
+    const bool open = KHID::platform().probeAccess(receiver.path().toStdU16String(), &words);
+    if (!open && reason)
+        *reason = QString::fromStdString(words);
+    return open;
 }
 
 bool MouseCommunity::isReady() const
@@ -96,20 +92,26 @@ bool MouseCommunity::isReady() const
 DeviceDetail MouseCommunity::catalogueRecord() const
 {
     std::lock_guard<std::mutex> lock(mHandOverLock);
-    return mDetail;
+    return mReceiver.entry;
 }
 
-QSharedPointer<KHID::KUSBDevice> MouseCommunity::device() const
+Receiver MouseCommunity::receiver() const
 {
     std::lock_guard<std::mutex> lock(mHandOverLock);
-    return mDevice;
+    return mReceiver;
 }
 
 bool MouseCommunity::beginRun()
 {
     std::lock_guard<std::mutex> lock(mHandOverLock);
-    mRunDevice = mDevice;
+    mRunReceiver = mReceiver;
     return mReady;
+}
+
+bool MouseCommunity::openRunDevice()
+{
+    mRunDevice = std::make_unique<KHID::KUSBDevice>();
+    return mRunDevice->openInterface(mRunReceiver.interface);
 }
 
 void MouseCommunity::endRun()

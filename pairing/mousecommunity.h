@@ -3,12 +3,13 @@
 
 #include "devicedetail.h"
 #include "kusbdevice.h"
+#include "receiver.h"
 
 #include <QMetaType>
 #include <QObject>
-#include <QSharedPointer>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 // How a pairing run ended, and why.
@@ -22,7 +23,8 @@ struct PairOutcome {
         ReadFailed,  // a reply could not be read (detail: the system's words)
         NoAnswer,    // the receiver kept waiting: no device answered within the poll
         Refused,     // the receiver answered with something other than waiting (detail: its reply)
-        Stopped      // the program is closing
+        Stopped,     // the program is closing, or the user stopped the run
+        Busy         // another program is pairing on this receiver
     };
 
     Reason reason = NoReceiver;
@@ -57,22 +59,21 @@ public:
     virtual bool exitPairMode() = 0;
 
     // Hand-over from the GUI thread, safe while a run is going on: the run
-    // finishes with the device it started with and the next one takes the new
-    // device. A device is released (deleteLater) once no run uses it.
-    void handOver(QSharedPointer<KHID::KUSBDevice> device, const DeviceDetail &detail);
-    // Opens the receiver `detail` names and hands it over, as the controller
-    // does for every supported receiver reported. False, with the system's
-    // reason, when the receiver cannot be opened (it is handed over all the same).
-    bool handOverReceiver(const DeviceDetail &detail, QString *reason = nullptr);
+    // finishes on the receiver it started with and the next one takes this
+    // one. Nothing is opened until a run needs it.
+    void handOver(const Receiver &receiver);
+    // As handOver, and whether this user can open the receiver now (false
+    // with the system's words); nothing is sent.
+    bool handOverReceiver(const Receiver &receiver, QString *reason = nullptr);
 
-    // Ends the run in progress at its next exchange, as a failure; from any thread.
-    // Cleared by clearAbort() before the next request is sent.
-    void abortRun() { mAbort.store(true); }
-    void clearAbort() { mAbort.store(false); }
+    // Ends the run in progress at its next exchange, from any thread; the run
+    // then reports `why`. Cleared by clearAbort() before the next request is sent.
+    void abortRun(PairOutcome::Reason why = PairOutcome::Unplugged) { mAbort.store(int(why) + 1); }
+    void clearAbort() { mAbort.store(0); }
 
     bool isReady() const;
     DeviceDetail catalogueRecord() const;
-    QSharedPointer<KHID::KUSBDevice> device() const;
+    Receiver receiver() const;
 
 signals:
     void sigPairResult(bool status, QString msg);
@@ -85,21 +86,24 @@ signals:
 protected:
     // Takes the hand-over state for one run; false before the first hand-over.
     bool beginRun();
+    // Opens the run's receiver; false (the reason kept by the device) when it cannot.
+    bool openRunDevice();
     void endRun();
-    bool abortRequested() const { return mAbort.load(); }
+    bool abortRequested() const { return mAbort.load() != 0; }
+    PairOutcome::Reason abortReason() const { return PairOutcome::Reason(mAbort.load() - 1); }
 
     // Held for a whole run or query: they share the device and the buffers.
     std::mutex mRunLock;
-    // The receiver of the run in progress, under mRunLock.
-    QSharedPointer<KHID::KUSBDevice> mRunDevice;
+    // The receiver of the run in progress and its opened interface, under mRunLock.
+    Receiver mRunReceiver;
+    std::unique_ptr<KHID::KUSBDevice> mRunDevice;
     quint8 mSendBuffer[kBufferSize] = {};
     quint8 mReceiveBuffer[kBufferSize] = {};
     int pairDevType = 0;
 
 private:
-    std::atomic<bool> mAbort{false};
+    std::atomic<int> mAbort{0};
     mutable std::mutex mHandOverLock;
     bool mReady = false;
-    DeviceDetail mDetail;
-    QSharedPointer<KHID::KUSBDevice> mDevice;
+    Receiver mReceiver;
 };

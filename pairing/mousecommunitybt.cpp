@@ -2,6 +2,7 @@
 #include "mousecommunitybt.h"
 
 #include "kplatform.h"
+#include "pairlock.h"
 
 #include <QDebug>
 #include <QThread>
@@ -36,19 +37,38 @@ bool MouseCommunityBT::startPairing(int pairDevType)
         return false;
     }
     this->pairDevType = pairDevType;
+    mWritten = false;
 
-    if (!enterPairMode()) {
-        const PairOutcome outcome = failure();
+    PairLock lock(mRunReceiver.path());
+    if (!lock.tryLock()) {
+        qDebug().noquote() << "another program is pairing with" << mRunReceiver.path();
+        endRun();
+        finish(PairOutcome{PairOutcome::Busy, {}});
+        return false;
+    }
+    if (!openRunDevice()) {
+        const PairOutcome outcome{PairOutcome::OpenFailed, mRunDevice->errorString()};
         endRun();
         finish(outcome);
         return false;
     }
-    const bool paired = waitPairResult();
+
+    const bool paired = enterPairMode() && waitPairResult();
     const PairOutcome outcome = paired ? PairOutcome{PairOutcome::Paired, {}} : failure();
-    exitPairMode();
+    endPairMode();
     endRun();
     finish(outcome);
     return paired;
+}
+
+void MouseCommunityBT::endPairMode()
+{
+    // Left open, the receiver would take any device nearby until it gives up by itself.
+    if (!mWritten || (mRunDevice && mRunDevice->isGone()))
+        return;
+    mClosing = true;
+    exitPairMode();
+    mClosing = false;
 }
 
 void MouseCommunityBT::finish(const PairOutcome &outcome)
@@ -69,13 +89,11 @@ PairOutcome MouseCommunityBT::failure() const
         break;
     case Step::Aborted:
         if (abortRequested())
-            return {PairOutcome::Unplugged, {}};
+            return {abortReason(), {}};
         return {PairOutcome::Stopped, {}};
+    case Step::Gone:
+        return {PairOutcome::Unplugged, {}};
     case Step::WriteFailed:
-        if (!mRunDevice)
-            return {PairOutcome::NoReceiver, {}};
-        if (!mRunDevice->isOpen())
-            return {PairOutcome::OpenFailed, mRunDevice->errorString()};
         return {PairOutcome::WriteFailed, mStepWords};
     case Step::ReadFailed:
         return {PairOutcome::ReadFailed, mStepWords};
@@ -97,9 +115,9 @@ quint8 MouseCommunityBT::queryState()
         qDebug() << "queryState: a pairing run is in progress";
         return 0;
     }
-    beginRun();
-    const bool ok = exchange(payload, sizeof payload, kCommandPauseMs, kCommandAttempts, Reply::Valid,
-                             "send errot", "read error");
+    const bool ok = beginRun() && openRunDevice()
+        && exchange(payload, sizeof payload, kCommandPauseMs, kCommandAttempts, Reply::Valid, "send errot",
+                    "read error");
     const quint8 state = ok ? mReceiveBuffer[1] : 0;
     endRun();
     return state;
@@ -134,31 +152,36 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
     std::memcpy(mSendBuffer, payload, length);
     std::memset(mReceiveBuffer, 0, kClearedBytes);
 
-    KHID::KUSBDevice *device = mRunDevice.data();
+    KHID::KUSBDevice *device = mRunDevice.get();
     KHID::KHidPlatform &hid = KHID::platform();
     const bool poll = accept == Reply::Paired;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         // The receiver went away, or the program is closing: give up rather than poll on.
-        if (QThread::currentThread()->isInterruptionRequested() || abortRequested()) {
+        if (!mClosing && (QThread::currentThread()->isInterruptionRequested() || abortRequested())) {
             mStep = Step::Aborted;
             return false;
         }
         hid.sleepMs(pauseMs);
         if (!device || !device->writeReport(kReportId, mSendBuffer, length)) {
             qDebug() << writeError << int(firstFeatureReportId());
-            mStep = Step::WriteFailed;
+            mStep = device && device->isGone() ? Step::Gone : Step::WriteFailed;
             mStepWords = device ? device->ioErrorString() : QString();
             if (poll)
                 emit sigPollAttempt(attempt + 1, QStringLiteral("write-failed"));
+            if (mStep == Step::Gone)
+                return false;
             continue;
         }
+        mWritten = true;
         hid.sleepMs(kFetchPauseMs);
         if (!device->readReport(kReportId, mReceiveBuffer)) {
             qDebug() << readError;
-            mStep = Step::ReadFailed;
+            mStep = device->isGone() ? Step::Gone : Step::ReadFailed;
             mStepWords = device->ioErrorString();
             if (poll)
                 emit sigPollAttempt(attempt + 1, QStringLiteral("read-failed"));
+            if (mStep == Step::Gone)
+                return false;
             continue;
         }
         mLastReply[0] = mReceiveBuffer[0];

@@ -20,7 +20,7 @@ public:
 private:
     enum class Reply { Any, Valid, Paired };
     // How the last attempt of the last exchange went.
-    enum class Step { Passed, Aborted, WriteFailed, ReadFailed, Rejected };
+    enum class Step { Passed, Aborted, WriteFailed, ReadFailed, Rejected, Gone };
 
     // One command: up to `attempts` write-then-fetch exchanges until the reply passes.
     bool exchange(const quint8 *payload, int length, quint32 pauseMs, int attempts, Reply accept,
@@ -29,8 +29,14 @@ private:
     // Why the last exchange did not pass.
     PairOutcome failure() const;
     void finish(const PairOutcome &outcome);
+    // The end command, whenever the begin command may have reached the receiver.
+    void endPairMode();
 
     Step mStep = Step::Passed;
+    // A report of this run reached the receiver: it may be open for pairing.
+    bool mWritten = false;
+    // The end command goes out even when the run was asked to stop.
+    bool mClosing = false;
     QString mStepWords;
     quint8 mLastReply[2] = {};
 };

@@ -201,42 +201,83 @@ private slots:
         QCOMPARE(catalogue.devices().size(), 2);
     }
 
-    // The interfaces plugged, in order; the receiver the scan names, or none.
+    // The interfaces plugged, in order; every receiver the scan finds, as "name at path", in order.
     void scan_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no catalogue
         QTest::addColumn<QStringList>("interfaces");
-        QTest::addColumn<QString>("found");
+        QTest::addColumn<QStringList>("found");
         const QByteArray two = kTwoReceivers;
-        // Interfaces after the vendor collection are not examined (the check below).
-        QTest::newRow("the vendor collection") << two << kReceiver + QStringList{"sim:rx/col04 1209:0001 ff00:0001"}
-                                               << "Receiver A";
+        QTest::newRow("the vendor collection") << two << kReceiver << QStringList{"Receiver A at sim:rx/col03"};
         QTest::newRow("usage and page on one interface")
             << two << QStringList{"sim:rx/col01 1209:0001 0001:0006", "sim:rx/col02 1209:0001 ff00:0002",
-                                  "sim:rx/col03 1209:0001 ff01:0001"} << QString();
-        QTest::newRow("the first of two receivers")
-            << two << QStringList{"sim:b/col03 1209:0002 ff00:0001", "sim:a/col03 1209:0001 ff00:0001"} << "Receiver B";
-        QTest::newRow("no catalogue") << QByteArray() << kReceiver << QString();
+                                  "sim:rx/col03 1209:0001 ff01:0001"} << QStringList();
+        QTest::newRow("two receivers, each found")
+            << two << QStringList{"sim:b/col03 1209:0002 ff00:0001", "sim:a/col03 1209:0001 ff00:0001"}
+            << QStringList{"Receiver B at sim:b/col03", "Receiver A at sim:a/col03"};
+        QTest::newRow("twins, both found")
+            << two << QStringList{"sim:a/col03 1209:0001 ff00:0001", "sim:c/col03 1209:0001 ff00:0001"}
+            << QStringList{"Receiver A at sim:a/col03", "Receiver A at sim:c/col03"};
+        QTest::newRow("no catalogue") << QByteArray() << kReceiver << QStringList();
         QTest::newRow("a replaced entry's vendor id")
-            << QByteArray(kReplaced) << QStringList{"sim:old/col03 1111:0001 ff00:0001"} << QString();
+            << QByteArray(kReplaced) << QStringList{"sim:old/col03 1111:0001 ff00:0001"} << QStringList();
     }
 
     void scan()
     {
         QFETCH(QByteArray, content);
         QFETCH(QStringList, interfaces);
-        QFETCH(QString, found);
+        QFETCH(QStringList, found);
         ConfigController catalogue;
         QCOMPARE(catalogue.loadConfig(writeCatalogue(content)), !content.isNull());
         plug(interfaces);
         Result result;
         watch(catalogue, result);
+        QStringList all;
+        connect(&catalogue, &ConfigController::sigReceiversFound, this, [&all](const QVector<Receiver> &receivers) {
+            for (const Receiver &receiver : receivers)
+                all << receiver.entry.name + " at " + receiver.path();
+        });
         QCOMPARE(catalogue.findDevice(), !found.isEmpty());
         QCOMPARE(result.emitted, 1);
         QCOMPARE(result.status, !found.isEmpty());
-        QCOMPARE(result.detail.name, found);
-        for (const KSimPlatform::OpenRecord &record : sim->opens())
-            QVERIFY(record.path != "sim:rx/col04");
+        QCOMPARE(result.detail.name, found.value(0).section(" at ", 0, 0));
+        QCOMPARE(all, found);
+    }
+
+    // Receivers of one name are told apart by port, else serial, else by their order.
+    void twinsAreToldApart_data()
+    {
+        QTest::addColumn<QStringList>("ports");
+        QTest::addColumn<QStringList>("serials");
+        QTest::addColumn<QStringList>("labels");
+        QTest::newRow("by port") << QStringList{"1-2", "3-1.4"} << QStringList{"S1", "S2"}
+                                 << QStringList{"Receiver A (port 1-2)", "Receiver A (port 3-1.4)"};
+        QTest::newRow("by serial") << QStringList{"", ""} << QStringList{"S1", "S2"}
+                                   << QStringList{"Receiver A (serial S1)", "Receiver A (serial S2)"};
+        QTest::newRow("by order") << QStringList{"", ""} << QStringList{"", ""}
+                                  << QStringList{"Receiver A #1", "Receiver A #2"};
+    }
+
+    void twinsAreToldApart()
+    {
+        QFETCH(QStringList, ports);
+        QFETCH(QStringList, serials);
+        QFETCH(QStringList, labels);
+        ConfigController catalogue;
+        QVERIFY(catalogue.loadConfig(writeCatalogue(kTwoReceivers)));
+        for (int i = 0; i < 2; ++i) {
+            KSimInterface twin = simInterface(QStringLiteral("sim:twin%1/col03").arg(i), 0x1209, 0x0001, 0xFF00, 0x0001);
+            twin.port = ports.at(i);
+            twin.serial = serials.at(i);
+            sim->addInterface(twin);
+        }
+        // A receiver of its own name keeps it plain.
+        sim->addInterface(simInterface("sim:b/col03", 0x1209, 0x0002, 0xFF00, 0x0001));
+        QStringList shown;
+        for (const Receiver &receiver : catalogue.scanReceivers())
+            shown << receiver.label();
+        QCOMPARE(shown, labels + QStringList{"Receiver B"});
     }
 
     void rescansFollowPlugAndUnplug()

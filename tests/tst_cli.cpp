@@ -202,7 +202,8 @@ private slots:
             << QByteArrayList() << QStringList() << "write-failed";
         QTest::newRow("no reply can be read")
             << "tests/scenes/unreadable-receiver.json" << "keyboard" << 3 << "Input/output error (simulated)"
-            << QByteArrayList{begin, begin, begin} << QStringList() << "read-failed";
+            << QByteArrayList{begin, begin, begin, "ba a1 84 00", "ba a1 84 00", "ba a1 84 00"} << QStringList()
+            << "read-failed";
         // Found but closed to us: the machine's fault, in the system's words, not a failed pairing.
         QTest::newRow("no access") << "tests/scenes/locked-receiver.json" << "mouse" << 2
                                    << "cannot open the receiver 2.4G Receiver: Permission denied" << QByteArrayList()
@@ -283,7 +284,7 @@ private slots:
     {
         QTest::addColumn<QString>("config");
         QTest::addColumn<QString>("verdict");
-        QTest::newRow("the receiver stays") << QString() << "  receiver: 2.4G Receiver (vid 1209, pid 0001)";
+        QTest::newRow("the receiver stays") << QString() << "  receiver: 2.4G Receiver (vid 1209, pid 0001) at sim:rx#col01";
         QTest::newRow("no catalogued receiver") << "tests/scenes/no-match-catalogue.json" << "  not found device";
     }
 

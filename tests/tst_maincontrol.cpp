@@ -54,10 +54,27 @@ private:
     QString text(const char *name) { return child<QLabel>(name)->text(); }
     bool shown(const char *name) { return child(name)->isVisibleTo(control().window()); }
     void click(const char *name) { QTest::mouseClick(child(name), Qt::LeftButton); }
+    // Device changes reach the controller through the event loop, and make one scan.
+    void settle()
+    {
+        QCoreApplication::processEvents();
+        QTRY_VERIFY(!control().scanPending());
+    }
+    void plug(const KSimInterface &interface)
+    {
+        sim->plug(interface);
+        settle();
+    }
+    void unplug(const QString &path)
+    {
+        sim->unplug(path);
+        settle();
+    }
     void unplugAll()
     {
         for (const KSimInterface &interface : sim->interfaces())
             sim->unplug(interface.path);
+        settle();
     }
 
 private slots:
@@ -111,7 +128,7 @@ private slots:
         QCOMPARE(text("mouseStatus"), QString(kNotConnected));
         QCOMPARE(text("keyboardStatus"), QString(kNotConnected));
 
-        sim->plug(receiver(quint16(pid)));
+        plug(receiver(quint16(pid)));
         QCOMPARE(text("mouseStatus"), QString(mouse ? kConnected : kNotConnected));
         QCOMPARE(text("keyboardStatus"), QString(keyboard ? kConnected : kNotConnected));
         // A request for a kind the receiver does not pair is turned away, however it comes.
@@ -135,11 +152,11 @@ private slots:
 
     void otherDevicesLeaveTheWindowAlone()
     {
-        sim->plug(receiver(0x0001));
-        sim->plug(testsupport::simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
+        plug(receiver(0x0001));
+        plug(testsupport::simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
         click("mouseCode");
-        sim->unplug("sim:mouse");
-        sim->plug(testsupport::simInterface("sim:stick", 0x0781, 0x5567, 1, 6));
+        unplug("sim:mouse");
+        plug(testsupport::simInterface("sim:stick", 0x0781, 0x5567, 1, 6));
         // The receiver is still the same: the page stays, pairing still possible.
         QVERIFY(shown("pagePair"));
         QCOMPARE(text("connectStatus"), QString(kConnected));
@@ -154,7 +171,7 @@ private slots:
     {
         KSimInterface locked = receiver(0x0001);
         locked.openFails = true;
-        sim->plug(locked);
+        plug(locked);
         QCOMPARE(control().receiverState(), MainControl::ReceiverNoAccess);
         QCOMPARE(text("mouseStatus"), QString("Status:No access to the receiver"));
         click("mouseCode");
@@ -162,7 +179,7 @@ private slots:
         QVERIFY(!child("btnPair")->isEnabled());
 
         // Another device coming neither clears the state nor leaves the page.
-        sim->plug(testsupport::simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
+        plug(testsupport::simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
         QVERIFY(shown("pagePair"));
         QCOMPARE(text("connectStatus"), QString("Status:No access to the receiver"));
 
@@ -171,8 +188,8 @@ private slots:
         QVERIFY(!control().isPairing());
 
         // Plugged in again with access: clears by itself.
-        sim->unplug(locked.path);
-        sim->plug(receiver(0x0001));
+        unplug(locked.path);
+        plug(receiver(0x0001));
         QCOMPARE(control().receiverState(), MainControl::ReceiverReady);
         QCOMPARE(text("mouseStatus"), QString(kConnected));
         QVERIFY(!shown("labelHint"));
@@ -209,7 +226,7 @@ private slots:
         if (failure == "refuse")
             rx.receiver.pairStatus = 3;
         unplugAll();
-        sim->plug(rx);
+        plug(rx);
         QTest::mouseClick(child("btnLanguage"), Qt::LeftButton);
         QTest::mouseClick(child(qPrintable("btn" + language)), Qt::LeftButton);
         click("mouseCode");
@@ -248,9 +265,9 @@ private slots:
         const KSimInterface rx = receiver(0x0001, 10);
         const KSimInterface other = testsupport::simInterface("sim:headset", 0x0D8C, 0x0014, 0x0C, 1);
         unplugAll();
-        sim->plug(rx);
+        plug(rx);
         if (change == "unplug other")
-            sim->plug(other);
+            plug(other);
         click("mouseCode");
         // Past the pause after an earlier result.
         QTRY_VERIFY(child("btnPair")->isEnabled());
@@ -358,7 +375,7 @@ private slots:
         QFile::remove(file);
         if (!content.isEmpty())
             QVERIFY(testsupport::writeCatalogueBesideExecutable(content));
-        sim->plug(receiver(0x0001));
+        plug(receiver(0x0001));
         {
             MainControl other;
             QCOMPARE(other.receiverState(), MainControl::CatalogueInvalid);
@@ -366,7 +383,7 @@ private slots:
             auto label = [window](const char *name) { return window->findChild<QLabel *>(name)->text(); };
             QCOMPARE(label("mouseStatus"), QString("Status:Device list unusable"));
             // Device changes do not hide the problem.
-            sim->plug(testsupport::simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
+            plug(testsupport::simInterface("sim:mouse", 0x046D, 0xC077, 1, 2));
             QCOMPARE(label("mouseStatus"), QString("Status:Device list unusable"));
             other.shutdown();
         }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The pairing worker on its own thread, against the simulated receiver in virtual time.
 
+#include "khid.h"
 #include "mousecommunitybt.h"
 #include "testsupport.h"
 
@@ -30,6 +31,15 @@ DeviceDetail catalogueEntry(int pid)
     detail.usage = 0x0001;
     detail.usagePage = 0xFF00;
     return detail;
+}
+
+// The receiver as a scan reports it: the interface at `path`, with its entry.
+Receiver receiverAt(const QString &path, int pid)
+{
+    Receiver receiver;
+    KHID::getHidDetail(path, receiver.interface);
+    receiver.entry = catalogueEntry(pid);
+    return receiver;
 }
 
 QByteArray frame(std::initializer_list<int> bytes)
@@ -105,7 +115,7 @@ private:
         if (adjust)
             adjust(interface);
         sim->addInterface(interface);
-        worker->handOverReceiver(catalogueEntry(0x0001));
+        worker->handOverReceiver(receiverAt(kReceiverPath, 0x0001));
     }
 
     // The reason the last run gave, beside its result.
@@ -256,8 +266,9 @@ private slots:
         // No poll, no end, and each of the three begins after its pause.
         QTest::newRow("no report can be written") << true << false << QVector<int>() << QVector<int>()
                                                   << "write-failed" + io << 0;
+        // The begin may have reached the receiver: the end follows, three times unanswered.
         QTest::newRow("no reply can be read") << false << true << QVector<int>() << QVector<int>()
-                                              << "read-failed" + io << 3;
+                                              << "read-failed" + io << 3 + 3;
         QTest::newRow("the poll's replies cannot be read") << false << false << QVector<int>() << polls
                                                            << "read-failed" + io << 1 + 85 + 1;
         QTest::newRow("the receiver cannot be opened") << false << false << QVector<int>() << QVector<int>()
@@ -288,38 +299,60 @@ private slots:
             QCOMPARE(sim->virtualTimeMs(), quint64(3 * 50));
     }
 
+    // However a run stops early, the end command is the next report the receiver gets, unless it is gone.
     void aRunIsCutShort_data()
     {
-        QTest::addColumn<bool>("closing");
-        QTest::newRow("the program closes") << true;
-        QTest::newRow("the receiver went away") << false;
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("ended");
+        QTest::newRow("the program closes") << "interrupt" << "stopped" << true;
+        QTest::newRow("the user stops it") << "stop" << "stopped" << true;
+        QTest::newRow("its removal was noticed") << "abort" << "unplugged" << true;
+        QTest::newRow("the system says it is gone") << "unplug" << "unplugged" << false;
+        QTest::newRow("gone and back on the same path") << "replug" << "unplugged" << false;
     }
 
     void aRunIsCutShort()
     {
-        QFETCH(bool, closing);
+        QFETCH(QString, how);
+        QFETCH(QString, reason);
+        QFETCH(bool, ended);
         plugAndHandOver(-1);
+        const KSimInterface plugged = sim->interfaces().first();
         // Asked to stop during the third poll.
-        sim->setSleepHook([this, closing](quint64 now) {
+        sim->setSleepHook([&](quint64 now) {
             if (now != 100 + 3 * 300 + 2 * 50)
                 return;
-            if (closing)
+            if (how == "interrupt")
                 thread->requestInterruption();
-            else
+            else if (how == "stop")
+                worker->abortRun(PairOutcome::Stopped);
+            else if (how == "abort")
                 worker->abortRun();
+            else
+                sim->removeInterface(kReceiverPath);
+            if (how == "replug")
+                sim->addInterface(plugged);
         });
         const QList<QVariant> result = pair(1);
+        sim->setSleepHook(nullptr);
         QCOMPARE(result.value(0).toBool(), false);
         QCOMPARE(result.value(1).toString(), QString("Matched failed"));
-        QCOMPARE(lastReason(), QString(closing ? "stopped" : "unplugged"));
-        // Begin and three polls went out; no more polls, no end command.
-        QCOMPARE(frames().size(), 4);
+        QCOMPARE(lastReason(), reason);
+        // Begin and three polls went out, then the end command and nothing more. A receiver
+        // gone takes no third poll, and is sent nothing more.
+        QVector<QByteArray> expected{beginFrame(1), kPoll, kPoll};
+        if (ended)
+            expected << kPoll << kEnd;
+        QCOMPARE(frames(), expected);
         QVERIFY(sim->virtualTimeMs() < 2000);
-        sim->setSleepHook(nullptr);
-        if (closing)
+        if (how == "interrupt")
             return;
 
         // Cleared for the next run, which goes the whole way.
+        if (how == "unplug")
+            sim->addInterface(plugged);
+        worker->handOverReceiver(receiverAt(kReceiverPath, 0x0001));
         sim->clearRecords();
         worker->clearAbort();
         QCOMPARE(pair(1).value(0).toBool(), false);
@@ -341,7 +374,7 @@ private slots:
         const QString second = QStringLiteral("sim:rx2#col04");
         sim->addInterface(receiverInterface(kReceiverPath, 0x0001, 10));
         sim->addInterface(receiverInterface(second, 0x0002, 0));
-        worker->handOverReceiver(catalogueEntry(0x0001));
+        worker->handOverReceiver(receiverAt(kReceiverPath, 0x0001));
 
         // Hold the worker in the middle of its poll.
         testsupport::Semaphore reached, resume;
@@ -354,18 +387,15 @@ private slots:
         emit requester.startPair(1);
         QVERIFY(reached.tryAcquire(10000));
 
-        QPointer<KUSBDevice> first = worker->device().data();
-        worker->handOverReceiver(catalogueEntry(0x0002));
+        worker->handOverReceiver(receiverAt(second, 0x0002));
         QCOMPARE(worker->catalogueRecord().pid, 0x0002);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!first.isNull()); // still in use by the run
-        QCOMPARE(sim->openHandleCount(), 4);
+        // The run holds its own receiver, opened for it alone.
+        QCOMPARE(sim->openHandleCount(), 2);
         resume.release();
 
         QTRY_COMPARE_WITH_TIMEOUT(results->received.size(), 1, 10000);
         QVERIFY(results->received.takeFirst().at(0).toBool());
-        QTRY_VERIFY(first.isNull()); // released once the run let go
-        QCOMPARE(sim->openHandleCount(), 2);
+        QCOMPARE(sim->openHandleCount(), 0);
 
         QCOMPARE(pair(2).value(0).toBool(), true);
         const QVector<QByteArray> toFirst = framesTo(kReceiverPath);

@@ -4,6 +4,7 @@
 
 #include "focusring.h"
 #include "maincontrol.h"
+#include "receiverline.h"
 
 #include <QApplication>
 #include <QFile>
@@ -331,6 +332,12 @@ void MainWindow::initWindow()
     setSheet(mHint, "QLabel{background:transparent;font-size:14px;color:#FF8473}");
     mHint->hide();
 
+    mReceiverLine = new ReceiverLine(ui->pagePair);
+    connect(mReceiverLine, &ReceiverLine::sigChosen, this, [this](int index) {
+        if (mPage == PageMouse || mPage == PageKeyboard)
+            emit sigChooseReceiver(mPage, index);
+    });
+
     // The button's art has no disabled face: a button that cannot be used is faded.
     mPairFade = new QGraphicsOpacityEffect(ui->btnPair);
     mPairFade->setOpacity(0.45);
@@ -365,6 +372,10 @@ void MainWindow::setUpKeyboard()
     }
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
+    // The receiver's choice comes before the button it pairs with.
+    QWidget *choice = mReceiverLine->findChild<QWidget *>(QStringLiteral("receiverChoice"));
+    setTabOrder(ui->keyboardCode, choice);
+    setTabOrder(choice, ui->btnPair);
     // The frameless window has no menu of its own to close it from.
     for (const QKeySequence &keys : {QKeySequence(Qt::CTRL + Qt::Key_Q), QKeySequence(Qt::ALT + Qt::Key_F4)}) {
         auto *shortcut = new QShortcut(keys, this);
@@ -477,18 +488,23 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     return false;
 }
 
-QString MainWindow::rowText(bool connected) const
+bool MainWindow::kindBlocked(int kind) const
 {
-    if (mProblem == ProblemNoAccess)
-        return tr("Status:No access to the receiver");
+    return mProblem == ProblemCatalogue || (mProblem == ProblemNoAccess && (mProblemKinds & kind));
+}
+
+QString MainWindow::rowText(int kind, bool connected) const
+{
     if (mProblem == ProblemCatalogue)
         return tr("Status:Device list unusable");
+    if (kindBlocked(kind))
+        return tr("Status:No access to the receiver");
     return connected ? tr("Status:Connected") : tr("Status:Not connected");
 }
 
-void MainWindow::setRowConnected(QLabel *dot, QLabel *text, bool connected)
+void MainWindow::setRowConnected(QLabel *dot, QLabel *text, int kind, bool connected)
 {
-    connected = connected && mProblem == ProblemNone;
+    connected = connected && !kindBlocked(kind);
     if (connected) {
         setSheet(dot, "background: url(:/newImage/connected.png)");
         setSheet(text, "QLabel{background:rgb(255,255,255);font-size:16px;color:#A1A3DB}");
@@ -496,19 +512,31 @@ void MainWindow::setRowConnected(QLabel *dot, QLabel *text, bool connected)
         setSheet(dot, "background: url(:/newImage/not_connected.png)");
         setSheet(text, "QLabel{background:rgb(255,255,255);font-size:16px;color:#FF8473}");
     }
-    setAnnouncedText(text, rowText(connected));
+    setAnnouncedText(text, rowText(kind, connected));
 }
 
 // Each card's row follows its own kind; the pairing page's row its page's.
 void MainWindow::refreshRows()
 {
-    setRowConnected(ui->mouseConnect, ui->mouseStatus, mMouseConnected);
-    setRowConnected(ui->keyboardConnect, ui->keyboardStatus, mKeyboardConnected);
-    setRowConnected(ui->mouseConnect1, ui->connectStatus,
-                    mPage == PageKeyboard ? mKeyboardConnected : mMouseConnected);
+    const int pageKind = mPage == PageKeyboard ? PageKeyboard : PageMouse;
+    setRowConnected(ui->mouseConnect, ui->mouseStatus, PageMouse, mMouseConnected);
+    setRowConnected(ui->keyboardConnect, ui->keyboardStatus, PageKeyboard, mKeyboardConnected);
+    setRowConnected(ui->mouseConnect1, ui->connectStatus, pageKind,
+                    pageKind == PageKeyboard ? mKeyboardConnected : mMouseConnected);
+    mReceiverLine->setReceivers(mPage == PageHome ? QStringList() : mPageReceivers[pageKind],
+                                mPage == PageHome ? -1 : mPageChoice[pageKind]);
     fitStatusRows();
     refreshHint();
     updatePairButton();
+}
+
+void MainWindow::setPageReceivers(int kind, const QStringList &labels, int current)
+{
+    if (kind != PageMouse && kind != PageKeyboard)
+        return;
+    mPageReceivers[kind] = labels;
+    mPageChoice[kind] = current;
+    refreshRows();
 }
 
 void MainWindow::fitStatusRows()
@@ -538,7 +566,8 @@ void MainWindow::fitStatusRows()
 void MainWindow::refreshHint()
 {
     QString text;
-    if (mProblem == ProblemNoAccess) {
+    const int kinds = mPage == PageHome ? 3 : mPage;
+    if (mProblem == ProblemNoAccess && (mProblemKinds & kinds)) {
         text = QSysInfo::productType() == QLatin1String("windows")
             ? tr("Another program is holding the receiver: close it, then unplug the receiver and plug it in again.")
             : tr("Install the udev rule, then unplug the receiver and plug it in again (bondara-cli doctor names what is missing).");
@@ -553,15 +582,18 @@ void MainWindow::refreshHint()
         mHint->hide();
         return;
     }
-    mHint->setGeometry(home ? QRect(100, 584, 1000, 44) : QRect(100, 70 + 46, 1000, 44));
+    // On a pairing page, below the status and the receiver's name, where the tip would be.
+    mHint->setGeometry(home ? QRect(100, 584, 1000, 44) : QRect(100, 70 + 68, 1000, 28));
     mHint->show();
     mHint->raise();
 }
 
 bool MainWindow::pageConnected() const
 {
-    if (mProblem != ProblemNone)
-        return false;
+    if (mPage == PageMouse || mPage == PageKeyboard) {
+        if (kindBlocked(mPage))
+            return false;
+    }
     if (mPage == PageMouse)
         return mMouseConnected;
     if (mPage == PageKeyboard)
@@ -602,11 +634,12 @@ void MainWindow::setConnectState(int devType, bool connected, bool tovrik, bool 
     showPage(PageHome);
 }
 
-void MainWindow::setReceiverProblem(int problem)
+void MainWindow::setReceiverProblem(int problem, int kinds)
 {
     if (problem < ProblemNone || problem > ProblemCatalogue)
         return;
     mProblem = problem;
+    mProblemKinds = problem == ProblemNone ? 0 : kinds & 3;
     refreshRows();
 }
 
@@ -809,6 +842,12 @@ void MainWindow::showPairFailure(int failure, const QString &detail)
     case FailureRefused:
         text = tr("Matched failed: the receiver refused (%1)").arg(detail);
         break;
+    case FailureBusy:
+        text = tr("Matched failed: another program is pairing with the receiver");
+        break;
+    case FailureStopped:
+        text = tr("Pairing stopped");
+        break;
     default:
         text = tr("Matched failed: the receiver was unplugged");
         break;
@@ -953,9 +992,11 @@ void MainWindow::retranslate()
                                   + ");font-size:12px;color:#FF8473}");
 
     setWindowTitle(tr("Bondara"));
-    ui->keyboardStatus->setText(rowText(mKeyboardConnected));
-    ui->mouseStatus->setText(rowText(mMouseConnected));
-    ui->connectStatus->setText(rowText(mPage == PageKeyboard ? mKeyboardConnected : mMouseConnected));
+    ui->keyboardStatus->setText(rowText(PageKeyboard, mKeyboardConnected));
+    ui->mouseStatus->setText(rowText(PageMouse, mMouseConnected));
+    ui->connectStatus->setText(rowText(mPage == PageKeyboard ? PageKeyboard : PageMouse,
+                                       mPage == PageKeyboard ? mKeyboardConnected : mMouseConnected));
+    mReceiverLine->retranslate();
     refreshHint();
 
     if (mPage == PageHome) {
@@ -1071,9 +1112,9 @@ void MainWindow::fitTextWidths()
     w = ui->label_tips->fontMetrics().horizontalAdvance(ui->label_tips->text());
     qDebug() << ui->label_tips->width();
     if (w >= 0.9 * kTipsWidth)
-        ui->label_tips->setGeometry(445, 50, 310, 24);
+        ui->label_tips->setGeometry(445, 70, 310, 24);
     else
-        ui->label_tips->setGeometry(516, 50, 147, 24);
+        ui->label_tips->setGeometry(516, 70, 147, 24);
 }
 
 void MainWindow::on_btnLanguage_clicked()

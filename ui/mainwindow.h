@@ -10,6 +10,7 @@
 #include <functional>
 
 class FocusRing;
+class ReceiverLine;
 class QGraphicsOpacityEffect;
 class QLabel;
 class QPropertyAnimation;
@@ -46,13 +47,21 @@ public:
         FailureWrite = 3,    // detail: the system's words
         FailureRead = 4,     // detail: the system's words
         FailureNoAnswer = 5,
-        FailureRefused = 6   // detail: the receiver's reply
+        FailureRefused = 6,  // detail: the receiver's reply
+        FailureBusy = 7,     // another program is pairing with the receiver
+        FailureStopped = 8   // the user stopped the run
     };
 
     // devType: 1 mouse, 2 keyboard, 3 both (bits). goHome false keeps the
     // page shown, for a state that follows a result the user must still see.
     void setConnectState(int devType, bool connected, bool tovrik, bool goHome = true);
-    void setReceiverProblem(int problem);
+    // kinds: the device kinds (bits, as devType) whose receivers have the
+    // problem; a damaged catalogue concerns both.
+    void setReceiverProblem(int problem, int kinds = 3);
+    // The receivers a pairing page (1 mouse, 2 keyboard) can pair with, as
+    // named to the user, and the one it shows (-1 for none).
+    void setPageReceivers(int kind, const QStringList &labels, int current);
+    int currentPage() const { return mPage; }
     void setPairStatus(int status, QString msg);
     void showPairFailure(int failure, const QString &detail = QString());
     void showPage(int page);
@@ -63,6 +72,8 @@ public:
 
 signals:
     void sigStartPair(int type = 0);
+    // The user chose another receiver on a pairing page: its place in the list given.
+    void sigChooseReceiver(int kind, int index);
 
 private slots:
     void on_btnPair_clicked();
@@ -98,8 +109,9 @@ private:
     void holdBackHiddenParts();
     void polishPart(QWidget *part);
     void polishNextHeldBack();
-    void setRowConnected(QLabel *dot, QLabel *text, bool connected);
-    QString rowText(bool connected) const;
+    void setRowConnected(QLabel *dot, QLabel *text, int kind, bool connected);
+    QString rowText(int kind, bool connected) const;
+    bool kindBlocked(int kind) const;
     void refreshRows();
     void fitStatusRows();
     void refreshHint();
@@ -137,6 +149,10 @@ private:
     int mCurrentDev = 0;
     int mRotateAngle = 0;
     int mProblem = ProblemNone;
+    int mProblemKinds = 0;
+    ReceiverLine *mReceiverLine = nullptr;
+    QStringList mPageReceivers[3];
+    int mPageChoice[3] = {-1, -1, -1};
     // A pairing runs (status 2 until its result).
     bool mPairing = false;
     // The moment after a result during which the button stays off.

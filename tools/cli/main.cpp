@@ -9,6 +9,7 @@
 #include "krecorder.h"
 #include "kreportdescriptor.h"
 #include "mousecommunitybt.h"
+#include "app/stopsignals.h"
 #include "terminal.h"
 
 #include <QCoreApplication>
@@ -26,6 +27,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 
@@ -104,9 +106,12 @@ void emitEvent(const QString &event, QJsonObject fields)
     out().flush();
 }
 
-QJsonObject receiverObject(const DeviceDetail &receiver)
+QJsonObject receiverObject(const Receiver &receiver)
 {
-    return QJsonObject{{"name", receiver.name}, {"vid", hex(receiver.vid)}, {"pid", hex(receiver.pid)}};
+    return QJsonObject{{"name", receiver.entry.name},
+                       {"vid", hex(receiver.entry.vid)},
+                       {"pid", hex(receiver.entry.pid)},
+                       {"path", receiver.path()}};
 }
 
 QString usageText()
@@ -192,6 +197,28 @@ QJsonObject entryObject(const DeviceDetail &entry)
                        {"Tovrik", entry.Tovrik}};
 }
 
+// Every receiver of a scan: its entry, where it is and the name it is shown by.
+QJsonArray receiversArray(const QVector<Receiver> &receivers)
+{
+    QJsonArray all;
+    for (const Receiver &receiver : receivers) {
+        QJsonObject object = entryObject(receiver.entry);
+        object.insert(QStringLiteral("path"), receiver.path());
+        object.insert(QStringLiteral("label"), receiver.label());
+        if (!receiver.port.isEmpty())
+            object.insert(QStringLiteral("port"), receiver.port);
+        if (!receiver.serial.isEmpty())
+            object.insert(QStringLiteral("serial"), receiver.serial);
+        all.append(object);
+    }
+    return all;
+}
+
+QString kindName(int type)
+{
+    return type == 2 ? QStringLiteral("keyboard") : QStringLiteral("mouse");
+}
+
 QString catalogueProblem(const QString &path, const ConfigController &catalogue)
 {
     return QStringLiteral("cannot use the catalogue %1: %2").arg(path, plain(catalogue.errorString()));
@@ -244,22 +271,21 @@ int listCommand(const QStringList &args)
                          .toJson(QJsonDocument::Indented);
         return fail(ExitBadInput, catalogueProblem(config, catalogue));
     }
-    bool found = false;
-    DeviceDetail match;
-    QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange,
-                     [&](bool status, DeviceDetail detail) {
-                         found = status;
-                         match = detail;
-                     });
-    catalogue.findDevice();
+    const QVector<Receiver> receivers = catalogue.scanReceivers();
+    const bool found = !receivers.isEmpty();
 
     if (json) {
         const QJsonObject document{{"interfaces", interfaces},
-                                   {"match", found ? QJsonValue(entryObject(match)) : QJsonValue()}};
+                                   {"match", found ? QJsonValue(entryObject(receivers.first().entry)) : QJsonValue()},
+                                   {"receivers", receiversArray(receivers)}};
         out() << QJsonDocument(document).toJson(QJsonDocument::Indented);
     } else if (found) {
-        out() << "match: " << plain(match.name) << " (vid " << hex(match.vid) << ", pid " << hex(match.pid)
-              << ", usage " << hex(match.usagePage) << ':' << hex(match.usage) << ")\n";
+        for (const Receiver &receiver : receivers) {
+            const DeviceDetail &match = receiver.entry;
+            out() << "match: " << plain(receiver.label()) << " (vid " << hex(match.vid) << ", pid " << hex(match.pid)
+                  << ", usage " << hex(match.usagePage) << ':' << hex(match.usage) << ") at "
+                  << plain(receiver.path()) << "\n";
+        }
     } else {
         out() << "not found device\n";
     }
@@ -273,9 +299,12 @@ int pairCommand(const QStringList &args)
     int type = 0;
     bool json = false;
     QString config = ConfigController::configFilePath();
+    QString chosen;
     for (int i = 0; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--json"))
             json = true;
+        else if (args.at(i) == QLatin1String("--receiver") && i + 1 < args.size() && chosen.isEmpty())
+            chosen = args.at(++i);
         else if (args.at(i) == QLatin1String("mouse") && type == 0)
             type = 1;
         else if (args.at(i) == QLatin1String("keyboard") && type == 0)
@@ -291,25 +320,37 @@ int pairCommand(const QStringList &args)
     ConfigController catalogue;
     if (!catalogue.loadConfig(config))
         return fail(ExitBadInput, catalogueProblem(config, catalogue));
-    bool found = false;
-    DeviceDetail receiver;
-    QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange, [&](bool status, DeviceDetail detail) {
-        found = status;
-        receiver = detail;
-    });
-    catalogue.findDevice();
-    if (!found)
+    const QVector<Receiver> receivers = catalogue.scanReceivers();
+    QVector<Receiver> candidates;
+    for (const Receiver &present : receivers) {
+        if (chosen.isEmpty() ? present.entry.pairs(type) : present.path() == chosen)
+            candidates.append(present);
+    }
+    if (!chosen.isEmpty() && candidates.isEmpty())
+        return fail(ExitBadInput, QStringLiteral("no supported receiver is plugged in at %1").arg(plain(chosen)));
+    if (receivers.isEmpty())
         return fail(ExitBadInput, QStringLiteral("no supported receiver is plugged in"));
-    if (!receiver.pairs(type))
-        return fail(ExitBadInput, QStringLiteral("%1 does not pair a %2")
-                                      .arg(plain(receiver.name), type == 1 ? QStringLiteral("mouse") : QStringLiteral("keyboard")));
+    if (candidates.isEmpty() || !candidates.first().entry.pairs(type)) {
+        const Receiver &named = candidates.isEmpty() ? receivers.first() : candidates.first();
+        return fail(ExitBadInput, QStringLiteral("%1 does not pair a %2").arg(plain(named.label()), kindName(type)));
+    }
+    if (candidates.size() > 1) {
+        QString list;
+        for (const Receiver &candidate : candidates)
+            list += QStringLiteral("\n  %1  %2").arg(plain(candidate.label()), plain(candidate.path()));
+        return fail(ExitBadInput, QStringLiteral("%1 receivers can pair a %2; choose one with --receiver PATH:%3")
+                                      .arg(candidates.size())
+                                      .arg(kindName(type), list));
+    }
+    const Receiver receiver = candidates.first();
 
     auto *worker = new MouseCommunityBT;
     // A receiver found but closed to us is a matter of the machine, not a failed pairing.
     QString reason;
     if (!worker->handOverReceiver(receiver, &reason)) {
         delete worker;
-        return fail(ExitBadInput, QStringLiteral("cannot open the receiver %1: %2").arg(plain(receiver.name), plain(reason)));
+        return fail(ExitBadInput,
+                    QStringLiteral("cannot open the receiver %1: %2").arg(plain(receiver.label()), plain(reason)));
     }
     auto *thread = new QThread;
     worker->moveToThread(thread);
@@ -320,11 +361,12 @@ int pairCommand(const QStringList &args)
     request.setSingleShot(true);
     QObject::connect(&request, &QTimer::timeout, worker, [worker, type] { worker->startPairing(type); });
 
-    const QString kind = type == 1 ? QStringLiteral("mouse") : QStringLiteral("keyboard");
+    const QString kind = kindName(type);
     if (json) {
         emitEvent(QStringLiteral("begin"), QJsonObject{{"kind", kind}, {"receiver", receiverObject(receiver)}});
     } else {
-        out() << "Receiver: " << plain(receiver.name) << " (pid 0x" << QString::number(receiver.pid, 16) << ")\n"
+        out() << "Receiver: " << plain(receiver.label()) << " (pid 0x" << QString::number(receiver.entry.pid, 16)
+              << ") at " << plain(receiver.path()) << "\n"
               << "Put the " << kind << " into pairing mode now; waiting for it for up to 30 seconds.\n";
         out().flush();
     }
@@ -349,6 +391,7 @@ int pairCommand(const QStringList &args)
         });
 
     int code = ExitNotFound;
+    int stopSignal = 0;
     PairOutcome outcome;
     QObject::connect(worker, &MouseCommunity::sigPairOutcome, &progress,
                      [&](const PairOutcome &result) { outcome = result; });
@@ -371,11 +414,22 @@ int pairCommand(const QStringList &args)
         }
         if (status)
             code = ExitOk;
+        else if (stopSignal != 0)
+            code = 128 + stopSignal;
         else if (outcome.reason == PairOutcome::NoAnswer)
             code = ExitNotFound;
+        else if (outcome.reason == PairOutcome::Busy)
+            code = ExitBadInput;
         else
             code = ExitReceiverFailed;
         QCoreApplication::quit();
+    });
+    // Ctrl+C or a request to stop: the run ends at its next exchange with the
+    // end command, so the receiver is not left open for pairing.
+    QObject::connect(StopSignals::install(), &StopSignals::sigStop, &progress, [&stopSignal, worker](int number) {
+        if (stopSignal == 0)
+            worker->abortRun(PairOutcome::Stopped);
+        stopSignal = number;
     });
     thread->start();
     request.start(0);
@@ -412,15 +466,19 @@ int watchCommand(const QStringList &args)
     ConfigController catalogue;
     if (!catalogue.loadConfig(config))
         return fail(ExitBadInput, catalogueProblem(config, catalogue));
-    QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange, [json](bool status, DeviceDetail detail) {
-        if (json)
-            emitEvent(QStringLiteral("scan"), QJsonObject{{"found", status},
-                                                           {"receiver", status ? QJsonValue(receiverObject(detail))
-                                                                               : QJsonValue()}});
-        else if (status)
-            out() << "  receiver: " << plain(detail.name) << " (vid " << hex(detail.vid) << ", pid " << hex(detail.pid) << ")\n";
-        else
+    QObject::connect(&catalogue, &ConfigController::sigReceiversFound, [json](const QVector<Receiver> &receivers) {
+        if (json) {
+            emitEvent(QStringLiteral("scan"),
+                      QJsonObject{{"found", !receivers.isEmpty()},
+                                  {"receiver", receivers.isEmpty() ? QJsonValue() : QJsonValue(receiverObject(receivers.first()))},
+                                  {"receivers", receiversArray(receivers)}});
+        } else if (receivers.isEmpty()) {
             out() << "  not found device\n";
+        } else {
+            for (const Receiver &receiver : receivers)
+                out() << "  receiver: " << plain(receiver.label()) << " (vid " << hex(receiver.entry.vid) << ", pid "
+                      << hex(receiver.entry.pid) << ") at " << plain(receiver.path()) << "\n";
+        }
         out().flush();
     });
 
