@@ -197,6 +197,14 @@ QString catalogueProblem(const QString &path, const ConfigController &catalogue)
     return QStringLiteral("cannot use the catalogue %1: %2").arg(path, plain(catalogue.errorString()));
 }
 
+// The entries left out and the fields defaulted or ignored of a catalogue in use, one line each.
+void printCatalogueWarnings(const QString &path, const ConfigController &catalogue)
+{
+    out().flush();
+    for (const QString &warning : catalogue.warnings())
+        std::fprintf(stderr, "bondara-cli: catalogue %s: %s\n", qPrintable(path), qPrintable(plain(warning)));
+}
+
 // The options of list and doctor: --json and --config FILE. Anything else ends
 // the command with the exit status returned; 0 when all were read.
 int readJsonAndConfig(const QString &command, const QStringList &args, bool &json, QString &config)
@@ -244,6 +252,7 @@ int listCommand(const QStringList &args)
                          .toJson(QJsonDocument::Indented);
         return fail(ExitBadInput, catalogueProblem(config, catalogue));
     }
+    printCatalogueWarnings(config, catalogue);
     bool found = false;
     DeviceDetail match;
     QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange,
@@ -291,6 +300,7 @@ int pairCommand(const QStringList &args)
     ConfigController catalogue;
     if (!catalogue.loadConfig(config))
         return fail(ExitBadInput, catalogueProblem(config, catalogue));
+    printCatalogueWarnings(config, catalogue);
     bool found = false;
     DeviceDetail receiver;
     QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange, [&](bool status, DeviceDetail detail) {
@@ -412,6 +422,7 @@ int watchCommand(const QStringList &args)
     ConfigController catalogue;
     if (!catalogue.loadConfig(config))
         return fail(ExitBadInput, catalogueProblem(config, catalogue));
+    printCatalogueWarnings(config, catalogue);
     QObject::connect(&catalogue, &ConfigController::sigDeviceConfigChange, [json](bool status, DeviceDetail detail) {
         if (json)
             emitEvent(QStringLiteral("scan"), QJsonObject{{"found", status},
@@ -519,9 +530,9 @@ int doctorCommand(const QStringList &args)
                          QString()});
         if (!catalogue.warnings().isEmpty())
             findings.append({KHID::KCheck::Warning, "catalogue",
-                             QStringLiteral("the catalogue has keys it does not know: %1")
+                             QStringLiteral("the catalogue has entries left out or fields not used as written: %1")
                                  .arg(catalogue.warnings().join(QStringLiteral("; "))),
-                             QStringLiteral("correct or remove those keys (README: Adding a receiver)")});
+                             QStringLiteral("correct or remove the fields named (README: Adding a receiver)")});
     }
 
     QVector<KHID::KHidDetail> interfaces;
