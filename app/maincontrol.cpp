@@ -60,6 +60,7 @@ MainControl::MainControl(QObject *parent)
     mWatcher->registerNotification();
 
     if (mConfig->loadConfig()) {
+        mWindow->setCatalogueWarnings(mConfig->warnings());
         mConfig->findDevice();
         if (mReceiverState == ReceiverAbsent)
             showReceiverState(true);

@@ -374,6 +374,27 @@ private slots:
         unplugAll();
     }
 
+    // A bad entry costs that receiver alone: the one beside it connects, and the hint names the entry.
+    void catalogueWithABadEntry()
+    {
+        QVERIFY(testsupport::writeCatalogueBesideExecutable(R"({"DeviceList": [
+  {"name": "Broken", "vid": 4617, "pid": "0002", "usage": "1", "usagePage": "ff00", "keyboard": true},
+  {"name": "Set", "vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00", "mouse": true, "keyboard": true, "suit": true}
+]})"));
+        unplugAll();
+        sim->plug(receiver(0x0001));
+        {
+            MainControl other;
+            auto *window = other.window();
+            auto label = [window](const char *name) { return window->findChild<QLabel *>(name)->text(); };
+            QCOMPARE(label("mouseStatus"), QString(kConnected));
+            QVERIFY2(label("labelHint").contains("DeviceList[0].vid"), qPrintable(label("labelHint")));
+            other.shutdown();
+        }
+        QVERIFY(testsupport::writeCatalogueBesideExecutable(kCatalogue));
+        unplugAll();
+    }
+
     void languageItemsSwitchTheWindow()
     {
         QTest::mouseClick(child("btnLanguage"), Qt::LeftButton);

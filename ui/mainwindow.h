@@ -3,6 +3,7 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QStringList>
 #include <QVector>
 
 #include "decorative.h"
@@ -53,6 +54,8 @@ public:
     // page shown, for a state that follows a result the user must still see.
     void setConnectState(int devType, bool connected, bool tovrik, bool goHome = true);
     void setReceiverProblem(int problem);
+    // What the catalogue left out or ignored (ConfigController::warnings()), told on the home page.
+    void setCatalogueWarnings(const QStringList &warnings);
     void setPairStatus(int status, QString msg);
     void showPairFailure(int failure, const QString &detail = QString());
     void showPage(int page);
@@ -137,6 +140,7 @@ private:
     int mCurrentDev = 0;
     int mRotateAngle = 0;
     int mProblem = ProblemNone;
+    QStringList mCatalogueWarnings;
     // A pairing runs (status 2 until its result).
     bool mPairing = false;
     // The moment after a result during which the button stays off.
