@@ -133,13 +133,6 @@ private slots:
         QCOMPARE(replaced.devices().size(), 1);
         QCOMPARE(replaced.devices().value(1).name, QString("new"));
         QVERIFY(!replaced.isMouse(1) && replaced.isKeyboard(1));
-
-        // An entry left out replaces nothing.
-        ConfigController kept;
-        QVERIFY(kept.loadConfig(writeCatalogue(R"({"DeviceList": [
-            {"name": "good", "vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00"},
-            {"name": "bad", "vid": "1209", "pid": "0001", "usage": "1", "usagePage": "zz"}]})")));
-        QCOMPARE(kept.devices().value(1).name, QString("good"));
     }
 
     void unusableFilesAreRefused_data()
@@ -169,8 +162,9 @@ private slots:
         QCOMPARE(catalogue.devices().keys(), QList<int>({1, 2}));
     }
 
-    // A bad field costs its entry or its value, never the receivers beside it. Each row puts one
-    // bad value (undefined: the key left out) into an entry of pid 0005 between two good ones.
+    // A bad field costs its entry or its value, never the receivers beside it. Each row puts one bad
+    // value (undefined: the key left out) into an entry between Receiver A and Receiver B, with A's
+    // product id: kept, it replaces A; left out, it replaces nothing.
     void badFieldsCostTheirEntryOrTheirValue_data()
     {
         QTest::addColumn<QString>("key"); // empty: the whole entry
@@ -182,16 +176,10 @@ private slots:
                                        << "DeviceList[1].name: expected a string" + defaulted;
         QTest::newRow("report id beyond a byte") << "reportId" << QJsonValue("1ba") << true
                                                  << "DeviceList[1].reportId: expected a hexadecimal string of 0 to ff" + defaulted;
-        QTest::newRow("report id a number") << "reportId" << QJsonValue(186) << true
-                                            << "DeviceList[1].reportId: expected a hexadecimal string" + defaulted;
         QTest::newRow("communication id a string") << "communicationId" << QJsonValue("1") << true
                                                    << "DeviceList[1].communicationId: expected a whole number from 0" + defaulted;
-        QTest::newRow("communication id a fraction") << "communicationId" << QJsonValue(2.5) << true
-                                                     << "DeviceList[1].communicationId: expected a whole number from 0" + defaulted;
         QTest::newRow("flag written 0") << "mouse" << QJsonValue(0) << true
                                         << "DeviceList[1].mouse: expected true or false" + defaulted;
-        QTest::newRow("flag a string") << "Tovrik" << QJsonValue("true") << true
-                                       << "DeviceList[1].Tovrik: expected true or false" + defaulted;
         QTest::newRow("vid a number") << "vid" << QJsonValue(4617) << false
                                       << "DeviceList[1].vid: expected a hexadecimal string" + leftOut;
         QTest::newRow("vid beyond 16 bits") << "vid" << QJsonValue("11209") << false
@@ -200,8 +188,6 @@ private slots:
                                      << "DeviceList[1].pid: missing" + leftOut;
         QTest::newRow("usage not hexadecimal") << "usage" << QJsonValue("zz") << false
                                                << "DeviceList[1].usage: expected a hexadecimal string" + leftOut;
-        QTest::newRow("usage page null") << "usagePage" << QJsonValue(QJsonValue::Null) << false
-                                         << "DeviceList[1].usagePage: expected a hexadecimal string" + leftOut;
         QTest::newRow("entry not an object") << QString() << QJsonValue(42) << false
                                              << "DeviceList[1]: expected an object" + leftOut;
     }
@@ -213,34 +199,28 @@ private slots:
         QFETCH(bool, kept);
         QFETCH(QString, warning);
         // Every field away from its default, so that a default shows.
-        const QJsonObject good{{"name", "Receiver E"}, {"vid", "1209"}, {"pid", "0005"}, {"usage", "1"},
+        const QJsonObject good{{"name", "Receiver E"}, {"vid", "abcd"}, {"pid", "0001"}, {"usage", "1"},
                                {"usagePage", "ff00"}, {"reportId", "ba"}, {"communicationId", 3},
                                {"mouse", true}, {"keyboard", true}, {"suit", true}, {"Tovrik", true}};
-        QJsonObject bad = good;
+        QJsonObject bad = good, without = good;
         bad.remove(key);
+        without.remove(key);
         if (!value.isUndefined())
             bad.insert(key, value);
         QJsonArray list = QJsonDocument::fromJson(kTwoReceivers).object().value("DeviceList").toArray();
+        const QJsonObject receiverA = list.at(0).toObject();
         list.insert(1, key.isEmpty() ? value : QJsonValue(bad));
 
         ConfigController catalogue;
         QVERIFY(catalogue.loadConfig(writeCatalogue(QJsonDocument(QJsonObject{{"DeviceList", list}}).toJson())));
-        QVERIFY(catalogue.errorString().isEmpty());
         QCOMPARE(catalogue.warnings(), QStringList{warning});
-        QCOMPARE(catalogue.devices().keys(), kept ? QList<int>({1, 2, 5}) : QList<int>({1, 2}));
-        QCOMPARE(catalogue.devices().value(2).name, QString("Receiver B"));
-        if (!kept)
-            return;
-        // As if the bad field had been left out.
-        QJsonObject without = good;
-        without.remove(key);
-        const DeviceDetail entry = catalogue.devices().value(5), expected(without);
-        QCOMPARE(entry.name, expected.name);
-        QCOMPARE(entry.reportId, expected.reportId);
-        QCOMPARE(entry.communicationId, expected.communicationId);
-        QCOMPARE(QList<bool>({entry.mouse, entry.keyboard, entry.suit, entry.Tovrik}),
-                 QList<bool>({expected.mouse, expected.keyboard, expected.suit, expected.Tovrik}));
-        QVERIFY(entry.sameReceiver(expected));
+        QCOMPARE(catalogue.devices().keys(), QList<int>({1, 2}));
+        const auto fields = [](const DeviceDetail &d) {
+            return QVariantList{d.name, d.vid, d.pid, d.usage, d.usagePage, d.reportId, d.communicationId,
+                                d.mouse, d.keyboard, d.suit, d.Tovrik};
+        };
+        // Kept: as if the bad field had been left out.
+        QCOMPARE(fields(catalogue.devices().value(1)), fields(DeviceDetail(kept ? without : receiverA)));
     }
 
     void unknownKeysAreWarnedAboutAndIgnored()

@@ -378,17 +378,14 @@ private slots:
     void catalogueWithABadEntry()
     {
         QVERIFY(testsupport::writeCatalogueBesideExecutable(R"({"DeviceList": [
-  {"name": "Broken", "vid": 4617, "pid": "0002", "usage": "1", "usagePage": "ff00", "keyboard": true},
-  {"name": "Set", "vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00", "mouse": true, "keyboard": true, "suit": true}
-]})"));
+  {"vid": 4617, "pid": "0002", "usage": "1", "usagePage": "ff00", "keyboard": true},
+  {"vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00", "mouse": true}]})"));
         unplugAll();
         sim->plug(receiver(0x0001));
         {
             MainControl other;
-            auto *window = other.window();
-            auto label = [window](const char *name) { return window->findChild<QLabel *>(name)->text(); };
-            QCOMPARE(label("mouseStatus"), QString(kConnected));
-            QVERIFY2(label("labelHint").contains("DeviceList[0].vid"), qPrintable(label("labelHint")));
+            QCOMPARE(other.window()->findChild<QLabel *>("mouseStatus")->text(), QString(kConnected));
+            QVERIFY(other.window()->findChild<QLabel *>("labelHint")->text().contains("DeviceList[0].vid"));
             other.shutdown();
         }
         QVERIFY(testsupport::writeCatalogueBesideExecutable(kCatalogue));
