@@ -69,6 +69,7 @@ MainControl::MainControl(QObject *parent)
     mWatcher->registerNotification();
 
     if (mConfig->loadConfig()) {
+        mWindow->setCatalogueWarnings(mConfig->warnings());
         mConfig->findDevice();
     } else {
         qDebug() << "cannot use the device list" << ConfigController::configFilePath() << mConfig->errorString();

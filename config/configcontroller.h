@@ -21,15 +21,17 @@ public:
     static QString configFilePath();
 
     // False when the file cannot be read, is not JSON or is not a catalogue
-    // (errorString() says why; the catalogue is then left as it was).
+    // (errorString() says why; the catalogue is then left as it was). A bad
+    // entry is left out and a bad optional field takes its default (warnings()).
     bool loadConfig();
     bool loadConfig(const QString &path);
     // As loadConfig(), from a file's content; `origin` names it in the log.
     bool loadConfigData(const QByteArray &json, const QString &origin);
-    // The first problem of the last failed load, with the path of the bad
-    // field ("DeviceList[3].vid: expected a hexadecimal string").
+    // Why the last load failed ("DeviceList: expected an array of receivers").
     QString errorString() const { return mError; }
-    // Keys the last load did not know (each "DeviceList[0].Mouse: unknown key").
+    // What the last load left out, defaulted or ignored, each with the path of its
+    // field ("DeviceList[1].name: expected a string, the default is used",
+    // "DeviceList[0].Mouse: unknown key").
     QStringList warnings() const { return mWarnings; }
     bool findDevice();
     // Every supported receiver present, in enumeration order, each with the

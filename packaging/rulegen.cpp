@@ -5,10 +5,14 @@
 //   rulegen --catalogue DeviceConfig.json --rules OUT.rules
 //           [--metainfo-template IN.xml --metainfo OUT.xml]
 //
-// An entry counts exactly as Bondara counts it: ids are read with the program's own
-// conversion, and a later entry with the same product id replaces an earlier one. An entry
-// whose vid or pid is not a hexadecimal string of a 16-bit id gets no rule: the program could
-// never match a receiver by it, and a rule on a wrong id would open someone else's device.
+// An entry counts exactly as Bondara counts it: the program's own check keeps or leaves it
+// out, its ids are read with the program's own conversion, and a later entry with the same
+// product id replaces an earlier one. An entry the program leaves out gets no rule: the
+// program could never match a receiver by it, and a rule on a wrong id would open someone
+// else's device.
+
+#include "cataloguecheck.h"
+#include "devicedetail.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -45,44 +49,21 @@ void writeFile(const QString &path, const QByteArray &content)
         fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
 }
 
-struct Receiver {
-    QString name;
-    int vid = 0;
-    int pid = 0;
-    bool usable = false; // both ids are hexadecimal strings of 16-bit values
-};
-
-// DeviceDetail's conversion, keeping what it throws away: whether the text was an id at all.
-int hexField(const QJsonObject &entry, const char *key, bool *ok)
-{
-    const int value = entry.value(QLatin1String(key)).toString().toInt(ok, 16);
-    if (value < 0 || value > 0xFFFF)
-        *ok = false;
-    return value;
-}
-
-QMap<int, Receiver> readCatalogue(const QString &path)
+QMap<int, DeviceDetail> readCatalogue(const QString &path)
 {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(readFile(path), &error);
     if (error.error != QJsonParseError::NoError)
         fail(QStringLiteral("%1 is not JSON: %2").arg(path, error.errorString()));
-    const QJsonValue list = document.object().value(QLatin1String("DeviceList"));
-    if (!list.isArray())
-        fail(path + " has no \"DeviceList\" array");
+    const CatalogueCheck check = checkCatalogue(document);
+    if (!check.error.isEmpty())
+        fail(QStringLiteral("%1: %2").arg(path, check.error));
+    for (const QString &warning : check.warnings)
+        std::fprintf(stderr, "rulegen: %s: %s\n", qPrintable(path), qPrintable(warning));
 
-    QMap<int, Receiver> receivers;
-    for (const QJsonValue &element : list.toArray()) {
-        const QJsonObject entry = element.toObject();
-        Receiver receiver;
-        bool vidOk = false, pidOk = false;
-        receiver.name = entry.value(QLatin1String("name")).toString();
-        receiver.vid = hexField(entry, "vid", &vidOk);
-        receiver.pid = hexField(entry, "pid", &pidOk);
-        receiver.usable = vidOk && pidOk;
-        if (!receiver.usable)
-            std::fprintf(stderr, "rulegen: no rule for \"%s\": vid and pid must be hexadecimal strings of 16-bit ids\n",
-                         qPrintable(receiver.name));
+    QMap<int, DeviceDetail> receivers;
+    for (const QJsonValue &element : check.entries) {
+        const DeviceDetail receiver(element.toObject());
         receivers.insert(receiver.pid, receiver);
     }
     return receivers;
@@ -103,16 +84,14 @@ QString oneLine(QString text)
     return text.simplified();
 }
 
-QByteArray udevRules(const QMap<int, Receiver> &receivers)
+QByteArray udevRules(const QMap<int, DeviceDetail> &receivers)
 {
     QString out = QStringLiteral(
         "# Bondara: the user at the seat may open the hidraw nodes of the receivers that\n"
         "# Bondara's catalogue lists. Generated from the catalogue when Bondara was built;\n"
         "# a receiver added to /etc/bondara/DeviceConfig.json needs a line of its own in a\n"
         "# file of /etc/udev/rules.d/ numbered below 73 (see bondara(1)).\n");
-    for (const Receiver &receiver : receivers) {
-        if (!receiver.usable)
-            continue;
+    for (const DeviceDetail &receiver : receivers) {
         // sysfs spells USB ids in lower case, four digits.
         out += QStringLiteral("\n# %1\n").arg(oneLine(receiver.name));
         out += QStringLiteral("SUBSYSTEM==\"hidraw\", KERNEL==\"hidraw*\", ATTRS{idVendor}==\"%1\", "
@@ -124,7 +103,7 @@ QByteArray udevRules(const QMap<int, Receiver> &receivers)
 
 // The template's line holding @BONDARA_MODALIASES@ becomes one <modalias> per receiver, indented
 // alike; the kernel writes USB modaliases with upper-case hexadecimal digits.
-QByteArray metainfo(const QString &templatePath, const QMap<int, Receiver> &receivers)
+QByteArray metainfo(const QString &templatePath, const QMap<int, DeviceDetail> &receivers)
 {
     const QString marker = QStringLiteral("@BONDARA_MODALIASES@");
     const QStringList lines = QString::fromUtf8(readFile(templatePath)).split(QLatin1Char('\n'));
@@ -138,10 +117,9 @@ QByteArray metainfo(const QString &templatePath, const QMap<int, Receiver> &rece
         }
         ++markers;
         const QString indent = line.left(at);
-        for (const Receiver &receiver : receivers)
-            if (receiver.usable)
-                out << QStringLiteral("%1<modalias>usb:v%2p%3d*</modalias>")
-                           .arg(indent, hex(receiver.vid, true), hex(receiver.pid, true));
+        for (const DeviceDetail &receiver : receivers)
+            out << QStringLiteral("%1<modalias>usb:v%2p%3d*</modalias>")
+                       .arg(indent, hex(receiver.vid, true), hex(receiver.pid, true));
     }
     if (markers != 1)
         fail(QStringLiteral("%1 must hold %2 once, on a line of its own").arg(templatePath, marker));
@@ -174,7 +152,7 @@ int main(int argc, char *argv[])
     if (catalogue.isEmpty() || rules.isEmpty() || metainfoTemplate.isEmpty() != metainfoOut.isEmpty())
         fail("usage: rulegen --catalogue FILE --rules OUT [--metainfo-template IN --metainfo OUT]");
 
-    const QMap<int, Receiver> receivers = readCatalogue(catalogue);
+    const QMap<int, DeviceDetail> receivers = readCatalogue(catalogue);
     writeFile(rules, udevRules(receivers));
     if (!metainfoOut.isEmpty())
         writeFile(metainfoOut, metainfo(metainfoTemplate, receivers));

@@ -129,32 +129,38 @@ if sorted(found) != expected:
     sys.exit(f"rules for {sorted(found)}, catalogue has {expected}")
 EOF
 
-# The generator on a catalogue with every kind of entry the program reads but cannot match by.
+# The generator on a catalogue with every kind of entry the program leaves out or keeps.
 cat >"$scratch/odd.json" <<'EOF'
 {"DeviceList": [
-    {"name": "plain", "vid": "1209", "pid": "0001"},
-    {"name": "vid written as a number", "vid": 4617, "pid": "0003"},
-    {"name": "not hexadecimal", "vid": "12g9", "pid": "0004"},
-    {"name": "wider than 16 bits", "vid": "1209", "pid": "10005"},
-    {"name": "negative", "vid": "-1", "pid": "0006"},
-    {"name": "replaced by the next", "vid": "1209", "pid": "0007"},
-    {"name": "same pid, later", "vid": "abcd", "pid": "0007"},
-    {"name": "upper case", "vid": "ABCD", "pid": "00Ef"},
-    {"name": "short", "vid": "1", "pid": "2"},
-    {"name": "two\nlines", "vid": "1209", "pid": "0009"},
+    {"name": "plain", "vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00"},
+    {"name": "vid written as a number", "vid": 4617, "pid": "0003", "usage": "1", "usagePage": "ff00"},
+    {"name": "not hexadecimal", "vid": "12g9", "pid": "0004", "usage": "1", "usagePage": "ff00"},
+    {"name": "wider than 16 bits", "vid": "1209", "pid": "10005", "usage": "1", "usagePage": "ff00"},
+    {"name": "negative", "vid": "-1", "pid": "0006", "usage": "1", "usagePage": "ff00"},
+    {"name": "replaced by the next", "vid": "1209", "pid": "0007", "usage": "1", "usagePage": "ff00"},
+    {"name": "same pid, later", "vid": "abcd", "pid": "0007", "usage": "1", "usagePage": "ff00"},
+    {"name": "upper case", "vid": "ABCD", "pid": "00Ef", "usage": "1", "usagePage": "ff00"},
+    {"name": "short", "vid": "1", "pid": "2", "usage": "1", "usagePage": "ff00"},
+    {"name": "two\nlines", "vid": "1209", "pid": "0009", "usage": "1", "usagePage": "ff00"},
+    {"name": "left out, so it replaces nothing", "vid": "abcd", "pid": "0009", "usage": "zz", "usagePage": "ff00"},
+    {"name": "no usage page", "vid": "1209", "pid": "000a", "usage": "1"},
+    {"name": "a flag written 0 takes its default", "vid": "1209", "pid": "000b", "usage": "1", "usagePage": "ff00", "mouse": 0},
+    {"name": 5, "vid": "1209", "pid": "000c", "usage": "1", "usagePage": "ff00"},
+    42,
     {"name": "no ids"}
 ]}
 EOF
 printf '<provides>\n    @BONDARA_MODALIASES@\n</provides>\n' >"$scratch/template.xml"
-check "the generator writes rules only for ids the program can match, a later pid replacing an earlier" \
+check "the generator writes rules for exactly the entries the program keeps, a later pid replacing an earlier" \
     bash -c '
         "$1" --catalogue "$2/odd.json" --rules "$2/odd.rules" --metainfo-template "$2/template.xml" \
              --metainfo "$2/odd.xml" 2>/dev/null || exit 1
         got=$(grep -v "^#" "$2/odd.rules" | grep . | sed -E "s/.*idVendor\}==\"([^\"]*)\", ATTRS\{idProduct\}==\"([^\"]*)\".*/\1:\2/" | sort)
-        want=$(printf "%s\n" 0001:0002 1209:0001 1209:0009 abcd:0007 abcd:00ef | sort)
+        want=$(printf "%s\n" 0001:0002 1209:0001 1209:0009 1209:000b 1209:000c abcd:0007 abcd:00ef | sort)
         [ "$got" = "$want" ] || { echo "rules: $got"; echo "want: $want"; exit 1; }
         got=$(sed -n "s/.*<modalias>\(.*\)<\/modalias>/\1/p" "$2/odd.xml" | sort)
-        want=$(printf "%s\n" "usb:v0001p0002d*" "usb:v1209p0001d*" "usb:v1209p0009d*" "usb:vABCDp0007d*" "usb:vABCDp00EFd*" | sort)
+        want=$(printf "%s\n" "usb:v0001p0002d*" "usb:v1209p0001d*" "usb:v1209p0009d*" "usb:v1209p000Bd*" \
+                             "usb:v1209p000Cd*" "usb:vABCDp0007d*" "usb:vABCDp00EFd*" | sort)
         [ "$got" = "$want" ] || { echo "modaliases: $got"; exit 1; }
     ' _ "$obj/packaging/bondara_rulegen" "$scratch"
 echo '{"DeviceList": [' >"$scratch/broken.json"

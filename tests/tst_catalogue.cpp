@@ -111,8 +111,11 @@ private slots:
         QCOMPARE(minimal.communicationId, 0);
         QVERIFY(!minimal.mouse && !minimal.keyboard && !minimal.suit && !minimal.Tovrik);
 
-        // An empty list is a catalogue, if a useless one.
+        // An empty list is a catalogue, if a useless one; so is one whose every entry is left out.
         QVERIFY(ConfigController().loadConfig(writeCatalogue(R"({"DeviceList": []})")));
+        ConfigController emptied;
+        QVERIFY(emptied.loadConfig(writeCatalogue(R"({"DeviceList": [42, {"pid": "1"}]})")));
+        QVERIFY(emptied.devices().isEmpty());
     }
 
     void flagLookups()
@@ -132,11 +135,10 @@ private slots:
         QVERIFY(!replaced.isMouse(1) && replaced.isKeyboard(1));
     }
 
-    void unusableFilesAreRefusedAtTheirField_data()
+    void unusableFilesAreRefused_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("problem");
-        const QByteArray ok = R"({"DeviceList": [{"vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00")";
         QTest::newRow("no file") << QByteArray() << "No such file or directory";
         QTest::newRow("not JSON") << QByteArray(R"({"DeviceList": [)") << "not JSON: ";
         QTest::newRow("array root") << QByteArray(R"([{"pid": "1"}])")
@@ -144,25 +146,9 @@ private slots:
         QTest::newRow("no DeviceList") << QByteArray(R"({"Devices": []})") << "DeviceList: missing";
         QTest::newRow("DeviceList a string") << QByteArray(R"({"DeviceList": "nope"})")
                                              << "DeviceList: expected an array of receivers";
-        QTest::newRow("entry not an object") << ok + "}, 42]}" << "DeviceList[1]: expected an object";
-        QTest::newRow("usage not hexadecimal")
-            << QByteArray(R"({"DeviceList": [{"vid": "1209", "pid": "1", "usage": "zz", "usagePage": "ff00"}]})")
-            << "DeviceList[0].usage: expected a hexadecimal string";
-        QTest::newRow("vid beyond 16 bits")
-            << QByteArray(R"({"DeviceList": [{"vid": "11209", "pid": "1", "usage": "1", "usagePage": "ff00"}]})")
-            << "DeviceList[0].vid: expected a hexadecimal string of 0 to ffff";
-        QTest::newRow("pid missing") << QByteArray(R"({"DeviceList": [{"vid": "1209", "usage": "1", "usagePage": "ff00"}]})")
-                                     << "DeviceList[0].pid: missing";
-        QTest::newRow("report id beyond a byte") << ok + R"(, "reportId": "1ba"}]})"
-                                                 << "DeviceList[0].reportId: expected a hexadecimal string of 0 to ff";
-        QTest::newRow("communication id a string") << ok + R"(, "communicationId": "1"}]})"
-                                                   << "DeviceList[0].communicationId: expected a whole number from 0";
-        QTest::newRow("flag a string") << ok + R"(, "mouse": "true"}]})"
-                                       << "DeviceList[0].mouse: expected true or false";
-        QTest::newRow("name a number") << ok + R"(, "name": 5}]})" << "DeviceList[0].name: expected a string";
     }
 
-    void unusableFilesAreRefusedAtTheirField()
+    void unusableFilesAreRefused()
     {
         QFETCH(QByteArray, content);
         QFETCH(QString, problem);
@@ -174,6 +160,67 @@ private slots:
         QVERIFY2(content.isNull() ? error.contains(problem) : error.startsWith(problem), qPrintable(error));
         // Nothing of the refused file is taken.
         QCOMPARE(catalogue.devices().keys(), QList<int>({1, 2}));
+    }
+
+    // A bad field costs its entry or its value, never the receivers beside it. Each row puts one bad
+    // value (undefined: the key left out) into an entry between Receiver A and Receiver B, with A's
+    // product id: kept, it replaces A; left out, it replaces nothing.
+    void badFieldsCostTheirEntryOrTheirValue_data()
+    {
+        QTest::addColumn<QString>("key"); // empty: the whole entry
+        QTest::addColumn<QJsonValue>("value");
+        QTest::addColumn<bool>("kept");
+        QTest::addColumn<QString>("warning");
+        const QString defaulted = ", the default is used", leftOut = ", the entry is left out";
+        QTest::newRow("name a number") << "name" << QJsonValue(5) << true
+                                       << "DeviceList[1].name: expected a string" + defaulted;
+        QTest::newRow("report id beyond a byte") << "reportId" << QJsonValue("1ba") << true
+                                                 << "DeviceList[1].reportId: expected a hexadecimal string of 0 to ff" + defaulted;
+        QTest::newRow("communication id a string") << "communicationId" << QJsonValue("1") << true
+                                                   << "DeviceList[1].communicationId: expected a whole number from 0" + defaulted;
+        QTest::newRow("flag written 0") << "mouse" << QJsonValue(0) << true
+                                        << "DeviceList[1].mouse: expected true or false" + defaulted;
+        QTest::newRow("vid a number") << "vid" << QJsonValue(4617) << false
+                                      << "DeviceList[1].vid: expected a hexadecimal string" + leftOut;
+        QTest::newRow("vid beyond 16 bits") << "vid" << QJsonValue("11209") << false
+                                            << "DeviceList[1].vid: expected a hexadecimal string of 0 to ffff" + leftOut;
+        QTest::newRow("pid missing") << "pid" << QJsonValue(QJsonValue::Undefined) << false
+                                     << "DeviceList[1].pid: missing" + leftOut;
+        QTest::newRow("usage not hexadecimal") << "usage" << QJsonValue("zz") << false
+                                               << "DeviceList[1].usage: expected a hexadecimal string" + leftOut;
+        QTest::newRow("entry not an object") << QString() << QJsonValue(42) << false
+                                             << "DeviceList[1]: expected an object" + leftOut;
+    }
+
+    void badFieldsCostTheirEntryOrTheirValue()
+    {
+        QFETCH(QString, key);
+        QFETCH(QJsonValue, value);
+        QFETCH(bool, kept);
+        QFETCH(QString, warning);
+        // Every field away from its default, so that a default shows.
+        const QJsonObject good{{"name", "Receiver E"}, {"vid", "abcd"}, {"pid", "0001"}, {"usage", "1"},
+                               {"usagePage", "ff00"}, {"reportId", "ba"}, {"communicationId", 3},
+                               {"mouse", true}, {"keyboard", true}, {"suit", true}, {"Tovrik", true}};
+        QJsonObject bad = good, without = good;
+        bad.remove(key);
+        without.remove(key);
+        if (!value.isUndefined())
+            bad.insert(key, value);
+        QJsonArray list = QJsonDocument::fromJson(kTwoReceivers).object().value("DeviceList").toArray();
+        const QJsonObject receiverA = list.at(0).toObject();
+        list.insert(1, key.isEmpty() ? value : QJsonValue(bad));
+
+        ConfigController catalogue;
+        QVERIFY(catalogue.loadConfig(writeCatalogue(QJsonDocument(QJsonObject{{"DeviceList", list}}).toJson())));
+        QCOMPARE(catalogue.warnings(), QStringList{warning});
+        QCOMPARE(catalogue.devices().keys(), QList<int>({1, 2}));
+        const auto fields = [](const DeviceDetail &d) {
+            return QVariantList{d.name, d.vid, d.pid, d.usage, d.usagePage, d.reportId, d.communicationId,
+                                d.mouse, d.keyboard, d.suit, d.Tovrik};
+        };
+        // Kept: as if the bad field had been left out.
+        QCOMPARE(fields(catalogue.devices().value(1)), fields(DeviceDetail(kept ? without : receiverA)));
     }
 
     void unknownKeysAreWarnedAboutAndIgnored()

@@ -112,6 +112,29 @@ private slots:
         QVERIFY(QJsonDocument::fromJson(missingJson.out).object().value("match").isNull());
     }
 
+    // A bad entry costs that entry alone; each command that loads the catalogue says so on standard error.
+    void catalogueWarningsGoToStandardError_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("lastLine");
+        QTest::newRow("list") << QStringList{"list"} << "match: 2.4G Receiver (vid 1209, pid 0001, usage ff00:0001) at sim:receiver#col04";
+        QTest::newRow("watch") << QStringList{"watch", "--for", "0"} << "watching for HID changes for 0 s";
+    }
+
+    void catalogueWarningsGoToStandardError()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, lastLine);
+        const QString config = source("tests/scenes/one-bad-entry-catalogue.json");
+        const Run run = runCli(args << "--config" << config, "tools/scenes/receiver.json");
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.lines().last(), lastLine.toUtf8());
+        const QString prefix = "bondara-cli: catalogue " + config + ": ";
+        QCOMPARE(QString::fromUtf8(run.err).split('\n', Qt::SkipEmptyParts),
+                 QStringList({prefix + "DeviceList[0].vid: expected a hexadecimal string, the entry is left out",
+                              prefix + "DeviceList[1].mouse: expected true or false, the default is used"}));
+    }
+
     // A product string is whatever the device says: it must not forge a line nor reach the terminal.
     void deviceTextIsListedPlainly()
     {
@@ -336,6 +359,12 @@ private slots:
         QTest::newRow("no catalogue")
             << "tools/scenes/receiver.json" << "tests/scenes/absent.json" << 1
             << QStringList{"problem catalogue: no catalogue at", "ok interfaces: 5 HID interfaces"};
+        QTest::newRow("a catalogue with a bad entry")
+            << "tools/scenes/receiver.json" << "tests/scenes/one-bad-entry-catalogue.json" << 0
+            << QStringList{"ok catalogue: lists 1 receivers",
+                           "warning catalogue: DeviceList[0].vid: expected a hexadecimal string, the entry is left "
+                           "out; DeviceList[1].mouse",
+                           "ok receiver: 2.4G Receiver at sim:receiver#col04"};
         QTest::newRow("an invalid catalogue")
             << "tools/scenes/receiver.json" << "tests/scenes/no-receiver.json" << 1
             << QStringList{"problem catalogue: cannot be used: DeviceList: missing"};
@@ -365,7 +394,9 @@ private slots:
         const QByteArray errors = schemaErrors(QJsonDocument(document).toJson(QJsonDocument::Compact) + '\n',
                                                QStringLiteral("tools/cli/doctor.schema.json"));
         QVERIFY2(errors.isEmpty(), errors);
-        QCOMPARE(document.value("result").toString(), QString(exitCode == 0 ? "ok" : "problem"));
+        // The worst finding; a warning alone still exits 0.
+        const bool warned = !expected.filter(QRegularExpression("^warning ")).isEmpty();
+        QCOMPARE(document.value("result").toString(), QString(exitCode != 0 ? "problem" : warned ? "warning" : "ok"));
 
         QStringList found;
         for (const QJsonValue &value : document.value("checks").toArray()) {

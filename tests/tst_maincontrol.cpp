@@ -391,6 +391,24 @@ private slots:
         unplugAll();
     }
 
+    // A bad entry costs that receiver alone: the one beside it connects, and the hint names the entry.
+    void catalogueWithABadEntry()
+    {
+        QVERIFY(testsupport::writeCatalogueBesideExecutable(R"({"DeviceList": [
+  {"vid": 4617, "pid": "0002", "usage": "1", "usagePage": "ff00", "keyboard": true},
+  {"vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00", "mouse": true}]})"));
+        unplugAll();
+        sim->plug(receiver(0x0001));
+        {
+            MainControl other;
+            QCOMPARE(other.window()->findChild<QLabel *>("mouseStatus")->text(), QString(kConnected));
+            QVERIFY(other.window()->findChild<QLabel *>("labelHint")->text().contains("DeviceList[0].vid"));
+            other.shutdown();
+        }
+        QVERIFY(testsupport::writeCatalogueBesideExecutable(kCatalogue));
+        unplugAll();
+    }
+
     void languageItemsSwitchTheWindow()
     {
         QTest::mouseClick(child("btnLanguage"), Qt::LeftButton);

@@ -304,6 +304,20 @@ private slots:
         QVERIFY(shown("label_tips"));
     }
 
+    // The catalogue's warnings name their fields on the home page, unless a bigger problem has the line.
+    void catalogueWarningsShowOnTheHomePage()
+    {
+        setLanguage(LANG_EN);
+        window->setCatalogueWarnings({"DeviceList[1].name: expected a string, the default is used",
+                                      "DeviceList[2].vid: expected a hexadecimal string, the entry is left out"});
+        QVERIFY2(text("labelHint").contains("DeviceList[1].name, DeviceList[2].vid"), qPrintable(text("labelHint")));
+        window->setReceiverProblem(MainWindow::ProblemNoAccess);
+        QVERIFY2(text("labelHint").contains("udev"), qPrintable(text("labelHint")));
+        window->setReceiverProblem(MainWindow::ProblemNone);
+        click("mouseCode"); // a pairing page keeps its tip about pairing
+        QVERIFY(!shown("labelHint") && shown("label_tips"));
+    }
+
     void everyTextWholeInTheInterfaceFont_data()
     {
         QTest::addColumn<QString>("lang");

@@ -573,6 +573,16 @@ void MainWindow::refreshHint()
             : tr("Install the udev rule, then unplug the receiver and plug it in again (bondara-cli doctor names what is missing).");
     } else if (mProblem == ProblemCatalogue) {
         text = tr("The list of supported receivers is damaged: reinstall Bondara (details: bondara -v).");
+    } else if (!mCatalogueWarnings.isEmpty() && mPage == PageHome) {
+        // The fields' places read alike in every language; the log has the rest. On a pairing
+        // page the tip about pairing matters more.
+        QStringList places;
+        for (const QString &warning : qAsConst(mCatalogueWarnings))
+            places << warning.section(QLatin1String(": "), 0, 0);
+        if (places.size() > 3)
+            places = places.mid(0, 3) << QStringLiteral("...");
+        text = tr("Some receivers in the list could not be used: %1 (details: bondara -v).")
+                   .arg(places.join(QLatin1String(", ")));
     }
     setAnnouncedText(mHint, text);
     const bool home = mPage == PageHome;
@@ -641,6 +651,12 @@ void MainWindow::setReceiverProblem(int problem, int kinds)
     mProblem = problem;
     mProblemKinds = problem == ProblemNone ? 0 : kinds & 3;
     refreshRows();
+}
+
+void MainWindow::setCatalogueWarnings(const QStringList &warnings)
+{
+    mCatalogueWarnings = warnings;
+    refreshHint();
 }
 
 void MainWindow::layOutGuide(int page, bool geometry)

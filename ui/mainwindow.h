@@ -3,6 +3,7 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QStringList>
 #include <QVector>
 
 #include "decorative.h"
@@ -62,6 +63,8 @@ public:
     // named to the user, and the one it shows (-1 for none).
     void setPageReceivers(int kind, const QStringList &labels, int current);
     int currentPage() const { return mPage; }
+    // What the catalogue left out or ignored (ConfigController::warnings()), told on the home page.
+    void setCatalogueWarnings(const QStringList &warnings);
     void setPairStatus(int status, QString msg);
     void showPairFailure(int failure, const QString &detail = QString());
     void showPage(int page);
@@ -153,6 +156,7 @@ private:
     ReceiverLine *mReceiverLine = nullptr;
     QStringList mPageReceivers[3];
     int mPageChoice[3] = {-1, -1, -1};
+    QStringList mCatalogueWarnings;
     // A pairing runs (status 2 until its result).
     bool mPairing = false;
     // The moment after a result during which the button stays off.

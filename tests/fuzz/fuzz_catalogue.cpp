@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Any bytes given as the device catalogue: loaded, or refused with the path
-// of the first bad field; a refused file leaves the catalogue as it was.
+// Any bytes given as the device catalogue: loaded with its bad entries left
+// out, or refused with the reason; a refused file leaves the catalogue as it was.
 
 #include "configcontroller.h"
 #include "fuzzsupport.h"

@@ -224,6 +224,14 @@ QString catalogueProblem(const QString &path, const ConfigController &catalogue)
     return QStringLiteral("cannot use the catalogue %1: %2").arg(path, plain(catalogue.errorString()));
 }
 
+// The entries left out and the fields defaulted or ignored of a catalogue in use, one line each.
+void printCatalogueWarnings(const QString &path, const ConfigController &catalogue)
+{
+    out().flush();
+    for (const QString &warning : catalogue.warnings())
+        std::fprintf(stderr, "bondara-cli: catalogue %s: %s\n", qPrintable(path), qPrintable(plain(warning)));
+}
+
 // The options of list and doctor: --json and --config FILE. Anything else ends
 // the command with the exit status returned; 0 when all were read.
 int readJsonAndConfig(const QString &command, const QStringList &args, bool &json, QString &config)
@@ -271,6 +279,7 @@ int listCommand(const QStringList &args)
                          .toJson(QJsonDocument::Indented);
         return fail(ExitBadInput, catalogueProblem(config, catalogue));
     }
+    printCatalogueWarnings(config, catalogue);
     const QVector<Receiver> receivers = catalogue.scanReceivers();
     const bool found = !receivers.isEmpty();
 
@@ -320,6 +329,7 @@ int pairCommand(const QStringList &args)
     ConfigController catalogue;
     if (!catalogue.loadConfig(config))
         return fail(ExitBadInput, catalogueProblem(config, catalogue));
+    printCatalogueWarnings(config, catalogue);
     const QVector<Receiver> receivers = catalogue.scanReceivers();
     QVector<Receiver> candidates;
     for (const Receiver &present : receivers) {
@@ -466,6 +476,7 @@ int watchCommand(const QStringList &args)
     ConfigController catalogue;
     if (!catalogue.loadConfig(config))
         return fail(ExitBadInput, catalogueProblem(config, catalogue));
+    printCatalogueWarnings(config, catalogue);
     QObject::connect(&catalogue, &ConfigController::sigReceiversFound, [json](const QVector<Receiver> &receivers) {
         if (json) {
             emitEvent(QStringLiteral("scan"),
@@ -577,9 +588,9 @@ int doctorCommand(const QStringList &args)
                          QString()});
         if (!catalogue.warnings().isEmpty())
             findings.append({KHID::KCheck::Warning, "catalogue",
-                             QStringLiteral("the catalogue has keys it does not know: %1")
+                             QStringLiteral("the catalogue has entries left out or fields not used as written: %1")
                                  .arg(catalogue.warnings().join(QStringLiteral("; "))),
-                             QStringLiteral("correct or remove those keys (README: Adding a receiver)")});
+                             QStringLiteral("correct or remove the fields named (README: Adding a receiver)")});
     }
 
     QVector<KHID::KHidDetail> interfaces;
