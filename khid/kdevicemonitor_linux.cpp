@@ -139,7 +139,9 @@ void KHidrawMonitor::onReadable()
 
 void KHidrawMonitor::handle(const KHidrawEvent &event)
 {
-    const bool arrival = event.action == "add";
+    // A change (new rights after `udevadm trigger`, say) is told as an
+    // arrival: the node is there, and whoever cares looks at it again.
+    const bool arrival = event.action == "add" || event.action == "change";
     if (!arrival && event.action != "remove")
         return;
     unsigned node = 0;

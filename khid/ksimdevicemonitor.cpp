@@ -35,18 +35,21 @@ bool KSimDeviceMonitor::start(quintptr, long *errorCode)
     mListener = mPlatform->addChangeListener([this](bool arrival, const QString &path) {
         emit sigDeviceChange(arrival, path);
     });
-    for (const KSimChange &change : mPlatform->scheduledChanges()) {
-        auto *timer = new QTimer(this);
-        timer->setSingleShot(true);
-        timer->setTimerType(Qt::PreciseTimer);
-        connect(timer, &QTimer::timeout, this, [this, change] {
-            if (change.plug)
-                mPlatform->plug(change.interface);
-            else
-                mPlatform->unplug(change.path);
-        });
-        timer->start(static_cast<int>(change.afterMs));
-    }
+    // The machine plays its timed changes whenever it is used; this wakes it
+    // for each on time while nothing else does.
+    auto *timer = new QTimer(this);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    const auto arm = [this, timer] {
+        const qint64 wait = mPlatform->nextChangeInMs();
+        if (wait >= 0)
+            timer->start(static_cast<int>(qMin<qint64>(wait, 24 * 3600 * 1000)));
+    };
+    connect(timer, &QTimer::timeout, this, [this, arm] {
+        mPlatform->playDueChanges();
+        arm();
+    });
+    arm();
     return true;
 }
 

@@ -9,7 +9,7 @@ namespace KHID {
 class KSimPlatform;
 
 // Changes of the simulated machine: the scene's timed events, counted from
-// start(), and whatever a test plugs or unplugs in process.
+// the machine's making, and whatever a test plugs or unplugs in process.
 class KSimDeviceMonitor : public KDeviceMonitor
 {
     Q_OBJECT

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ksimplatform.h"
 
+#include <QCoreApplication>
+
 #include "kfileread.h"
 #include "kreportdescriptor.h"
 
@@ -450,6 +452,9 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, con
             return nullptr;
         }
     }
+    scene->mTimeline = scene->mScheduled;
+    std::stable_sort(scene->mTimeline.begin(), scene->mTimeline.end(),
+                     [](const KSimChange &a, const KSimChange &b) { return a.afterMs < b.afterMs; });
     return scene;
 }
 
@@ -474,6 +479,53 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromFile(const QString &file, QStrin
         scene->setTraceFile(trace);
     }
     return scene;
+}
+
+KSimPlatform::KSimPlatform()
+{
+    mClock.start();
+}
+
+void KSimPlatform::playDueChanges()
+{
+    for (;;) {
+        KSimChange change;
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            const qint64 now = mVirtualTime ? qint64(mVirtualNow) : mClock.elapsed();
+            if (mPlayed >= mTimeline.size() || mTimeline.at(mPlayed).afterMs > now)
+                return;
+            change = mTimeline.at(mPlayed++);
+        }
+        // Outside the lock: listeners may look at the machine.
+        if (change.plug)
+            plug(change.interface);
+        else
+            unplug(change.path);
+    }
+}
+
+qint64 KSimPlatform::nextChangeInMs() const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (mVirtualTime || mPlayed >= mTimeline.size())
+        return -1;
+    return qMax<qint64>(0, mTimeline.at(mPlayed).afterMs - mClock.elapsed());
+}
+
+bool KSimPlatform::change(const KSimInterface &interface)
+{
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        KSimInterface *present = findLocked(interface.path);
+        if (!present)
+            return false;
+        const quint64 plugging = present->plugging;
+        *present = interface;
+        present->plugging = plugging;
+    }
+    notify(true, interface.path);
+    return true;
 }
 
 void KSimPlatform::addInterface(const KSimInterface &interface)
@@ -695,12 +747,16 @@ KDeviceInstance KSimPlatform::deviceInstance(const std::u16string &path)
     const KSimInterface *interface = findLocked(QString::fromStdU16String(path));
     if (!interface)
         return {};
-    return {"sim plugging " + std::to_string(interface->plugging), interface->port.toStdString(),
-            interface->serial.toStdString()};
+    // A simulated machine is its process's own: another program's, made from
+    // the same scene, is another machine.
+    return {"sim " + std::to_string(QCoreApplication::applicationPid()) + " plugging "
+                + std::to_string(interface->plugging),
+            interface->port.toStdString(), interface->serial.toStdString()};
 }
 
 KInterfaceSet KSimPlatform::openInterfaceSet()
 {
+    playDueChanges();
     std::lock_guard<std::mutex> lock(mMutex);
     QVector<QString> paths;
     paths.reserve(mInterfaces.size());
@@ -752,6 +808,7 @@ void KSimPlatform::closeInterfaceSet(KInterfaceSet set)
 
 KHandle KSimPlatform::open(const std::u16string &path, KOpenMode mode, std::string *reason)
 {
+    playDueChanges();
     std::lock_guard<std::mutex> lock(mMutex);
     const QString name = QString::fromStdU16String(path);
     appendBounded(mOpens, OpenRecord{name, mode});
@@ -858,6 +915,7 @@ bool ioFailed(const std::string &words, bool gone = false)
 
 bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t length)
 {
+    playDueChanges();
     std::lock_guard<std::mutex> lock(mMutex);
     const auto it = mHandles.find(handle);
     KSimInterface *interface = it == mHandles.end() ? nullptr : pluggedLocked(it->second);
@@ -919,6 +977,7 @@ bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t le
 
 bool KSimPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_t length)
 {
+    playDueChanges();
     InputReportHandler handler;
     QString path;
     {
@@ -1014,9 +1073,11 @@ void KSimPlatform::sleepMs(uint32_t milliseconds)
     if (virtualTime) {
         if (hook)
             hook(now);
+        playDueChanges();
         return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    playDueChanges();
 }
 
 } // namespace KHID

@@ -8,6 +8,7 @@
 #include "kplatform.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -98,7 +99,7 @@ public:
         QString path;     // Write, Fetch
     };
 
-    KSimPlatform() = default;
+    KSimPlatform();
 
     // Null with a reason (naming `origin`) when the scene is unusable.
     static std::unique_ptr<KSimPlatform> fromJson(const QByteArray &json, const QString &origin,
@@ -115,6 +116,18 @@ public:
     // notice) for a path already plugged or not there.
     bool plug(const KSimInterface &interface);
     bool unplug(const QString &path);
+    // The system telling that an interface changed (its rights, say): it is
+    // replaced where it is, the same plugging, and listeners hear an arrival,
+    // as a change event is told. False for a path not plugged.
+    bool change(const KSimInterface &interface);
+
+    // Plays the scene's timed changes that are due on the scene's clock
+    // (virtual, or real from the platform's making): as hardware comes and
+    // goes, whether or not anything watches. Every use of the machine plays them.
+    void playDueChanges();
+    // Real milliseconds until the next timed change; -1 when none is left or
+    // the clock is virtual (pauses then move it).
+    qint64 nextChangeInMs() const;
 
     // Listeners are called on the thread that plugs or unplugs.
     using ChangeListener = std::function<void(bool arrival, const QString &path)>;
@@ -207,6 +220,10 @@ private:
     std::map<int, ChangeListener> mListeners;
     int mNextListener = 1;
     QVector<KSimChange> mScheduled;
+    // The same, in the order they are played, and how many have been.
+    QVector<KSimChange> mTimeline;
+    int mPlayed = 0;
+    QElapsedTimer mClock;
     long mNotificationFailure = 0;
     std::function<void(quint64)> mSleepHook;
     bool mVirtualTime = false;

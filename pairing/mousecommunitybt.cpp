@@ -39,7 +39,7 @@ bool MouseCommunityBT::startPairing(int pairDevType)
     this->pairDevType = pairDevType;
     mWritten = false;
 
-    PairLock lock(mRunReceiver.path());
+    PairLock lock(mRunReceiver.path(), mRunReceiver.instance);
     if (!lock.tryLock()) {
         qDebug().noquote() << "another program is pairing with" << mRunReceiver.path();
         endRun();

@@ -7,12 +7,13 @@
 #include <QDebug>
 #include <QLockFile>
 
-PairLock::PairLock(const QString &receiverPath)
+PairLock::PairLock(const QString &receiverPath, const QString &instance)
 {
     const QString dir = privateDirectory();
     if (dir.isEmpty())
         return;
-    const QByteArray key = QCryptographicHash::hash(receiverPath.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    const QByteArray key = QCryptographicHash::hash((receiverPath + QLatin1Char('\n') + instance).toUtf8(),
+                                                   QCryptographicHash::Sha1).toHex().left(16);
     mPath = dir + QStringLiteral("/pairing-") + QString::fromLatin1(key) + QStringLiteral(".lock");
     mFile = std::make_unique<QLockFile>(mPath);
     // A run lasts about 30 s: only a holder that has gone makes the lock stale, never its age.

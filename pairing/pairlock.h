@@ -12,7 +12,8 @@ class QLockFile;
 class PairLock
 {
 public:
-    explicit PairLock(const QString &receiverPath);
+    // The receiver's path and the device behind it, as a scan found them.
+    PairLock(const QString &receiverPath, const QString &instance);
     ~PairLock();
     PairLock(const PairLock &) = delete;
     PairLock &operator=(const PairLock &) = delete;

@@ -150,13 +150,14 @@ private slots:
     void sceneEventsFollowTheirTimes()
     {
         QString error;
+        // Counted from the machine's making.
+        clock.start();
         auto scene = KSimPlatform::fromFile(qEnvironmentVariable("BONDARA_TEST_DATA") + "/scenes/timed-events.json",
                                             &error);
         QVERIFY2(scene, qPrintable(error));
         sim = scene.get();
         installPlatform(std::move(scene));
         auto monitor = makeDeviceMonitor();
-        clock.start();
         QVERIFY(monitor->start(0, nullptr));
         record(monitor.get());
         QTRY_COMPARE(changes.size(), 2);
@@ -219,10 +220,11 @@ private slots:
         fake.send("add hidraw3 /dev/hidraw3");
         fake.send("add hidraw4 /dev/hidraw4");
         fake.send("add hidraw7 /dev/hidraw7"); // a descriptor that does not parse: the node itself
-        fake.send("change hidraw4 /dev/hidraw4");
-        QTRY_COMPARE(changes.size(), 5);
+        fake.send("change hidraw4 /dev/hidraw4"); // rights changed: looked at again
+        fake.send("bind hidraw4 /dev/hidraw4");
+        QTRY_COMPARE(changes.size(), 6);
         QCOMPARE(described(), QStringList({"+/dev/hidraw3#col01", "+/dev/hidraw3#col02", "+/dev/hidraw3#col03",
-                                           "+/dev/hidraw4", "+/dev/hidraw7"}));
+                                           "+/dev/hidraw4", "+/dev/hidraw7", "+/dev/hidraw4"}));
 
         // Removal: sysfs has forgotten the node, the monitor has not.
         changes.clear();
