@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <csignal>
+
 namespace {
 
 struct Run {
@@ -110,6 +112,87 @@ private slots:
         const Run missingJson = runCli({"list", "--json"}, "tests/scenes/no-receiver.json");
         QCOMPARE(missingJson.exitCode, 1);
         QVERIFY(QJsonDocument::fromJson(missingJson.out).object().value("match").isNull());
+    }
+
+    // Every receiver listed; a pairing goes to the one asked for, or to the only one that can.
+    // The set receiver cannot be written to, the keyboard receiver pairs: the exit tells which got the run.
+    void severalReceivers_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("said"); // on standard output, or for exit 2 on standard error
+        QTest::newRow("list") << QStringList{"list"} << 0
+                              << QStringList{"match: 2.4G Receiver (vid 1209, pid 0001, usage ff00:0001) at sim:set#col02",
+                                             "match: 2.4G Receiver Tovrik (vid 1209, pid 0002, usage ff00:0001) at sim:keyboard#col02"};
+        QTest::newRow("only one pairs a mouse") << QStringList{"pair", "mouse"} << 3 << QStringList{"at sim:set#col02"};
+        QTest::newRow("two pair a keyboard") << QStringList{"pair", "keyboard"} << 2
+                                             << QStringList{"2 receivers can pair a keyboard", "sim:set#col02",
+                                                            "sim:keyboard#col02"};
+        QTest::newRow("the one named") << QStringList{"pair", "keyboard", "--receiver", "sim:keyboard#col02"} << 0
+                                       << QStringList{"at sim:keyboard#col02", "Matched successfully"};
+        QTest::newRow("named, and cannot pair it")
+            << QStringList{"pair", "mouse", "--receiver", "sim:keyboard#col02"} << 2
+            << QStringList{"does not pair a mouse"};
+        QTest::newRow("named, and not there") << QStringList{"pair", "mouse", "--receiver", "sim:gone"} << 2
+                                              << QStringList{"no supported receiver is plugged in at sim:gone"};
+    }
+
+    void severalReceivers()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, said);
+        const Run run = runCli(args, "tests/scenes/two-receivers.json");
+        QCOMPARE(run.exitCode, exitCode);
+        for (const QString &words : said)
+            QVERIFY2((exitCode == 2 ? run.err : run.out).contains(words.toUtf8()), run.out + run.err);
+        if (args.first() == "list") {
+            const QJsonArray all = QJsonDocument::fromJson(runCli({"list", "--json"}, "tests/scenes/two-receivers.json").out)
+                                       .object().value("receivers").toArray();
+            QCOMPARE(all.size(), 2);
+            QVERIFY(hasFields(all.at(0).toObject(), {{"path", "sim:set#col02"}, {"port", "1-1"}, {"pid", "0001"}}));
+        }
+    }
+
+    // Stopped from outside, or its receiver gone, a run ends at once; the receiver gets the end command if it is there.
+    void aRunStoppedEarly_data()
+    {
+        QTest::addColumn<QString>("scene");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("lastFrame");
+        QTest::newRow("Ctrl+C") << "tests/e2e/never-pairs.json" << SIGINT << 130 << "ba a1 84";
+        QTest::newRow("asked to stop") << "tests/e2e/never-pairs.json" << SIGTERM << 143 << "ba a1 84";
+        QTest::newRow("unplugged, nothing watching") << "tests/scenes/unplugged-mid-run.json" << 0 << 3 << "ba a1 01";
+    }
+
+    void aRunStoppedEarly()
+    {
+        QFETCH(QString, scene);
+        QFETCH(int, signal);
+        QFETCH(int, exitCode);
+        QFETCH(QString, lastFrame);
+        QTemporaryDir dir;
+        const QString trace = dir.filePath("trace.txt");
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("BONDARA_SIMULATE", source(scene));
+        env.insert("BONDARA_SIMULATE_TRACE", trace);
+        process.setProcessEnvironment(env);
+        process.start(BONDARA_CLI, {"pair", "mouse"});
+        QVERIFY(process.waitForStarted());
+        // Two polls out: the receiver is open for pairing.
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(trace).count('\n') >= 3, 10000);
+        if (signal)
+            ::kill(process.processId(), signal);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), exitCode);
+        const QList<QByteArray> frames = readAll(trace).trimmed().split('\n');
+        QVERIFY2(frames.last().startsWith(lastFrame.toUtf8()), frames.last());
+        QCOMPARE(frames.count(frames.last()), lastFrame == "ba a1 84" ? 1 : frames.size() - 1);
+        if (!signal)
+            QVERIFY2(process.readAllStandardOutput().contains("the receiver was unplugged"), "");
     }
 
     // A bad entry costs that entry alone; each command that loads the catalogue says so on standard error.

@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -25,6 +26,22 @@ const char *const kCatalogue = R"({"DeviceList": [
 ]})";
 
 const char *const kConnected = "Status:Connected";
+
+QByteArray frame(std::initializer_list<int> bytes)
+{
+    QByteArray out(32, '\0');
+    int i = 0;
+    for (int byte : bytes)
+        out[i++] = char(byte);
+    return out;
+}
+
+QByteArray beginFrame(int kind)
+{
+    return frame({0xBA, 0xA0, 0x81, kind, 0x01});
+}
+
+const QByteArray kEnd = frame({0xBA, 0xA1, 0x84});
 const char *const kNotConnected = "Status:Not connected";
 
 KSimInterface receiver(quint16 pid, int pairAfterPolls = 0)
@@ -52,6 +69,15 @@ private:
         return control().window()->findChild<T *>(QLatin1String(name));
     }
     QString text(const char *name) { return child<QLabel>(name)->text(); }
+    QVector<QByteArray> framesTo(const QString &path) const
+    {
+        QVector<QByteArray> frames;
+        for (const KSimPlatform::Event &event : sim->events()) {
+            if (event.kind == KSimPlatform::Event::Write && event.path == path)
+                frames << event.bytes;
+        }
+        return frames;
+    }
     bool shown(const char *name) { return child(name)->isVisibleTo(control().window()); }
     void click(const char *name) { QTest::mouseClick(child(name), Qt::LeftButton); }
     // Device changes reach the controller through the event loop, and make one scan.
@@ -253,6 +279,8 @@ private slots:
         QTest::addColumn<QString>("row");
         QTest::newRow("another device plugged in") << "plug" << "Matched successfully" << kConnected;
         QTest::newRow("another device unplugged") << "unplug other" << "Matched successfully" << kConnected;
+        QTest::newRow("another receiver plugged in") << "plug receiver" << "Matched successfully" << kConnected;
+        QTest::newRow("a twin unplugged") << "unplug twin" << "Matched successfully" << kConnected;
         QTest::newRow("the receiver unplugged")
             << "unplug receiver" << "Matched failed: the receiver was unplugged" << kNotConnected;
     }
@@ -263,10 +291,15 @@ private slots:
         QFETCH(QString, result);
         QFETCH(QString, row);
         const KSimInterface rx = receiver(0x0001, 10);
-        const KSimInterface other = testsupport::simInterface("sim:headset", 0x0D8C, 0x0014, 0x0C, 1);
+        // Another receiver of the same kind, which never answers.
+        KSimInterface twin = receiver(0x0001, -1);
+        twin.path = "sim:twin#col02";
+        const KSimInterface other = change == "plug receiver" || change == "unplug twin"
+            ? twin
+            : testsupport::simInterface("sim:headset", 0x0D8C, 0x0014, 0x0C, 1);
         unplugAll();
         plug(rx);
-        if (change == "unplug other")
+        if (change.startsWith("unplug"))
             plug(other);
         click("mouseCode");
         // Past the pause after an earlier result.
@@ -279,10 +312,10 @@ private slots:
         sim->setSleepHook([=](quint64) {
             if (++*pauses != 8)
                 return;
-            if (change == "plug")
+            if (change.startsWith("plug"))
                 sim->plug(other);
             else
-                sim->unplug(change == "unplug other" ? other.path : rx.path);
+                sim->unplug(change == "unplug receiver" ? rx.path : other.path);
             looked->acquire();
         });
         const auto letGo = qScopeGuard([&] {
@@ -318,6 +351,110 @@ private slots:
         QVERIFY(shown("pagePair"));
         QVERIFY(shown("widStatus"));
         QCOMPARE(requests.size(), 1);
+        // The run stayed with its receiver, which got the end command; the other got nothing.
+        if (change != "unplug receiver")
+            QCOMPARE(framesTo(rx.path).last(), kEnd);
+        QVERIFY(framesTo(twin.path).isEmpty());
+        unplugAll();
+    }
+
+    // Receivers by their own device: each card, each page's receiver, and where a run goes.
+    void severalReceivers()
+    {
+        unplugAll();
+        KSimInterface mouse = receiver(0x0A1B, -1);
+        KSimInterface keyboard = receiver(0x0002, 1);
+        plug(mouse);
+        plug(keyboard);
+        QCOMPARE(text("mouseStatus"), QString(kConnected));
+        QCOMPARE(text("keyboardStatus"), QString(kConnected));
+        click("keyboardCode");
+        QCOMPARE(text("receiverName"), QString("Receiver: Keyboard"));
+        QVERIFY(!shown("receiverChoice"));
+        QTRY_VERIFY(child("btnPair")->isEnabled());
+        sim->clearRecords();
+        click("btnPair");
+        QTRY_COMPARE_WITH_TIMEOUT(text("pairStatus"), QString("Matched successfully"), 10000);
+        QCOMPARE(framesTo(keyboard.path).first(), beginFrame(2));
+        QVERIFY(framesTo(mouse.path).isEmpty());
+        click("btnReturn");
+
+        // Twins: named apart, the page's choice taken, and followed when it goes.
+        KSimInterface first = receiver(0x0001, -1), second = receiver(0x0001, 1);
+        first.path = "sim:first#col02";
+        second.path = "sim:second#col02";
+        plug(first);
+        plug(second);
+        click("mouseCode");
+        QVERIFY(shown("receiverChoice"));
+        auto *choice = child<QComboBox>("receiverChoice");
+        QCOMPARE(choice->count(), 3); // the mouse receiver and the two sets
+        QCOMPARE(choice->itemText(1), QString("Set #1"));
+        QCOMPARE(choice->currentIndex(), 0);
+        // By the keyboard, as with the mouse.
+        choice->setFocus();
+        QTest::keyClick(choice, Qt::Key_Down);
+        QTest::keyClick(choice, Qt::Key_Down);
+        QCOMPARE(control().chosenReceiver(1)->path(), second.path);
+        QCOMPARE(choice->currentIndex(), 2);
+        unplug(second.path);
+        QVERIFY(shown("pagePair"));
+        QCOMPARE(text("connectStatus"), QString(kConnected));
+        QCOMPARE(control().chosenReceiver(1)->path(), mouse.path);
+        QVERIFY(choice->isVisibleTo(control().window()));
+
+        // Gone and back before anything looked: the page follows another, and a run on
+        // the one come back opens it anew.
+        control().chooseReceiver(1, 1);
+        QCOMPARE(control().chosenReceiver(1)->path(), first.path);
+        sim->unplug(first.path);
+        first.receiver.pairAfterPolls = 0;
+        sim->plug(first);
+        settle();
+        QCOMPARE(control().chosenReceiver(1)->path(), mouse.path);
+        control().chooseReceiver(1, 1);
+        QCOMPARE(control().chosenReceiver(1)->path(), first.path);
+        sim->clearRecords();
+        QTRY_VERIFY(child("btnPair")->isEnabled());
+        click("btnPair");
+        QTRY_COMPARE_WITH_TIMEOUT(text("pairStatus"), QString("Matched successfully"), 10000);
+        QCOMPARE(framesTo(first.path).last(), kEnd);
+        click("btnReturn");
+        unplugAll();
+    }
+
+    // The user stops a run: the receiver gets the end command, and the page says so.
+    void stoppingARun()
+    {
+        unplugAll();
+        const KSimInterface rx = receiver(0x0001, -1);
+        plug(rx);
+        click("mouseCode");
+        QTRY_VERIFY(child("btnPair")->isEnabled());
+        sim->clearRecords();
+        click("btnPair");
+        QTRY_VERIFY(!framesTo(rx.path).isEmpty());
+        QTest::keyClick(control().window(), Qt::Key_Escape);
+        QTRY_COMPARE_WITH_TIMEOUT(text("pairStatus"), QString("Pairing stopped"), 10000);
+        QVERIFY(shown("pagePair"));
+        QCOMPARE(framesTo(rx.path).last(), kEnd);
+        QVERIFY(framesTo(rx.path).size() < 10);
+        click("btnReturn");
+        unplugAll();
+    }
+
+    // A change of the node's rights is looked at again, without a re-plug.
+    void changeEventsCheckAccessAgain()
+    {
+        unplugAll();
+        KSimInterface rx = receiver(0x0001);
+        rx.openFails = true;
+        plug(rx);
+        QCOMPARE(text("mouseStatus"), QString("Status:No access to the receiver"));
+        rx.openFails = false;
+        QVERIFY(sim->change(rx));
+        settle();
+        QCOMPARE(text("mouseStatus"), QString(kConnected));
         unplugAll();
     }
 

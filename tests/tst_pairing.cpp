@@ -3,6 +3,7 @@
 
 #include "khid.h"
 #include "mousecommunitybt.h"
+#include "pairlock.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -357,6 +358,20 @@ private slots:
         worker->clearAbort();
         QCOMPARE(pair(1).value(0).toBool(), false);
         QCOMPARE(frames().count(kPoll), 85);
+    }
+
+    // Another program pairing with the same receiver: refused at once, nothing sent; then free again.
+    void oneRunPerReceiverAcrossPrograms()
+    {
+        plugAndHandOver(0);
+        {
+            PairLock other(kReceiverPath, worker->receiver().instance);
+            QVERIFY(other.tryLock());
+            QCOMPARE(pair(1).value(0).toBool(), false);
+            QCOMPARE(lastReason(), QString("busy"));
+            QVERIFY(sim->events().isEmpty());
+        }
+        QCOMPARE(pair(1).value(0).toBool(), true);
     }
 
     void queuedRequestsRunOneAfterAnother()
