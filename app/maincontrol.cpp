@@ -344,10 +344,15 @@ void MainControl::showReceiverState(bool goHome)
         mTovrik = keyboard->entry.Tovrik;
 
     mWindow->setReceiverProblem(locked ? MainWindow::ProblemNoAccess : MainWindow::ProblemNone, locked);
-    if (connected)
-        mWindow->setPairStatus(StatusConnected, connectedStatusText(chosenReceiver(connected & KindMouse ? KindMouse : KindKeyboard)->entry.pid));
-    else
-        mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
+    // Told only when it changes: a result on show stays as it is.
+    const int status = connected ? StatusConnected : StatusNoReceiver;
+    if (status != mShownStatus) {
+        mShownStatus = status;
+        if (connected)
+            mWindow->setPairStatus(StatusConnected, connectedStatusText(chosenReceiver(connected & KindMouse ? KindMouse : KindKeyboard)->entry.pid));
+        else
+            mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
+    }
     mWindow->setConnectState(connected ? connected : KindSet, connected != 0, mTovrik, goHome && lost);
 }
 

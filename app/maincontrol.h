@@ -111,6 +111,8 @@ private:
     QTimer *mRescan = nullptr;
     Receiver mRunReceiver;
     RunState mRun = RunIdle;
+    // The status last told to the window (connected or none); -1 before the first.
+    int mShownStatus = -1;
 };
 
 // The options of the window program: the language, the log, help and version.

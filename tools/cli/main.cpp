@@ -120,14 +120,15 @@ QString usageText()
         "Usage: bondara-cli [-v] COMMAND\n"
         "\n"
         "Commands:\n"
-        "  list [--json] [--config FILE]  every HID interface, then the supported receiver found\n"
-        "  pair mouse|keyboard [--json] [--config FILE]\n"
-        "                                  pair a device with the receiver found (about 30 s)\n"
+        "  list [--json] [--config FILE]  every HID interface, then each supported receiver found\n"
+        "  pair mouse|keyboard [--receiver PATH] [--json] [--config FILE]\n"
+        "                                  pair a device with the receiver that can (about 30 s);\n"
+        "                                  with several, --receiver names one by its path\n"
         "  watch [--for SECONDS] [--json] [--config FILE]\n"
         "                                  print HID arrivals and removals, each with a fresh scan\n"
         "  doctor [--json] [--config FILE] check the catalogue, the receivers and the access to them,\n"
         "                                  each check ok, warning or problem with its fix\n"
-        "  record FILE pair mouse|keyboard [--config FILE]\n"
+        "  record FILE pair mouse|keyboard [--receiver PATH] [--config FILE]\n"
         "                                  pair as above and keep what the receiver saw and answered\n"
         "                                  in FILE, a scene BONDARA_SIMULATE replays (for bug reports)\n"
         "  descriptor FILE [--json]        the top-level collections of a report descriptor\n"
@@ -141,9 +142,10 @@ QString usageText()
         "With BONDARA_SIMULATE=SCENE.json the simulated receiver stands in for the machine's HID devices.\n"
         "--json prints JSON Lines: one event per line, each with \"schema\": 1 and \"event\".\n"
         "Exit status: 0 success; 1 not found, or no device answered the pairing; 2 bad input (an unusable\n"
-        "file, catalogue or scene), no receiver or no access to it; 3 the receiver failed during pairing\n"
-        "(unplugged, a report not written or read, or it refused). doctor: 0 no problem, 1 a problem,\n"
-        "2 bad input.\n");
+        "file, catalogue or scene), no receiver, several and none chosen, no access to it, or another\n"
+        "program pairing with it; 3 the receiver failed during pairing (unplugged, a report not written\n"
+        "or read, or it refused); 130 stopped by Ctrl+C (143 SIGTERM), the receiver told to stop waiting.\n"
+        "doctor: 0 no problem, 1 a problem, 2 bad input.\n");
 }
 
 QJsonArray reportIds(const QVector<KHID::KHidValueCaps> &values)
@@ -709,7 +711,7 @@ int doctorCommand(const QStringList &args)
 int recordCommand(const QStringList &args)
 {
     if (args.size() < 2 || args.at(1) != QLatin1String("pair"))
-        return fail(ExitBadInput, QStringLiteral("record: usage: record FILE pair mouse|keyboard [--config FILE]"));
+        return fail(ExitBadInput, QStringLiteral("record: usage: record FILE pair mouse|keyboard [--receiver PATH] [--config FILE]"));
     const QString file = args.at(0);
     const QStringList pairArgs = args.mid(2);
     if (pairArgs.contains(QLatin1String("--json")))
