@@ -23,7 +23,7 @@ build=$(cd "$1" 2>/dev/null && pwd) || build=$1
 work=$2
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../tools/testlib.sh"
-checks=6
+checks=8
 time_limit=${BONDARA_VM_TIMEOUT:-300}
 started=$SECONDS
 
