@@ -33,3 +33,22 @@ in_own_bus_session() {
     rm -rf "$dir"
     exit $code
 }
+# trace_frames TRACE: the reports of a BONDARA_SIMULATE_TRACE file by name, with runs
+# counted: "begin-keyboard,poll*5,end". A report that is not exactly one of the
+# 32-byte pairing commands shows as other[bytes].
+trace_frames() {
+    awk '
+    function zeros(n,   s, i) { s = ""; for (i = 0; i < n; i++) s = s " 00"; return s }
+    function flush() { if (last != "") { out = out sep last (count > 1 ? "*" count : ""); sep = "," } }
+    BEGIN {
+        name["ba a0 81 02 01" zeros(27)] = "begin-keyboard"
+        name["ba a0 81 01 01" zeros(27)] = "begin-mouse"
+        name["ba a1 01" zeros(29)] = "poll"
+        name["ba a1 84" zeros(29)] = "end"
+    }
+    {
+        frame = ($0 in name) ? name[$0] : "other[" $0 "]"
+        if (frame == last) { count++ } else { flush(); last = frame; count = 1 }
+    }
+    END { flush(); print out }' "$1"
+}

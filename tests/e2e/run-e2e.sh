@@ -8,7 +8,7 @@ build=$(realpath "$1")
 out=$(realpath -m "$2")
 program="$build/bondara"
 mkdir -p "$out"
-rm -f "$out"/*.log "$out"/*.png
+rm -f "$out"/*.log "$out"/*.png "$out"/*.trace
 
 source "$here/../../tools/testlib.sh"
 
@@ -38,6 +38,20 @@ start() { # start LOG SCENE [ARGS...]
 window() { xdotool search --sync --onlyvisible --classname bondara 2>/dev/null | head -n1; }
 click() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
 shot() { import -window root -crop 1200x700+0+0 "$out/$1.png"; }
+# pixels SHOT GEOMETRY COLOUR: how many pixels of the shot's area are exactly that colour.
+pixels() {
+    convert "$1" -crop "$2" +repage -fill black +opaque "$3" -fill white -opaque "$3" \
+        -format "%[fx:round(mean*w*h)]" info:
+}
+# card_connected SHOT LEFT: the status row of the home card at LEFT (83 mouse, 635 keyboard)
+# is written in the connected colour, and nothing in it in the colour of the other states.
+card_connected() {
+    [ "$(pixels "$1" "494x30+$2+538" "#A1A3DB")" -gt 20 ] && [ "$(pixels "$1" "494x30+$2+538" "#FF8473")" -eq 0 ]
+}
+# ended_run TRACE KIND: that kind's begin, one poll or more, then the end command, the last report.
+ended_run() { [[ $(trace_frames "$1") =~ ^begin-$2,poll(\*[0-9]+)?,end$ ]]; }
+# pairing_started LOG TRACE: the window shows the run and the receiver has had a poll.
+pairing_started() { wait_log "$1" "^debug: status: 2" 5 && wait_log "$2" "^ba a1 01 " 5; }
 # The close button, then the exit code.
 close_app() {
     click 1156 36
@@ -328,10 +342,108 @@ start "$log" "$scenes/pairs.json" -zh
 xdotool windowfocus --sync "$(window)" && xdotool key --clearmodifiers alt+F4
 closes_cleanly "Alt+F4" "$log"
 
-# 16. The scaled window, and the program as a Wayland client (where weston is installed).
+# 16. Two receivers, one that pairs mice and one that pairs keyboards, each by its own catalogue
+# entry: both cards are connected, the keyboard page names its receiver, and the keyboard's run
+# goes to that receiver (the mouse receiver never answers yes, so only it can pair).
+two=$(mktemp -d)
+cp "$program" "$two/bondara"
+mkdir -p "$two/Config"
+cp "$scenes/two-receivers-catalogue.json" "$two/Config/DeviceConfig.json"
+log="$out/two-receivers.log"
+trace="$out/two-receivers.trace"
+program="$two/bondara" BONDARA_SIMULATE_TRACE="$trace" start "$log" "$scenes/two-receivers.json" -en
+window >/dev/null
+if wait_log "$log" "^debug: status: 1" 10; then
+    sleep 0.3
+    shot two-receivers-home-en
+    if card_connected "$out/two-receivers-home-en.png" 83 && card_connected "$out/two-receivers-home-en.png" 635; then
+        pass "two receivers of one kind each: both cards connected"
+    else
+        fail "two receivers of one kind each: a card not connected"
+    fi
+    click 882 154 # "Keyboard connect"
+    shot two-receivers-keyboard-page-en
+    click 600 570
+    if wait_log "$log" "^debug: status: 3" 10 && [ "$(trace_frames "$trace")" = "begin-keyboard,poll*4,end" ]; then
+        sleep 0.3
+        shot two-receivers-keyboard-paired-en
+        pass "the keyboard pairs on the keyboard's receiver"
+    else
+        fail "pairing on the keyboard's receiver (sent $(trace_frames "$trace"))"
+    fi
+else
+    fail "two receivers: never connected"
+fi
+close_app
+rm -rf "$two"
+
+# 17. Ctrl+Q while the bubble turns: the end command is the last report, and the program exits 0.
+log="$out/ctrl-q-while-pairing.log"
+trace="$out/ctrl-q-while-pairing.trace"
+BONDARA_SIMULATE_TRACE="$trace" start "$log" "$scenes/never-pairs.json" -en
+win=$(window)
+click 330 154
+click 600 570
+if pairing_started "$log" "$trace" && xdotool windowfocus --sync "$win"; then
+    shot ctrl-q-while-pairing-en
+    keys ctrl+q
+    closes_cleanly "Ctrl+Q during a pairing" "$log"
+    if ended_run "$trace" mouse; then
+        pass "Ctrl+Q during a pairing: the end command last"
+    else
+        fail "Ctrl+Q during a pairing sent $(trace_frames "$trace")"
+    fi
+else
+    fail "a pairing to stop with Ctrl+Q"
+    close_app
+fi
+
+# 18. SIGTERM during a pairing: the same, and the program then ends by the signal.
+log="$out/sigterm-while-pairing.log"
+trace="$out/sigterm-while-pairing.trace"
+BONDARA_SIMULATE_TRACE="$trace" start "$log" "$scenes/never-pairs.json" -en
+window >/dev/null
+click 330 154
+click 600 570
+if pairing_started "$log" "$trace"; then
+    kill -TERM "$app_pid"
+    deadline=$((SECONDS + 10))
+    while kill -0 "$app_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+    if kill -0 "$app_pid" 2>/dev/null; then
+        kill -9 "$app_pid"
+        fail "SIGTERM during a pairing left the program running"
+    else
+        wait "$app_pid"
+        code=$?
+        if [ $code -eq 143 ] && ended_run "$trace" mouse; then
+            pass "SIGTERM during a pairing: the end command last, ended by the signal"
+        else
+            fail "SIGTERM during a pairing (exit $code, sent $(trace_frames "$trace"))"
+        fi
+    fi
+else
+    fail "a pairing to stop with SIGTERM"
+    close_app
+fi
+
+# 19. Ctrl+C during bondara-cli pair: the end command last, exit 130.
+trace="$out/cli-sigint.trace"
+BONDARA_SIMULATE="$scenes/never-pairs.json" BONDARA_SIMULATE_TRACE="$trace" "$build/bondara-cli" pair mouse \
+    >"$out/cli-sigint.log" 2>&1 &
+cli_pid=$!
+wait_log "$trace" "^ba a1 01 " 5 && kill -INT "$cli_pid"
+wait "$cli_pid"
+code=$?
+if [ $code -eq 130 ] && ended_run "$trace" mouse && grep -qx "Matched failed: the pairing was stopped" "$out/cli-sigint.log"; then
+    pass "Ctrl+C during bondara-cli pair: the end command last, exit 130"
+else
+    fail "Ctrl+C during bondara-cli pair (exit $code, sent $(trace_frames "$trace"))"
+fi
+
+# 20. The scaled window, and the program as a Wayland client (where weston is installed).
 stop_xvfb
 if "$here/run-scales.sh" "$build" "$out/scales"; then pass "desktop scales"; else fail "desktop scales"; fi
-# 17. What a screen reader finds on an X display.
+# 21. What a screen reader finds on an X display.
 if "$here/run-a11y.sh" "$build" "$out/a11y"; then pass "screen reader"; else fail "screen reader"; fi
 if command -v weston >/dev/null; then
     if "$here/../wayland/run-wayland.sh" "$build" "$out/wayland"; then pass "Wayland"; else fail "Wayland"; fi

@@ -22,7 +22,8 @@ fi
 build=$(cd "$1" 2>/dev/null && pwd) || build=$1
 work=$2
 here=$(cd "$(dirname "$0")" && pwd)
-checks=6
+source "$here/../../tools/testlib.sh"
+checks=8
 time_limit=${BONDARA_VM_TIMEOUT:-300}
 started=$SECONDS
 
@@ -221,20 +222,7 @@ else
     replayed=$(BONDARA_SIMULATE="$work/session.json" BONDARA_SIMULATE_TRACE="$work/replay-trace.txt" \
         "$build/bondara-cli" pair keyboard --config "$here/DeviceConfig.json" 2>"$work/replay.err")
     rc=$?
-    replayed_frames=$(awk '
-        function zeros(n,   s, i) { s = ""; for (i = 0; i < n; i++) s = s " 00"; return s }
-        function flush() { if (last != "") { out = out sep last (count > 1 ? "*" count : ""); sep = "," } }
-        BEGIN {
-            name["ba a0 81 02 01" zeros(27)] = "begin-keyboard"
-            name["ba a0 81 01 01" zeros(27)] = "begin-mouse"
-            name["ba a1 01" zeros(29)] = "poll"
-            name["ba a1 84" zeros(29)] = "end"
-        }
-        {
-            frame = ($0 in name) ? name[$0] : "other[" $0 "]"
-            if (frame == last) { count++ } else { flush(); last = frame; count = 1 }
-        }
-        END { flush(); print out }' "$work/replay-trace.txt")
+    replayed_frames=$(trace_frames "$work/replay-trace.txt")
     if [ $rc -ne 0 ]; then
         replay_problem="the replay exited $rc, expected 0"
     elif [ "$(tail -n 1 <<<"$replayed")" != "$recorded_result" ]; then
