@@ -162,6 +162,11 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
             return false;
         }
         hid.sleepMs(pauseMs);
+        // Asked during the pause: nothing more goes out before the end command.
+        if (!mClosing && (QThread::currentThread()->isInterruptionRequested() || abortRequested())) {
+            mStep = Step::Aborted;
+            return false;
+        }
         if (!device || !device->writeReport(kReportId, mSendBuffer, length)) {
             qDebug() << writeError << int(firstFeatureReportId());
             mStep = device && device->isGone() ? Step::Gone : Step::WriteFailed;

@@ -24,6 +24,8 @@ ReceiverLine::ReceiverLine(QWidget *parent)
                                  "QComboBox{font-size:14px;color:#474F6C;background:white;border:1px solid #A1A3DB;"
                                  "border-radius:3px;padding:1px 6px}"));
     mChoice->setFocusPolicy(Qt::StrongFocus);
+    // A reader names the choice by its label, as it shows.
+    mLabel->setBuddy(mChoice);
     connect(mChoice, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
         if (index != mCurrent)
             emit sigChosen(index);
