@@ -156,17 +156,11 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
     KHID::KHidPlatform &hid = KHID::platform();
     const bool poll = accept == Reply::Paired;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        // The receiver went away, or the program is closing: give up rather than poll on.
-        if (!mClosing && (QThread::currentThread()->isInterruptionRequested() || abortRequested())) {
-            mStep = Step::Aborted;
+        if (stopAsked())
             return false;
-        }
         hid.sleepMs(pauseMs);
-        // Asked during the pause: nothing more goes out before the end command.
-        if (!mClosing && (QThread::currentThread()->isInterruptionRequested() || abortRequested())) {
-            mStep = Step::Aborted;
+        if (stopAsked()) // during the pause: nothing more goes out before the end command
             return false;
-        }
         if (!device || !device->writeReport(kReportId, mSendBuffer, length)) {
             qDebug() << writeError << int(firstFeatureReportId());
             mStep = device && device->isGone() ? Step::Gone : Step::WriteFailed;
@@ -218,6 +212,15 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
         }
     }
     return false;
+}
+
+// The receiver went away, the program is closing or the user stopped: give up rather than poll on.
+bool MouseCommunityBT::stopAsked()
+{
+    if (mClosing || !(QThread::currentThread()->isInterruptionRequested() || abortRequested()))
+        return false;
+    mStep = Step::Aborted;
+    return true;
 }
 
 quint8 MouseCommunityBT::firstFeatureReportId() const

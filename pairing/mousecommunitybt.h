@@ -26,6 +26,7 @@ private:
     bool exchange(const quint8 *payload, int length, quint32 pauseMs, int attempts, Reply accept,
                   const char *writeError, const char *readError);
     quint8 firstFeatureReportId() const;
+    bool stopAsked();
     // Why the last exchange did not pass.
     PairOutcome failure() const;
     void finish(const PairOutcome &outcome);
