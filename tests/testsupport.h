@@ -43,6 +43,35 @@ inline KHID::KSimInterface simInterface(const QString &path, quint16 vid, quint1
     return interface;
 }
 
+// A frame as the receiver gets it: the bytes given, then zeros to 32.
+inline QByteArray frame(std::initializer_list<int> bytes)
+{
+    QByteArray out(32, '\0');
+    int i = 0;
+    for (int byte : bytes)
+        out[i++] = char(byte);
+    return out;
+}
+
+// The protocol's frames, written out here as the receiver must see them.
+inline QByteArray beginFrame(int kind)
+{
+    return frame({0xBA, 0xA0, 0x81, kind, 0x01});
+}
+inline const QByteArray kPollFrame = frame({0xBA, 0xA1, 0x01});
+inline const QByteArray kEndFrame = frame({0xBA, 0xA1, 0x84});
+
+// Every frame written to the interface at `path`, in order.
+inline QVector<QByteArray> framesTo(const KHID::KSimPlatform &sim, const QString &path)
+{
+    QVector<QByteArray> frames;
+    for (const KHID::KSimPlatform::Event &event : sim.events()) {
+        if (event.kind == KHID::KSimPlatform::Event::Write && event.path == path)
+            frames << event.bytes;
+    }
+    return frames;
+}
+
 // The program reads its catalogue from beside the executable.
 inline bool writeCatalogueBesideExecutable(const QByteArray &content)
 {

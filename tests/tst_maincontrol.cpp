@@ -27,21 +27,8 @@ const char *const kCatalogue = R"({"DeviceList": [
 
 const char *const kConnected = "Status:Connected";
 
-QByteArray frame(std::initializer_list<int> bytes)
-{
-    QByteArray out(32, '\0');
-    int i = 0;
-    for (int byte : bytes)
-        out[i++] = char(byte);
-    return out;
-}
-
-QByteArray beginFrame(int kind)
-{
-    return frame({0xBA, 0xA0, 0x81, kind, 0x01});
-}
-
-const QByteArray kEnd = frame({0xBA, 0xA1, 0x84});
+using testsupport::beginFrame;
+const QByteArray kEnd = testsupport::kEndFrame;
 const char *const kNotConnected = "Status:Not connected";
 
 KSimInterface receiver(quint16 pid, int pairAfterPolls = 0)
@@ -69,15 +56,7 @@ private:
         return control().window()->findChild<T *>(QLatin1String(name));
     }
     QString text(const char *name) { return child<QLabel>(name)->text(); }
-    QVector<QByteArray> framesTo(const QString &path) const
-    {
-        QVector<QByteArray> frames;
-        for (const KSimPlatform::Event &event : sim->events()) {
-            if (event.kind == KSimPlatform::Event::Write && event.path == path)
-                frames << event.bytes;
-        }
-        return frames;
-    }
+    QVector<QByteArray> framesTo(const QString &path) const { return testsupport::framesTo(*sim, path); }
     bool shown(const char *name) { return child(name)->isVisibleTo(control().window()); }
     void click(const char *name) { QTest::mouseClick(child(name), Qt::LeftButton); }
     // Device changes reach the controller through the event loop, and make one scan.

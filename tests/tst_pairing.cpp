@@ -43,22 +43,10 @@ Receiver receiverAt(const QString &path, int pid)
     return receiver;
 }
 
-QByteArray frame(std::initializer_list<int> bytes)
-{
-    QByteArray out(32, '\0');
-    int i = 0;
-    for (int byte : bytes)
-        out[i++] = char(byte);
-    return out;
-}
-
-QByteArray beginFrame(int kind)
-{
-    return frame({0xBA, 0xA0, 0x81, kind, 0x01});
-}
-
-const QByteArray kPoll = frame({0xBA, 0xA1, 0x01});
-const QByteArray kEnd = frame({0xBA, 0xA1, 0x84});
+using testsupport::beginFrame;
+using testsupport::frame;
+const QByteArray kPoll = testsupport::kPollFrame;
+const QByteArray kEnd = testsupport::kEndFrame;
 
 } // namespace
 
@@ -98,15 +86,7 @@ private:
     std::mutex queryLock;
     std::promise<quint8> *queryAnswer = nullptr;
 
-    QVector<QByteArray> framesTo(const QString &path) const
-    {
-        QVector<QByteArray> frames;
-        for (const KSimPlatform::Event &event : sim->events()) {
-            if (event.kind == KSimPlatform::Event::Write && event.path == path)
-                frames << event.bytes;
-        }
-        return frames;
-    }
+    QVector<QByteArray> framesTo(const QString &path) const { return testsupport::framesTo(*sim, path); }
 
     QVector<QByteArray> frames() const { return framesTo(kReceiverPath); }
 
