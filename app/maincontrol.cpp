@@ -48,6 +48,12 @@ MainControl::MainControl(QObject *parent)
     connect(mConfig, &ConfigController::sigDeviceConfigChange, this, &MainControl::slotDeviceConfigChange);
     connect(mWindow, &MainWindow::sigStartPair, mWindow, [this](int type) { requestPairing(type); },
             Qt::DirectConnection);
+    connect(mWindow, &MainWindow::sigStopPair, this, &MainControl::slotStopPair);
+    // Queued from the worker's thread; a poll of a run whose outcome was shown already is dropped.
+    connect(mCommunity, &MouseCommunity::sigPollAttempt, this, [this](int attempt) {
+        if (mWindow && mRun == RunSent)
+            mWindow->setPairProgress(attempt, MouseCommunityBT::kPollAttempts);
+    }, Qt::QueuedConnection);
 
     mTrans = new Trans;
     mTrans->init();
@@ -266,6 +272,13 @@ void MainControl::endRunReceiverGone()
         mRun = RunIdle;
     }
     mWindow->showPairFailure(MainWindow::FailureUnplugged);
+}
+
+void MainControl::slotStopPair()
+{
+    qDebug() << "stop asked during pairing, run state" << mRun;
+    if (mRun == RunSent)
+        mCommunity->abortRun();
 }
 
 void MainControl::requestPairing(int type)

@@ -61,6 +61,7 @@ public slots:
 private slots:
     void slotDeviceChange(bool status, QString devicePath);
     void slotDeviceConfigChange(bool status, DeviceDetail detail);
+    void slotStopPair();
 
 private:
     // Idle; requested (the delay before the worker is asked); sent (the worker

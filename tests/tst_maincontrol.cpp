@@ -3,6 +3,7 @@
 
 #include "maincontrol.h"
 #include "mainwindow.h"
+#include "pairprogress.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -301,6 +302,43 @@ private slots:
         QVERIFY(shown("pagePair"));
         QVERIFY(shown("widStatus"));
         QCOMPARE(requests.size(), 1);
+        unplugAll();
+    }
+
+    // The worker's polls reach the bar under the bubble; the stop button ends
+    // the run at the worker's next exchange rather than after the whole wait.
+    void pollsShowAndStopEndsTheRun()
+    {
+        unplugAll();
+        sim->plug(receiver(0x0001, -1));
+        click("mouseCode");
+        QTRY_VERIFY(child("btnPair")->isEnabled());
+        // Held at a pause of the fifth poll (two pauses to enter pairing mode, two a poll).
+        auto reached = std::make_shared<std::atomic<bool>>(false);
+        auto go = std::make_shared<testsupport::Semaphore>();
+        auto pauses = std::make_shared<std::atomic<int>>(0);
+        sim->setSleepHook([=](quint64) {
+            if (++*pauses == 12) {
+                *reached = true;
+                go->acquire();
+            }
+        });
+        const auto letGo = qScopeGuard([&] {
+            sim->setSleepHook(nullptr);
+            go->release();
+        });
+        click("btnPair");
+        QTRY_VERIFY_WITH_TIMEOUT(reached->load(), 10000);
+        auto *bar = child<PairProgress>("pairProgress");
+        QTRY_VERIFY(bar->left() < 1);
+        QVERIFY(shown("pairProgress"));
+        QVERIFY(control().isPairing());
+        click("btnStop");
+        go->release();
+        QTRY_VERIFY(!control().isPairing());
+        QVERIFY(!shown("pairProgress"));
+        QVERIFY(!shown("btnStop"));
+        QVERIFY2(bar->left() > 0.5, qPrintable(QString::number(bar->left())));
         unplugAll();
     }
 
