@@ -350,21 +350,36 @@ private slots:
         QTest::addColumn<bool>("help");
         QTest::addColumn<QString>("unknown");
         QTest::addColumn<QString>("lang");
-        QTest::newRow("none") << QStringList{"bondara"} << false << false << QString() << QString();
-        QTest::newRow("-v, zh first") << QStringList{"bondara", "-zh", "-v", "-en"} << true << false << QString() << "zh";
-        QTest::newRow("--verbose") << QStringList{"bondara", "--verbose"} << true << false << QString() << QString();
-        QTest::newRow("--help") << QStringList{"bondara", "--help"} << false << true << QString() << QString();
-        QTest::newRow("-h") << QStringList{"bondara", "-h"} << false << true << QString() << QString();
+        QTest::addColumn<QStringList>("forQt"); // empty: the command line as it is
+        QTest::newRow("none") << QStringList{"bondara"} << false << false << QString() << QString() << QStringList();
+        QTest::newRow("-v, zh first") << QStringList{"bondara", "-zh", "-v", "-en"} << true << false << QString() << "zh"
+                                      << QStringList();
+        QTest::newRow("--verbose") << QStringList{"bondara", "--verbose"} << true << false << QString() << QString()
+                                   << QStringList();
+        QTest::newRow("--help") << QStringList{"bondara", "--help"} << false << true << QString() << QString()
+                                << QStringList();
+        QTest::newRow("-h") << QStringList{"bondara", "-h"} << false << true << QString() << QString() << QStringList();
         QTest::newRow("unknown, en first") << QStringList{"bondara", "file", "-en", "--bogus", "-zh", "-x"} << false
-                                           << false << "--bogus" << "en";
+                                           << false << "--bogus" << "en" << QStringList();
         QTest::newRow("case and dashes matter") << QStringList{"bondara", "-ZH", "--zh", "zh", "-En"} << false
-                                                << false << "-ZH" << QString();
+                                                << false << "-ZH" << QString() << QStringList();
         QTest::newRow("Qt's options")
-            << QStringList{"bondara", "-platform", "offscreen", "-style=fusion", "-reverse", "-display", ":1"}
-            << false << false << QString() << QString();
+            << QStringList{"bondara", "-platform", "offscreen", "-reverse", "-display", ":1"}
+            << false << false << QString() << QString() << QStringList();
+        QTest::newRow("Qt's options with two dashes")
+            << QStringList{"bondara", "--platform", "offscreen", "--reverse", "--display", ":1", "--qwindowtitle", "Pairing"}
+            << false << false << QString() << QString() << QStringList();
+        QTest::newRow("a Qt option's value after an equals sign")
+            << QStringList{"bondara", "--platform=offscreen", "-style=fusion", "-en"} << false << false << QString()
+            << "en" << QStringList{"bondara", "--platform", "offscreen", "-style", "fusion", "-en"};
+        QTest::newRow("three dashes are no Qt option") << QStringList{"bondara", "---platform", "offscreen"} << false
+                                                       << false << "---platform" << QString() << QStringList();
+        QTest::newRow("unknown after a Qt option") << QStringList{"bondara", "--platform", "xcb", "--bogus"} << false
+                                                   << false << "--bogus" << QString() << QStringList();
         QTest::newRow("not an option") << QStringList{"bondara", "notes.txt", "-"} << false << false << QString()
-                                       << QString();
-        QTest::newRow("program path scanned too") << QStringList{"-en"} << false << false << QString() << "en";
+                                       << QString() << QStringList();
+        QTest::newRow("program path scanned too") << QStringList{"-en"} << false << false << QString() << "en"
+                                                  << QStringList();
     }
 
     void startOptions()
@@ -374,12 +389,14 @@ private slots:
         QFETCH(bool, help);
         QFETCH(QString, unknown);
         QFETCH(QString, lang);
+        QFETCH(QStringList, forQt);
         const StartOptions options = ::parseStartOptions(arguments);
         QCOMPARE(options.verbose, verbose);
         QCOMPARE(options.help, help);
         QVERIFY(!options.version);
         QCOMPARE(options.unknown, unknown);
         QCOMPARE(languageFromArguments(arguments), lang);
+        QCOMPARE(options.qtArguments, forQt.isEmpty() ? arguments : forQt);
     }
 
     void unusableCatalogue_data()
