@@ -57,6 +57,12 @@ MainControl::MainControl(QObject *parent)
         if (!mCatalogueInvalid)
             mConfig->findDevice();
     });
+    connect(mWindow, &MainWindow::sigStopPair, this, &MainControl::slotStopPair);
+    // Queued from the worker's thread; a poll of a run whose outcome was shown already is dropped.
+    connect(mCommunity, &MouseCommunity::sigPollAttempt, this, [this](int attempt) {
+        if (mWindow && mRun == RunSent)
+            mWindow->setPairProgress(attempt, MouseCommunityBT::kPollAttempts);
+    }, Qt::QueuedConnection);
 
     mTrans = new Trans;
     mTrans->init();
@@ -166,8 +172,10 @@ void MainControl::updateStatus(PairOutcome outcome)
     case PairOutcome::Busy:
         mWindow->showPairFailure(MainWindow::FailureBusy);
         break;
-    case PairOutcome::NoReceiver:
     case PairOutcome::Stopped:
+        mWindow->showPairFailure(MainWindow::FailureStopped);
+        break;
+    case PairOutcome::NoReceiver:
         mWindow->setPairStatus(StatusFailed, QString());
         break;
     }
@@ -423,16 +431,19 @@ QString languageFromArguments(const QStringList &arguments)
 
 namespace {
 
-// Qt's own options, which QApplication takes out of the command line itself.
+// Qt's own options, which QApplication takes out of the command line itself,
+// each with one dash or two.
 const char *const kQtFlags[] = {"-reverse", "-widgetcount", "-sync", "-nograb", "-dograb", "-visual", "-cmap"};
 const char *const kQtValueOptions[] = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
                                        "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-session",
                                        "-display", "-geometry", "-name", "-title", "-style", "-stylesheet",
                                        "-qmljsdebugger"};
 
-bool isQtOption(const QString &argument, bool *takesValue)
+bool isQtOption(QString argument, bool *takesValue)
 {
     *takesValue = false;
+    if (argument.startsWith(QLatin1String("--")))
+        argument.remove(0, 1);
     for (const char *flag : kQtFlags) {
         if (argument == QLatin1String(flag))
             return true;
@@ -455,8 +466,10 @@ StartOptions parseStartOptions(const QStringList &arguments)
 {
     StartOptions options;
     options.language = languageFromArguments(arguments);
+    options.qtArguments = arguments.mid(0, 1);
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
+        options.qtArguments << argument;
         bool takesValue = false;
         if (argument == QLatin1String("-v") || argument == QLatin1String("--verbose"))
             options.verbose = true;
@@ -466,8 +479,15 @@ StartOptions parseStartOptions(const QStringList &arguments)
             options.version = true;
         else if (argument == QLatin1String("-zh") || argument == QLatin1String("-en"))
             continue;
-        else if (isQtOption(argument, &takesValue))
-            i += takesValue ? 1 : 0;
+        else if (isQtOption(argument, &takesValue)) {
+            const int equals = argument.indexOf(QLatin1Char('='));
+            if (takesValue && i + 1 < arguments.size()) {
+                options.qtArguments << arguments.at(++i);
+            } else if (equals > 0) {
+                options.qtArguments.last().truncate(equals);
+                options.qtArguments << argument.mid(equals + 1);
+            }
+        }
         // Anything not an option (a file name, say) is left alone, as it always was.
         else if (argument.startsWith(QLatin1Char('-')) && argument.size() > 1 && options.unknown.isEmpty())
             options.unknown = argument;

@@ -122,6 +122,9 @@ struct StartOptions {
     bool help = false;
     bool version = false;
     QString unknown;   // the first option not understood
+    // The command line as handed to Qt, which reads an option's value only
+    // as the next argument: "--platform=x" becomes "--platform", "x".
+    QStringList qtArguments;
 };
 StartOptions parseStartOptions(const QStringList &arguments);
 QString startUsageText();

@@ -30,6 +30,43 @@ QString userTag()
         QCryptographicHash::hash(user.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
 }
 
+// Sends one framed message to the holder listening on `serverName`. On
+// failure, *holderGone tells whether nothing listened the whole time.
+bool deliver(const QString &serverName, const QString &message, int timeoutMs, bool *holderGone)
+{
+    *holderGone = false;
+    const QByteArray payload = message.toUtf8();
+    if (payload.size() > SingleApplication::kMaxMessageBytes)
+        return false;
+    QDeadlineTimer deadline(timeoutMs);
+    QLocalSocket socket;
+    // The first copy may still be starting: retry until the time-out.
+    bool holderSeen = false;
+    while (true) {
+        socket.connectToServer(serverName);
+        if (socket.waitForConnected(int(qMax<qint64>(0, deadline.remainingTime()))))
+            break;
+        // A socket that exists but is busy is a holder that is alive.
+        if (socket.error() != QLocalSocket::ServerNotFoundError
+            && socket.error() != QLocalSocket::ConnectionRefusedError)
+            holderSeen = true;
+        if (deadline.hasExpired()) {
+            *holderGone = !holderSeen;
+            return false;
+        }
+        QThread::msleep(50);
+    }
+    QByteArray frame;
+    QDataStream(&frame, QIODevice::WriteOnly) << quint32(payload.size());
+    frame += payload;
+    socket.write(frame);
+    while (socket.bytesToWrite() > 0) {
+        if (deadline.hasExpired() || !socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
+            return false;
+    }
+    socket.disconnectFromServer();
+    return true;
+}
 
 } // namespace
 
@@ -99,38 +136,27 @@ bool SingleApplication::isRunning() const
 
 bool SingleApplication::sendMessage(const QString &message, int timeoutMs)
 {
-    const QByteArray payload = message.toUtf8();
-    if (payload.size() > kMaxMessageBytes)
-        return false;
-    QDeadlineTimer deadline(timeoutMs);
-    QLocalSocket socket;
-    // The first copy may still be starting: retry until the time-out.
-    mHolderGone = false;
-    bool holderSeen = false;
-    while (true) {
-        socket.connectToServer(mServerName);
-        if (socket.waitForConnected(int(qMax<qint64>(0, deadline.remainingTime()))))
-            break;
-        // A socket that exists but is busy is a holder that is alive.
-        if (socket.error() != QLocalSocket::ServerNotFoundError
-            && socket.error() != QLocalSocket::ConnectionRefusedError)
-            holderSeen = true;
-        if (deadline.hasExpired()) {
-            mHolderGone = !holderSeen;
-            return false;
-        }
-        QThread::msleep(50);
+    return deliver(mServerName, message, timeoutMs, &mHolderGone);
+}
+
+SingleApplication::HandOver SingleApplication::handOver(const QString &id, const QString &message, int timeoutMs)
+{
+    const QString name = serverName(id);
+    if (name.isEmpty())
+        return HandOver::NoCopy;
+    QLockFile lock(name + QStringLiteral(".lock"));
+    lock.setStaleLockTime(0);
+    // Free, or left by a copy that is gone: nobody to hand over to, and not kept.
+    if (lock.tryLock(0)) {
+        lock.unlock();
+        return HandOver::NoCopy;
     }
-    QByteArray frame;
-    QDataStream(&frame, QIODevice::WriteOnly) << quint32(payload.size());
-    frame += payload;
-    socket.write(frame);
-    while (socket.bytesToWrite() > 0) {
-        if (deadline.hasExpired() || !socket.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
-            return false;
-    }
-    socket.disconnectFromServer();
-    return true;
+    if (lock.error() != QLockFile::LockFailedError)
+        return HandOver::NoCopy;
+    bool holderGone = false;
+    if (deliver(name, message, timeoutMs, &holderGone))
+        return HandOver::Delivered;
+    return holderGone ? HandOver::NoCopy : HandOver::NoAnswer;
 }
 
 void SingleApplication::acceptConnection()

@@ -25,6 +25,11 @@ public:
     bool isRunning() const;
     // Delivers `message` to the running copy; false when that fails within the time-out.
     bool sendMessage(const QString &message, int timeoutMs);
+
+    // For a start that opens no window of its own: delivers `message` to the
+    // copy that holds `id`, if one runs. Needs only a QCoreApplication.
+    enum class HandOver { Delivered, NoCopy, NoAnswer };
+    static HandOver handOver(const QString &id, const QString &message, int timeoutMs);
     // After a failed sendMessage: when nothing listened on the holder's socket
     // the whole time, the holder is gone (killed, or its process id reused by
     // another program, which the lock's own check cannot tell), so its lock is

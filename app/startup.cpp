@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <vector>
 
 namespace {
 
@@ -27,6 +28,27 @@ void keepQuiet()
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
     // The HID walk's own complaints go to standard output.
     std::cout.setstate(std::ios::badbit);
+}
+
+const char *const kId = "Bondara_2.0.0";
+
+// A start with an option it does not know opens no window: a running copy is
+// still brought to the front, and only without one is the option named.
+int handOverOrRefuse(const QString &unknown, int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QString id = QLatin1String(kId);
+    switch (SingleApplication::handOver(id, id, 2000)) {
+    case SingleApplication::HandOver::Delivered:
+        return 0;
+    case SingleApplication::HandOver::NoAnswer:
+        std::fprintf(stderr, "bondara: another copy is running but does not answer\n");
+        return 1;
+    case SingleApplication::HandOver::NoCopy:
+        break;
+    }
+    std::fprintf(stderr, "bondara: unknown option \"%s\"\n%s", qPrintable(unknown), qPrintable(startUsageText()));
+    return 2;
 }
 
 } // namespace
@@ -46,15 +68,12 @@ int runBondara(int argc, char *argv[])
         std::printf("bondara %s\n", BONDARA_VERSION);
         return 0;
     }
-    if (!options.unknown.isEmpty()) {
-        std::fprintf(stderr, "bondara: unknown option \"%s\"\n%s", qPrintable(options.unknown),
-                     qPrintable(startUsageText()));
-        return 2;
-    }
     if (options.verbose)
         std::cout.rdbuf(std::cerr.rdbuf()); // the HID walk's lines go with the log
     else
         keepQuiet();
+    if (!options.unknown.isEmpty())
+        return handOverOrRefuse(options.unknown, argc, argv);
 
     // A scene that cannot be used stops here rather than fall back to real devices.
     std::string error;
@@ -76,8 +95,22 @@ int runBondara(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 
-    const QString id = QStringLiteral("Bondara_2.0.0");
-    SingleApplication app(id, argc, argv);
+    // Qt takes its options' values only apart from their names; the command
+    // line is handed over as it came unless one had to be parted.
+    std::vector<QByteArray> qtStore;
+    std::vector<char *> qtArgv(argv, argv + argc);
+    if (options.qtArguments != arguments) {
+        for (const QString &argument : options.qtArguments)
+            qtStore.push_back(argument.toUtf8()); // as they were read
+        qtArgv.clear();
+        for (QByteArray &argument : qtStore)
+            qtArgv.push_back(argument.data());
+    }
+    int qtArgc = int(qtArgv.size());
+    qtArgv.push_back(nullptr);
+
+    const QString id = QLatin1String(kId);
+    SingleApplication app(id, qtArgc, qtArgv.data());
     if (app.isRunning()) {
         if (app.sendMessage(id, 2000))
             return 0;

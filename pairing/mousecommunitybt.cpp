@@ -18,7 +18,6 @@ constexpr quint32 kCommandPauseMs = 50;
 constexpr quint32 kPollPauseMs = 300;
 constexpr quint32 kFetchPauseMs = 50;
 constexpr int kCommandAttempts = 3;
-constexpr int kPollAttempts = 85;
 
 } // namespace
 

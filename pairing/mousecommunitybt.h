@@ -9,6 +9,9 @@ class MouseCommunityBT : public MouseCommunity
     Q_OBJECT
 
 public:
+    // Polls of one run's wait, 350 ms apart: about 30 s for the device to answer.
+    static constexpr int kPollAttempts = 85;
+
     explicit MouseCommunityBT(QObject *parent = nullptr);
 
     bool startPairing(int pairDevType) override;

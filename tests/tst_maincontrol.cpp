@@ -3,6 +3,7 @@
 
 #include "maincontrol.h"
 #include "mainwindow.h"
+#include "pairprogress.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -402,26 +403,6 @@ private slots:
         unplugAll();
     }
 
-    // The user stops a run: the receiver gets the end command, and the page says so.
-    void stoppingARun()
-    {
-        unplugAll();
-        const KSimInterface rx = receiver(0x0001, -1);
-        plug(rx);
-        click("mouseCode");
-        QTRY_VERIFY(child("btnPair")->isEnabled());
-        sim->clearRecords();
-        click("btnPair");
-        QTRY_VERIFY(!framesTo(rx.path).isEmpty());
-        QTest::keyClick(control().window(), Qt::Key_Escape);
-        QTRY_COMPARE_WITH_TIMEOUT(text("pairStatus"), QString("Pairing stopped"), 10000);
-        QVERIFY(shown("pagePair"));
-        QCOMPARE(framesTo(rx.path).last(), kEnd);
-        QVERIFY(framesTo(rx.path).size() < 10);
-        click("btnReturn");
-        unplugAll();
-    }
-
     // A change of the node's rights is looked at again, without a re-plug.
     void changeEventsCheckAccessAgain()
     {
@@ -437,6 +418,47 @@ private slots:
         unplugAll();
     }
 
+    // The worker's polls reach the bar under the bubble; the stop button ends
+    // the run at the worker's next exchange rather than after the whole wait.
+    void pollsShowAndStopEndsTheRun()
+    {
+        unplugAll();
+        plug(receiver(0x0001, -1));
+        click("mouseCode");
+        QTRY_VERIFY(child("btnPair")->isEnabled());
+        // Held at a pause of the fifth poll (two pauses to enter pairing mode, two a poll).
+        auto reached = std::make_shared<std::atomic<bool>>(false);
+        auto go = std::make_shared<testsupport::Semaphore>();
+        auto pauses = std::make_shared<std::atomic<int>>(0);
+        sim->setSleepHook([=](quint64) {
+            if (++*pauses == 12) {
+                *reached = true;
+                go->acquire();
+            }
+        });
+        const auto letGo = qScopeGuard([&] {
+            sim->setSleepHook(nullptr);
+            go->release();
+        });
+        click("btnPair");
+        QTRY_VERIFY_WITH_TIMEOUT(reached->load(), 10000);
+        auto *bar = child<PairProgress>("pairProgress");
+        QTRY_VERIFY(bar->left() < 1);
+        QVERIFY(shown("pairProgress"));
+        QVERIFY(control().isPairing());
+        sim->clearRecords();
+        click("btnStop");
+        go->release();
+        QTRY_VERIFY(!control().isPairing());
+        QVERIFY(!shown("pairProgress"));
+        QVERIFY(!shown("btnStop"));
+        QVERIFY2(bar->left() > 0.5, qPrintable(QString::number(bar->left())));
+        // The receiver is told to stop waiting, next and last; the page says the run was stopped.
+        QCOMPARE(framesTo(sim->interfaces().first().path), QVector<QByteArray>{kEnd});
+        QCOMPARE(text("pairStatus"), QString("Pairing stopped"));
+        unplugAll();
+    }
+
     // What the options do to the real program (exit codes, help, version) run-e2e.sh checks.
     void startOptions_data()
     {
@@ -445,21 +467,36 @@ private slots:
         QTest::addColumn<bool>("help");
         QTest::addColumn<QString>("unknown");
         QTest::addColumn<QString>("lang");
-        QTest::newRow("none") << QStringList{"bondara"} << false << false << QString() << QString();
-        QTest::newRow("-v, zh first") << QStringList{"bondara", "-zh", "-v", "-en"} << true << false << QString() << "zh";
-        QTest::newRow("--verbose") << QStringList{"bondara", "--verbose"} << true << false << QString() << QString();
-        QTest::newRow("--help") << QStringList{"bondara", "--help"} << false << true << QString() << QString();
-        QTest::newRow("-h") << QStringList{"bondara", "-h"} << false << true << QString() << QString();
+        QTest::addColumn<QStringList>("forQt"); // empty: the command line as it is
+        QTest::newRow("none") << QStringList{"bondara"} << false << false << QString() << QString() << QStringList();
+        QTest::newRow("-v, zh first") << QStringList{"bondara", "-zh", "-v", "-en"} << true << false << QString() << "zh"
+                                      << QStringList();
+        QTest::newRow("--verbose") << QStringList{"bondara", "--verbose"} << true << false << QString() << QString()
+                                   << QStringList();
+        QTest::newRow("--help") << QStringList{"bondara", "--help"} << false << true << QString() << QString()
+                                << QStringList();
+        QTest::newRow("-h") << QStringList{"bondara", "-h"} << false << true << QString() << QString() << QStringList();
         QTest::newRow("unknown, en first") << QStringList{"bondara", "file", "-en", "--bogus", "-zh", "-x"} << false
-                                           << false << "--bogus" << "en";
+                                           << false << "--bogus" << "en" << QStringList();
         QTest::newRow("case and dashes matter") << QStringList{"bondara", "-ZH", "--zh", "zh", "-En"} << false
-                                                << false << "-ZH" << QString();
+                                                << false << "-ZH" << QString() << QStringList();
         QTest::newRow("Qt's options")
-            << QStringList{"bondara", "-platform", "offscreen", "-style=fusion", "-reverse", "-display", ":1"}
-            << false << false << QString() << QString();
+            << QStringList{"bondara", "-platform", "offscreen", "-reverse", "-display", ":1"}
+            << false << false << QString() << QString() << QStringList();
+        QTest::newRow("Qt's options with two dashes")
+            << QStringList{"bondara", "--platform", "offscreen", "--reverse", "--display", ":1", "--qwindowtitle", "Pairing"}
+            << false << false << QString() << QString() << QStringList();
+        QTest::newRow("a Qt option's value after an equals sign")
+            << QStringList{"bondara", "--platform=offscreen", "-style=fusion", "-en"} << false << false << QString()
+            << "en" << QStringList{"bondara", "--platform", "offscreen", "-style", "fusion", "-en"};
+        QTest::newRow("three dashes are no Qt option") << QStringList{"bondara", "---platform", "offscreen"} << false
+                                                       << false << "---platform" << QString() << QStringList();
+        QTest::newRow("unknown after a Qt option") << QStringList{"bondara", "--platform", "xcb", "--bogus"} << false
+                                                   << false << "--bogus" << QString() << QStringList();
         QTest::newRow("not an option") << QStringList{"bondara", "notes.txt", "-"} << false << false << QString()
-                                       << QString();
-        QTest::newRow("program path scanned too") << QStringList{"-en"} << false << false << QString() << "en";
+                                       << QString() << QStringList();
+        QTest::newRow("program path scanned too") << QStringList{"-en"} << false << false << QString() << "en"
+                                                  << QStringList();
     }
 
     void startOptions()
@@ -469,12 +506,14 @@ private slots:
         QFETCH(bool, help);
         QFETCH(QString, unknown);
         QFETCH(QString, lang);
+        QFETCH(QStringList, forQt);
         const StartOptions options = ::parseStartOptions(arguments);
         QCOMPARE(options.verbose, verbose);
         QCOMPARE(options.help, help);
         QVERIFY(!options.version);
         QCOMPARE(options.unknown, unknown);
         QCOMPARE(languageFromArguments(arguments), lang);
+        QCOMPARE(options.qtArguments, forQt.isEmpty() ? arguments : forQt);
     }
 
     void unusableCatalogue_data()

@@ -3,6 +3,8 @@
 
 #include "maincontrol.h"
 #include "mainwindow.h"
+#include "mousecommunitybt.h"
+#include "pairprogress.h"
 #include "trans.h"
 
 #include <QtTest>
@@ -63,6 +65,37 @@ private:
     {
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+    // A run started on the mouse page. result: -2 still running, -1 failed, 0 paired, else a failure code.
+    void runOnMousePage(int result = -2, const QString &detail = QString())
+    {
+        window->setConnectState(3, true, false);
+        click("mouseCode");
+        window->setPairStatus(2, QString());
+        if (result > 0)
+            window->showPairFailure(result, detail);
+        else if (result > -2)
+            window->setPairStatus(result == 0 ? 3 : 4, QString());
+    }
+    // The bubble holds the whole of its text, with no more room than the
+    // icon's side, and sits centred under the pairing button.
+    void checkBubbleFits(const char *when)
+    {
+        QWidget *bubble = child("widStatus");
+        auto *status = child<QLabel>("pairStatus");
+        QVERIFY2(bubble->isVisible(), when);
+        const int needed = status->fontMetrics().horizontalAdvance(status->text());
+        const QString state = QStringLiteral("%1: \"%2\" needs %3 px, has %4 in a bubble of %5 at %6")
+                                  .arg(when, status->text())
+                                  .arg(needed)
+                                  .arg(status->width())
+                                  .arg(bubble->width())
+                                  .arg(bubble->x());
+        QVERIFY2(status->width() >= needed, qPrintable(state));
+        const int room = bubble->width() - status->geometry().right();
+        QVERIFY2(room > 8 && room < 30, qPrintable(state));
+        QVERIFY2(qAbs(bubble->geometry().center().x() - child("btnPair")->geometry().center().x()) <= 1,
+                 qPrintable(state));
     }
 
 private slots:
@@ -459,8 +492,6 @@ private slots:
             click("mouseCode");
         QVERIFY(shown("widStatus"));
         QCOMPARE(text("pairStatus"), toEnglish ? english : QCoreApplication::translate("MainWindow", qPrintable(english)));
-        auto *status = child<QLabel>("pairStatus");
-        QVERIFY(status->width() >= status->fontMetrics().horizontalAdvance(status->text()));
         QVERIFY(!child("btnPair")->isEnabled());
         if (failure == -2) {
             QVERIFY(window->mRotater->isActive());
@@ -481,6 +512,243 @@ private slots:
         QVERIFY(!shown("widStatus"));
     }
 
+    // Whatever the bubble says, and whatever is reported after it, it is
+    // sized for its text and centred, in either language and as it slides.
+    void bubbleFitsWhatItSays_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<int>("result"); // as runOnMousePage takes it
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("working, zh") << LANG_ZH << -2 << QString();
+        QTest::newRow("working, en") << LANG_EN << -2 << QString();
+        QTest::newRow("paired, en") << LANG_EN << 0 << QString();
+        QTest::newRow("failed, zh") << LANG_ZH << -1 << QString();
+        QTest::newRow("unplugged, zh") << LANG_ZH << int(MainWindow::FailureUnplugged) << QString();
+        QTest::newRow("unplugged, en") << LANG_EN << int(MainWindow::FailureUnplugged) << QString();
+        QTest::newRow("not opened, en") << LANG_EN << int(MainWindow::FailureOpen) << "Permission denied";
+        QTest::newRow("not written, zh") << LANG_ZH << int(MainWindow::FailureWrite) << "Broken pipe";
+        QTest::newRow("not read, en") << LANG_EN << int(MainWindow::FailureRead) << "Input/output error";
+        QTest::newRow("no answer, zh") << LANG_ZH << int(MainWindow::FailureNoAnswer) << QString();
+        QTest::newRow("refused, en") << LANG_EN << int(MainWindow::FailureRefused) << "01 03";
+        QTest::newRow("stopped, zh") << LANG_ZH << int(MainWindow::FailureStopped) << QString();
+        QTest::newRow("stopped, en") << LANG_EN << int(MainWindow::FailureStopped) << QString();
+    }
+
+    void bubbleFitsWhatItSays()
+    {
+        QFETCH(QString, lang);
+        QFETCH(int, result);
+        QFETCH(QString, detail);
+        setLanguage(qPrintable(lang));
+        runOnMousePage(result, detail);
+        checkBubbleFits("shown");
+        if (QTest::currentTestFailed())
+            return;
+        // The controller reports the receiver's state after a result, as when it was pulled out.
+        window->setPairStatus(0, "未连接");
+        window->setConnectState(3, false, false, false);
+        checkBubbleFits("after the receiver's state");
+        if (QTest::currentTestFailed())
+            return;
+        if (result > -2)
+            window->mPosAnimation->setCurrentTime(window->mPosAnimation->duration() / 3);
+        setLanguage(lang == LANG_ZH ? LANG_EN : LANG_ZH);
+        checkBubbleFits("in the other language");
+        if (QTest::currentTestFailed())
+            return;
+        if (result > -2) {
+            window->mPosAnimation->setCurrentTime(window->mPosAnimation->duration() * 2 / 3);
+            checkBubbleFits("further down its slide");
+        }
+    }
+
+    // The user may go home and open the other card while the receiver waits:
+    // the run, and then its result, show on the run's own page only.
+    void runShowsOnItsOwnPageOnly_data()
+    {
+        QTest::addColumn<QString>("when"); // what happens to the run
+        QTest::newRow("still running") << "running";
+        QTest::newRow("its result arrives while away") << "result away";
+        QTest::newRow("its result came before leaving") << "result before";
+    }
+
+    void runShowsOnItsOwnPageOnly()
+    {
+        QFETCH(QString, when);
+        runOnMousePage(when == "result before" ? int(MainWindow::FailureNoAnswer) : -2);
+        const QString expected = QCoreApplication::translate(
+            "MainWindow", when == "running" ? "In the progress of matching code..."
+                                            : "Matched failed: no device answered in time");
+        click("btnReturn");
+        QVERIFY(!shown("widStatus"));
+        click("keyboardCode");
+        if (when == "result away")
+            window->showPairFailure(MainWindow::FailureNoAnswer);
+        for (const char *part : {"widStatus", "btnStop", "pairProgress"})
+            QVERIFY2(!shown(part), part);
+        // Nor does a reader find its words there.
+        QVERIFY(text("pairStatus").isEmpty());
+        click("btnReturn");
+        click("mouseCode");
+        QVERIFY(shown("widStatus"));
+        QCOMPARE(text("pairStatus"), expected);
+        QCOMPARE(shown("btnStop"), when == "running");
+        QCOMPARE(shown("pairProgress"), when == "running");
+        checkBubbleFits("back on its page");
+    }
+
+    // A change of language while a result is on show changes its words only:
+    // its fade goes on from where it was and the pairing button stays usable.
+    void languageSwitchKeepsTheResultGoing_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<int>("result");
+        QTest::newRow("paired, zh to en") << LANG_ZH << 0;
+        QTest::newRow("not written, en to zh") << LANG_EN << int(MainWindow::FailureWrite);
+        QTest::newRow("stopped, zh to en") << LANG_ZH << int(MainWindow::FailureStopped);
+    }
+
+    void languageSwitchKeepsTheResultGoing()
+    {
+        QFETCH(QString, from);
+        QFETCH(int, result);
+        setLanguage(qPrintable(from));
+        runOnMousePage(result, "Broken pipe");
+        // Past the pause that follows a result.
+        QTRY_VERIFY(child("btnPair")->isEnabled());
+        const int before = window->mOpacityAnimation->currentTime();
+        QVERIFY(before > 0);
+        const QString said = text("pairStatus");
+        setLanguage(from == LANG_ZH ? LANG_EN : LANG_ZH);
+        QVERIFY(text("pairStatus") != said);
+        checkBubbleFits("in the other language");
+        QCOMPARE(window->mOpacityAnimation->state(), QAbstractAnimation::Running);
+        QVERIFY(window->mOpacityAnimation->currentTime() >= before);
+        QVERIFY(window->mPosAnimation->currentTime() >= before);
+        // Not started again: well under its whole time is left.
+        QVERIFY(window->mTimer->remainingTime() < window->mTimer->interval() - before / 2);
+        QVERIFY(child("btnPair")->isEnabled());
+    }
+
+    // The bar under the working bubble empties with the receiver's polls.
+    void progressShowsTheWaitLeft()
+    {
+        const int attempts = MouseCommunityBT::kPollAttempts;
+        runOnMousePage();
+        auto *bar = child<PairProgress>("pairProgress");
+        QVERIFY(shown("pairProgress"));
+        const QImage start = bar->grab().toImage();
+        const QColor fill = start.pixelColor(start.width() / 2, start.height() / 2);
+        // The pixels of the bar's middle row in the colour it starts in.
+        auto filled = [bar, fill] {
+            const QImage image = bar->grab().toImage();
+            int count = 0;
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, image.height() / 2);
+                count += qAbs(c.red() - fill.red()) + qAbs(c.green() - fill.green()) + qAbs(c.blue() - fill.blue()) < 40;
+            }
+            return count;
+        };
+        const int full = filled();
+        QVERIFY2(full > start.width() * 0.9, qPrintable(QString("%1 of %2").arg(full).arg(start.width())));
+        QStringList told = {bar->accessibleDescription()};
+        for (int attempt = 1; attempt <= attempts; ++attempt) {
+            window->setPairProgress(attempt, attempts);
+            if (attempt == attempts / 2)
+                QVERIFY2(qAbs(filled() - full / 2) <= 3, qPrintable(QString::number(filled())));
+            if (bar->accessibleDescription() != told.last())
+                told << bar->accessibleDescription();
+        }
+        QCOMPARE(filled(), 0);
+        // Told to readers a few times as it empties, not at each poll, and in words.
+        QVERIFY2(told.size() >= 4 && told.size() <= 8, qPrintable(told.join(" | ")));
+        QVERIFY2(told.first().contains("100"), qPrintable(told.first()));
+
+        // A new run starts full; its result takes the bar away, and a late poll does not bring it back.
+        window->setPairStatus(2, QString());
+        QCOMPARE(filled(), full);
+        window->setPairProgress(10, attempts);
+        window->setPairStatus(3, QString());
+        QVERIFY(!shown("pairProgress"));
+        window->setPairProgress(20, attempts);
+        QVERIFY(!shown("pairProgress"));
+        QVERIFY(bar->left() > 0.8);
+    }
+
+    // The bar and the stop button in each theme's own colour, which stands out on the white page.
+    void runControlsFollowTheTheme()
+    {
+        runOnMousePage();
+        auto darkest = [this](const char *name) {
+            const QImage image = child(name)->grab().toImage();
+            QColor found = Qt::white;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    if (image.pixelColor(x, y).lightness() < found.lightness())
+                        found = image.pixelColor(x, y);
+                }
+            }
+            return found;
+        };
+        QMap<QString, QVector<QColor>> seen;
+        for (const char *swatch : {"btnBlack", "btnBlue", "btnSkyblue"}) {
+            click("btnModify");
+            click(swatch);
+            click("btnModify");
+            for (const char *part : {"pairProgress", "btnStop"}) {
+                const QColor colour = darkest(part);
+                QVERIFY2(colour.lightness() < 200, qPrintable(QString("%1 %2").arg(part, colour.name())));
+                QVERIFY2(!seen[part].contains(colour), qPrintable(QString("%1 %2").arg(part, colour.name())));
+                seen[part] << colour;
+            }
+        }
+    }
+
+    // Esc stops a run shown on its page (the stop button does too); anywhere
+    // else, and with no run, it goes home as always.
+    void escapeStopsTheRunShown_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("stops");
+        QTest::newRow("run on this page, Esc") << "running" << true;
+        QTest::newRow("run on this page, Space on the stop button") << "stop button" << true;
+        QTest::newRow("run on the other page, Esc") << "other page" << false;
+        QTest::newRow("result on show, Esc") << "result" << false;
+        QTest::newRow("no run, Esc") << "idle" << false;
+    }
+
+    void escapeStopsTheRunShown()
+    {
+        QFETCH(QString, state);
+        QFETCH(bool, stops);
+        activate();
+        if (state == "idle") {
+            window->setConnectState(3, true, false);
+            click("mouseCode");
+        } else {
+            runOnMousePage(state == "result" ? 0 : -2);
+        }
+        if (state == "other page") {
+            click("btnReturn");
+            click("keyboardCode");
+        }
+        QSignalSpy stopped(window.get(), &MainWindow::sigStopPair);
+        QSignalSpy started(window.get(), &MainWindow::sigStartPair);
+        QWidget *target = QApplication::focusWidget();
+        if (state == "stop button") {
+            QCOMPARE(child("btnStop")->focusPolicy(), Qt::StrongFocus);
+            child("btnStop")->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(child("btnStop"), Qt::Key_Space);
+        } else {
+            QTest::keyClick(target, Qt::Key_Escape);
+        }
+        QCOMPARE(stopped.size(), stops ? 1 : 0);
+        QCOMPARE(started.size(), 0);
+        QCOMPARE(shown("pagePair"), stops);
+        if (stops) // still shown until the run's result comes
+            QVERIFY(shown("btnStop"));
+    }
+
     void tabFollowsReadingOrder_data()
     {
         QTest::addColumn<QString>("state");
@@ -490,6 +758,7 @@ private slots:
         QTest::newRow("pairing page with its receiver")
             << "page" << QStringList{"btnReturn"} + bar + QStringList{"btnPair"};
         QTest::newRow("pairing page without a receiver") << "page-off" << QStringList{"btnReturn"} + bar;
+        QTest::newRow("pairing page during a run") << "page-run" << QStringList{"btnReturn"} + bar + QStringList{"btnStop"};
         QTest::newRow("language popup, Chinese shown")
             << "language"
             << QStringList{"btnLanguage", "btnEN", "btnModify", "btnMini", "btnClose", "mouseCode", "keyboardCode"};
@@ -505,8 +774,10 @@ private slots:
         activate();
         window->updateLanguageButtons(LANG_ZH);
         if (state.startsWith("page")) {
-            window->setConnectState(state == "page" ? 1 : 0, state == "page", false);
+            window->setConnectState(state == "page-off" ? 0 : 1, state != "page-off", false);
             click("mouseCode");
+            if (state == "page-run")
+                window->setPairStatus(2, QString());
         } else if (state == "language") {
             click("btnLanguage");
         } else if (state == "theme") {

@@ -41,7 +41,7 @@ private:
     QString socketName() const { return SingleApplication::serverName(QStringLiteral("Bondara_2.0.0")); }
 
     // A copy as a user starts it, on a simulated machine, logging (-v) to its output if asked.
-    QProcess *start(bool verbose = true)
+    QProcess *start(bool verbose = true, const QStringList &more = {})
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -49,7 +49,7 @@ private:
         env.remove("QT_LOGGING_RULES");
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::MergedChannels);
-        process->start(BONDARA_PROGRAM, verbose ? QStringList{"-v", "-en"} : QStringList{"-en"});
+        process->start(BONDARA_PROGRAM, (verbose ? QStringList{"-v", "-en"} : QStringList{"-en"}) + more);
         started.push_back(std::move(process));
         return started.back().get();
     }
@@ -118,6 +118,35 @@ private slots:
         QVERIFY(holder);
         handsOverTo(holder);
         handsOverTo(holder);
+    }
+
+    // A second start that asks for something it does not know still brings
+    // the running copy to the front; only a first start names the option.
+    void unknownOptionHandsOverToARunningCopy_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::newRow("a copy runs") << true;
+        QTest::newRow("no copy runs") << false;
+    }
+
+    void unknownOptionHandsOverToARunningCopy()
+    {
+        QFETCH(bool, running);
+        QProcess *holder = running ? startHolder() : nullptr;
+        QVERIFY(holder || !running);
+        const int before = holder ? said(holder).count("\"Bondara_2.0.0\"") : 0;
+        QProcess *second = start(true, {"--bogus"});
+        QVERIFY(second->waitForFinished(20000));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), running ? 0 : 2);
+        QCOMPARE(said(second).contains("unknown option \"--bogus\""), !running);
+        if (running) {
+            QTRY_VERIFY_WITH_TIMEOUT(said(holder).count("\"Bondara_2.0.0\"") > before, 10000);
+            QCOMPARE(holder->state(), QProcess::Running);
+        } else {
+            // Nothing kept: the next start holds the lock and answers.
+            QVERIFY(startHolder());
+        }
     }
 
     // Without -v neither the first copy nor a second that hands over to it writes anything.

@@ -5,6 +5,9 @@
 #include "focusring.h"
 #include "maincontrol.h"
 #include "receiverline.h"
+#include "pairprogress.h"
+
+#include "resources/art/palette.h"
 
 #include <QApplication>
 #include <QFile>
@@ -117,10 +120,35 @@ const Guide kTovrikGuide = {{"keyboard1_en.png", "keyboard6_en.png", "keyboard3_
                             {116, 364, 612, 860},
                             4};
 
+// The width the pages are laid out in, and centred on.
+constexpr int kPageWidth = 1200;
+
 // Designed widths of the widgets that follow their texts.
 constexpr int kCardWidth = 202;
 constexpr int kPairWidth = 146;
 constexpr int kTipsWidth = 147;
+
+// The status bubble: its top, height, and the room around its text (the icon on the left).
+constexpr int kBubbleY = 540;
+constexpr int kBubbleHeight = 45;
+constexpr int kBubbleTextLeft = 50;
+constexpr int kBubbleTextRight = 18;
+// How far a result slides down as it fades.
+constexpr int kBubbleSlide = 30;
+// The spinner's turn: 6 degrees a tick.
+constexpr int kRotateMs = 14;
+
+// The run's own controls beside the working bubble, in the colours of each
+// theme's cards; the page under them is white in every theme.
+const palette::Theme *const kRunThemes[] = {&palette::black, &palette::blue, &palette::skyblue};
+
+QString stopSheet(const palette::Theme &theme)
+{
+    return QStringLiteral("QPushButton{background:#FFFFFF;border:1px solid %1;border-radius:14px;font-size:14px;"
+                          "color:%1;padding:0px 12px;}QPushButton:hover{background:%2;}"
+                          "QPushButton:pressed{background:%1;color:#FFFFFF;}")
+        .arg(theme.button.name(), palette::halo.name());
+}
 
 // The focus ring of each theme, and the halo that sets it off from any face.
 const QColor kRingColors[][2] = {
@@ -152,6 +180,8 @@ const Spoken kSpoken[] = {
     {"mouseCode", "", QT_TRANSLATE_NOOP("MainWindow", "Pair a mouse with the receiver")},
     {"keyboardCode", "", QT_TRANSLATE_NOOP("MainWindow", "Pair a keyboard with the receiver")},
     {"btnPair", "", QT_TRANSLATE_NOOP("MainWindow", "Start pairing the device with the receiver")},
+    {"btnStop", QT_TRANSLATE_NOOP("MainWindow", "Stop pairing"),
+     QT_TRANSLATE_NOOP("MainWindow", "Stop waiting for the device")},
 };
 
 // The step captions of the guide pictures, by picture and language, as the art shows them.
@@ -269,6 +299,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->pairStatus->clear();
     holdBackHiddenParts();
     initWindow();
+    setUpRunControls();
 
     if (!mTimer) {
         mTimer = new QTimer;
@@ -353,6 +384,24 @@ void MainWindow::initWindow()
     mPosAnimation = new QPropertyAnimation(ui->widStatus, "pos");
 }
 
+// Beside the working bubble: the time the receiver still waits, and a way to stop.
+void MainWindow::setUpRunControls()
+{
+    mProgress = new PairProgress(ui->pagePair);
+    mProgress->hide();
+    mStop = new QPushButton(ui->pagePair);
+    mStop->setObjectName(QStringLiteral("btnStop"));
+    mStop->hide();
+    connect(mStop, &QPushButton::clicked, this, &MainWindow::slotStopRun);
+    applyRunTheme(mTheme);
+}
+
+void MainWindow::applyRunTheme(int theme)
+{
+    setSheet(mStop, stopSheet(*kRunThemes[theme]));
+    mProgress->setColors(kRunThemes[theme]->button, palette::line);
+}
+
 void MainWindow::setUpKeyboard()
 {
     mFocusRing = new FocusRing(ui->centralWidget);
@@ -364,7 +413,7 @@ void MainWindow::setUpKeyboard()
     // passed over.
     const QList<QPushButton *> order = {ui->btnReturn,  ui->btnLanguage, ui->btnZH,     ui->btnEN,    ui->btnModify,
                                         ui->btnBlack,   ui->btnBlue,     ui->btnSkyblue, ui->btnMini, ui->btnClose,
-                                        ui->mouseCode, ui->keyboardCode, ui->btnPair};
+                                        ui->mouseCode, ui->keyboardCode, ui->btnPair,   mStop};
     for (QPushButton *button : order) {
         button->setFocusPolicy(Qt::StrongFocus);
         // Enter clicks it as Space does.
@@ -394,6 +443,8 @@ void MainWindow::retranslateAccessible()
     }
     ui->widgetLanguage->setAccessibleName(tr("Language"));
     ui->colorLabel->setAccessibleName(tr("Theme"));
+    mProgress->setAccessibleName(tr("Time left to pair"));
+    describeProgress();
 }
 
 // Status texts are live: a label tells readers of each new text itself, so
@@ -712,11 +763,11 @@ void MainWindow::showPage(int page)
         ui->mouseTitle->setText(tr("Welcome!"));
         ui->mouseTitle->move(221, 26);
 
-        hideBubble();
         setHomeWidgetsVisible(true);
         applyTheme(mTheme, true);
 
         mPage = PageHome;
+        showBubble();
         refreshRows();
         // Sent home by the receiver: the keyboard stays on the card of the page it was on.
         if (focusOnPage)
@@ -744,9 +795,8 @@ void MainWindow::showPage(int page)
     mPage = page;
     refreshRows();
     layOutGuide(page, true);
-    // Back on a page while the receiver still waits: the run is still shown.
-    if (mPairing)
-        setPairStatus(StatusWorking, QString());
+    // Back on the run's page while the receiver still waits, or its result is on show: shown again.
+    showBubble();
     if (!focusOnPage)
         (ui->btnPair->isEnabled() ? static_cast<QWidget *>(ui->btnPair) : ui->btnReturn)->setFocus(Qt::OtherFocusReason);
 }
@@ -776,8 +826,8 @@ void MainWindow::on_btnReturn_clicked()
     ui->pairTitle->move(76, 26);
     ui->mouseTitle->setText(tr("Welcome!"));
     ui->mouseTitle->move(221, 26);
-    hideBubble();
     mPage = PageHome;
+    showBubble();
     refreshRows();
     (left == PageKeyboard ? ui->keyboardCode : ui->mouseCode)->setFocus(Qt::OtherFocusReason);
 }
@@ -806,33 +856,26 @@ void MainWindow::setPairStatus(int status, QString msg)
     Q_UNUSED(msg)
     qDebug() << "status:" << status;
 
-    ui->widStatus->setGeometry(520, 540, 141, 45);
-    ui->pairStatus->setGeometry(50, 11, 81, 21);
-
-    ui->pairStatus->ensurePolished();
+    // The receiver's own states leave the bubble alone: a result stays as it was sized.
     if (status == StatusWorking) {
-        // Measured in the font its sheet gives.
-        polishPart(ui->widStatus);
-        const QString text = tr("In the progress of matching code...");
-        const int w = QFontMetrics(ui->pairStatus->font()).horizontalAdvance(text);
-        if (w > ui->pairStatus->width()) {
-            ui->pairStatus->setGeometry(50, 11, w, 21);
-            ui->widStatus->setGeometry((1200 - (w + 60)) / 2, 540, w + 60, 45);
-        }
+        if (!mPairing)
+            mRunPage = mPage;
+        mPairing = true;
+        mResult = Result();
         setSheet(ui->pairType, "border-image:transparent;border-color:transparent;border: 0px");
-        mRotater->start(14);
         setSheet(ui->pairStatus, kWorkingTextSheet);
-        setAnnouncedText(ui->pairStatus, text);
         mOpacityEffect->setOpacity(1.0);
         mOpacityAnimation->stop();
         mPosAnimation->stop();
         mTimer->stop();
-        ui->widStatus->show();
-        mPairing = true;
+        ui->widStatus->move(ui->widStatus->x(), kBubbleY);
+        mProgressAttempt = 0;
+        mProgressAttempts = 0;
+        mProgress->setLeft(1);
+        describeProgress();
+        showBubble();
     } else if (status == StatusSuccess || status == StatusFailed) {
-        const bool success = status == StatusSuccess;
-        mShowResultAgain = [this, status] { setPairStatus(status, QString()); };
-        showResult(success, success ? tr("Matched successfully") : tr("Matched failed"));
+        showResult(status == StatusSuccess, 0, QString());
     }
     updatePairButton();
 }
@@ -841,64 +884,127 @@ void MainWindow::showPairFailure(int failure, const QString &detail)
 {
     // Logged as setPairStatus logs a failure, with the reason beside it.
     qDebug() << "status:" << StatusFailed << "failure:" << failure;
-    QString text;
-    switch (failure) {
-    case FailureOpen:
-        text = tr("Matched failed: the receiver could not be opened (%1)").arg(detail);
-        break;
-    case FailureWrite:
-        text = tr("Matched failed: a report could not be sent to the receiver (%1)").arg(detail);
-        break;
-    case FailureRead:
-        text = tr("Matched failed: no reply could be read from the receiver (%1)").arg(detail);
-        break;
-    case FailureNoAnswer:
-        text = tr("Matched failed: no device answered in time");
-        break;
-    case FailureRefused:
-        text = tr("Matched failed: the receiver refused (%1)").arg(detail);
-        break;
-    case FailureBusy:
-        text = tr("Matched failed: another program is pairing with the receiver");
-        break;
-    case FailureStopped:
-        text = tr("Pairing stopped");
-        break;
-    default:
-        text = tr("Matched failed: the receiver was unplugged");
-        break;
-    }
-    mShowResultAgain = [this, failure, detail] { showPairFailure(failure, detail); };
-    showResult(false, text);
+    if (failure < FailureUnplugged || failure > FailureBusy)
+        failure = FailureUnplugged;
+    showResult(false, failure, detail);
     updatePairButton();
 }
 
-void MainWindow::showResult(bool success, const QString &text)
+void MainWindow::setPairProgress(int attempt, int attempts)
+{
+    if (!mPairing || attempts <= 0)
+        return;
+    mProgressAttempt = qBound(0, attempt, attempts);
+    mProgressAttempts = attempts;
+    mProgress->setLeft(qreal(attempts - mProgressAttempt) / attempts);
+    describeProgress();
+}
+
+// Told to readers in fifths of the wait (about 6 s at the receiver's pace),
+// not at every poll.
+void MainWindow::describeProgress()
+{
+    const int attempts = qMax(mProgressAttempts, 1);
+    const int left = mProgressAttempts > 0 ? mProgressAttempts - mProgressAttempt : attempts;
+    const int fifths = (left * 5 + attempts - 1) / attempts;
+    const QString text = tr("%1% of the waiting time left").arg(fifths * 20);
+    if (mProgress->accessibleDescription() != text)
+        mProgress->setAccessibleDescription(text);
+}
+
+QString MainWindow::bubbleText() const
+{
+    if (mPairing)
+        return tr("In the progress of matching code...");
+    if (mResult.success)
+        return tr("Matched successfully");
+    switch (mResult.failure) {
+    case 0:
+        return tr("Matched failed");
+    case FailureOpen:
+        return tr("Matched failed: the receiver could not be opened (%1)").arg(mResult.detail);
+    case FailureWrite:
+        return tr("Matched failed: a report could not be sent to the receiver (%1)").arg(mResult.detail);
+    case FailureRead:
+        return tr("Matched failed: no reply could be read from the receiver (%1)").arg(mResult.detail);
+    case FailureNoAnswer:
+        return tr("Matched failed: no device answered in time");
+    case FailureRefused:
+        return tr("Matched failed: the receiver refused (%1)").arg(mResult.detail);
+    case FailureStopped:
+        return tr("Pairing stopped");
+    case FailureBusy:
+        return tr("Matched failed: another program is pairing with the receiver");
+    default:
+        return tr("Matched failed: the receiver was unplugged");
+    }
+}
+
+bool MainWindow::runOnPage() const
+{
+    return (mPairing || mResult.shown) && mRunPage != 0 && mPage == mRunPage;
+}
+
+// The one place the bubble is sized: around whatever it says, centred under
+// the pairing button, the run's controls beside it. A result keeps sliding
+// down from where it is.
+void MainWindow::fitBubble()
 {
     polishPart(ui->widStatus);
+    ui->pairStatus->ensurePolished();
+    const int textWidth = ui->pairStatus->fontMetrics().horizontalAdvance(bubbleText());
+    const int width = kBubbleTextLeft + textWidth + kBubbleTextRight;
+    const int x = (kPageWidth - width) / 2;
+    ui->pairStatus->setGeometry(kBubbleTextLeft, 11, textWidth, 21);
+    ui->widStatus->setGeometry(x, mPairing ? kBubbleY : ui->widStatus->y(), width, kBubbleHeight);
+    mPosAnimation->setStartValue(QPoint(x, kBubbleY));
+    mPosAnimation->setEndValue(QPoint(x, kBubbleY + kBubbleSlide));
+
+    mStop->ensurePolished();
+    const int stopWidth = mStop->fontMetrics().horizontalAdvance(mStop->text()) + 28;
+    mStop->setGeometry(x + width + 10, kBubbleY + 8, stopWidth, 28);
+    mProgress->setGeometry(x + 24, kBubbleY + kBubbleHeight + 4, width - 48, 4);
+}
+
+// Shown on the run's own page only; a hidden bubble keeps no text for a reader to find.
+void MainWindow::showBubble()
+{
+    const bool shown = runOnPage();
+    const bool running = shown && mPairing;
+    if (mPairing || mResult.shown)
+        fitBubble();
+    if (shown)
+        setAnnouncedText(ui->pairStatus, bubbleText());
+    else
+        ui->pairStatus->clear();
+    ui->widStatus->setVisible(shown);
+    if (!running && mStop->hasFocus())
+        (ui->btnPair->isEnabled() ? static_cast<QWidget *>(ui->btnPair) : ui->btnReturn)->setFocus(Qt::OtherFocusReason);
+    mStop->setVisible(running);
+    mProgress->setVisible(running);
+    if (running && !mRotater->isActive())
+        mRotater->start(kRotateMs);
+    else if (!running)
+        mRotater->stop();
+}
+
+void MainWindow::showResult(bool success, int failure, const QString &detail)
+{
+    // A result with no run shown belongs to the page it arrives on.
+    if (!mPairing && !mResult.shown)
+        mRunPage = mPage;
     mPairing = false;
     mResultLock = true;
+    mResult = Result{true, success, failure, detail};
     const int duration = success ? 4000 : 6000;
+    polishPart(ui->widStatus);
     ui->pairType->clear();
     setSheet(ui->pairType, success
                                     ? "border-image: url(:/newImage/paired_success.png);background-color:transparent"
                                     : "border-image: url(:/newImage/paired_fail.png);background-color:transparent");
     setSheet(ui->pairStatus, success ? kWorkingTextSheet : kFailedTextSheet);
     // Told to readers by the text alone: the bubble around it has no name of its own.
-    setAnnouncedText(ui->pairStatus, text);
-    mPosAnimation->setStartValue(QPoint(520, 540));
-    mPosAnimation->setEndValue(QPoint(520, 570));
-
-    const int w = QFontMetrics(ui->pairStatus->font()).horizontalAdvance(ui->pairStatus->text());
-    if (w > ui->pairStatus->width()) {
-        const int x = (1200 - (w + 60)) / 2;
-        ui->widStatus->setGeometry(x, 540, w + 60, 45);
-        ui->pairStatus->setGeometry(50, 11, w, 21);
-        mPosAnimation->setStartValue(QPoint(x, 540));
-        mPosAnimation->setEndValue(QPoint(x, 570));
-    }
-    ui->widStatus->show();
-    mRotater->stop();
+    showBubble();
 
     mOpacityAnimation->setDuration(duration);
     mPosAnimation->setDuration(duration);
@@ -912,6 +1018,7 @@ void MainWindow::showResult(bool success, const QString &text)
     });
 }
 
+// The next frame paints the turned picture: the label schedules it.
 void MainWindow::RotaterTimeOut()
 {
     QPixmap pixmap = sharpPixmap(QStringLiteral(":/newImage/paired_working.png"), ui->pairType->devicePixelRatioF());
@@ -924,15 +1031,14 @@ void MainWindow::RotaterTimeOut()
     QPixmap turned = pixmap.transformed(rotation, Qt::FastTransformation);
     turned.setDevicePixelRatio(ratio);
     ui->pairType->setPixmap(turned);
-    QCoreApplication::processEvents();
 }
 
-// A hidden bubble keeps no text for a reader to find.
-void MainWindow::hideBubble()
+void MainWindow::slotStopRun()
 {
-    ui->widStatus->hide();
-    ui->pairStatus->clear();
-    mShowResultAgain = nullptr;
+    if (!mPairing)
+        return;
+    qDebug() << "stop asked for the run on page" << mRunPage;
+    emit sigStopPair();
 }
 
 void MainWindow::TimerTimeOut()
@@ -942,7 +1048,10 @@ void MainWindow::TimerTimeOut()
     mTimer->stop();
     mOpacityAnimation->stop();
     mPosAnimation->stop();
-    hideBubble();
+    mResult = Result();
+    if (!mPairing)
+        mRunPage = 0;
+    showBubble();
     qDebug() << "timeout";
 }
 
@@ -986,6 +1095,8 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
     } else if (ui->colorLabel->isVisible()) {
         ui->colorLabel->hide();
         ui->btnModify->setFocus(Qt::OtherFocusReason);
+    } else if (mPairing && mPage == mRunPage) {
+        slotStopRun();
     } else if (mPage != PageHome) {
         on_btnReturn_clicked();
     } else {
@@ -1026,16 +1137,11 @@ void MainWindow::retranslate()
         ui->mouseTitle->setText(tr("Keyboard connect"));
         layOutGuide(PageKeyboard, false);
     }
+    mStop->setText(tr("Stop"));
     retranslateAccessible();
     fitTextWidths();
-    if (ui->widStatus->isVisible()) {
-        if (mPairing)
-            setPairStatus(StatusWorking, QString());
-        else if (mShowResultAgain) {
-            const std::function<void()> again = mShowResultAgain; // the call sets it anew
-            again();
-        }
-    }
+    // The words change; the result's fade and the button's pause go on as they were.
+    showBubble();
 }
 
 void MainWindow::on_btnModify_clicked()
@@ -1087,6 +1193,7 @@ void MainWindow::applyTheme(int theme, bool homePage)
     setSheet(ui->btnReturn, backSheet(art.returnNormal, art.returnHover));
     if (mFocusRing)
         mFocusRing->setColors(kRingColors[theme][0], kRingColors[theme][1]);
+    applyRunTheme(theme);
 }
 
 void MainWindow::fitTextWidths()
@@ -1118,7 +1225,7 @@ void MainWindow::fitTextWidths()
     if (w >= 0.7 * kPairWidth) {
         setSheet(ui->btnPair, kWidePairSheet);
         const int n = static_cast<int>(w * 1.5);
-        ui->btnPair->setGeometry((1200 - n) / 2, 480, n, 40);
+        ui->btnPair->setGeometry((kPageWidth - n) / 2, 480, n, 40);
     } else {
         ui->btnPair->setGeometry(527, 480, 146, 40);
     }

@@ -12,9 +12,11 @@
 
 class FocusRing;
 class ReceiverLine;
+class PairProgress;
 class QGraphicsOpacityEffect;
 class QLabel;
 class QPropertyAnimation;
+class QPushButton;
 class QTimer;
 class QWindow;
 
@@ -49,8 +51,8 @@ public:
         FailureRead = 4,     // detail: the system's words
         FailureNoAnswer = 5,
         FailureRefused = 6,  // detail: the receiver's reply
-        FailureBusy = 7,     // another program is pairing with the receiver
-        FailureStopped = 8   // the user stopped the run
+        FailureStopped = 7,  // the user stopped it
+        FailureBusy = 8      // another program is pairing with the receiver
     };
 
     // devType: 1 mouse, 2 keyboard, 3 both (bits). goHome false keeps the
@@ -67,6 +69,8 @@ public:
     void setCatalogueWarnings(const QStringList &warnings);
     void setPairStatus(int status, QString msg);
     void showPairFailure(int failure, const QString &detail = QString());
+    // One poll of the run shown: `attempt` of `attempts` done. Ignored when no run is on.
+    void setPairProgress(int attempt, int attempts);
     void showPage(int page);
     void retranslate();
     void applyTheme(int theme, bool homePage);
@@ -77,6 +81,8 @@ signals:
     void sigStartPair(int type = 0);
     // The user chose another receiver on a pairing page: its place in the list given.
     void sigChooseReceiver(int kind, int index);
+    // The user asked to stop the run in progress (Esc or the stop button).
+    void sigStopPair();
 
 private slots:
     void on_btnPair_clicked();
@@ -94,6 +100,7 @@ private slots:
     void on_btnEN_clicked();
     void RotaterTimeOut();
     void on_btnLanguage_clicked();
+    void slotStopRun();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -123,8 +130,14 @@ private:
     void setHomeWidgetsVisible(bool visible);
     void layOutGuide(int page, bool geometry);
     void describeGuide(int page);
-    void hideBubble();
-    void showResult(bool success, const QString &text);
+    void setUpRunControls();
+    void applyRunTheme(int theme);
+    QString bubbleText() const;
+    bool runOnPage() const;
+    void fitBubble();
+    void showBubble();
+    void describeProgress();
+    void showResult(bool success, int failure, const QString &detail);
 
     // Before the widgets, which it shows to screen readers.
     DecorativeFilter mDecorativeFilter;
@@ -133,8 +146,6 @@ private:
     // it cannot (no such request on the platform, or a window manager without
     // it). A Wayland compositor ignores a window's own move().
     std::function<bool(QWindow *)> mSystemMove;
-    // Shows the result on screen again, in the language now chosen.
-    std::function<void()> mShowResultAgain;
     bool mPressed = false;
     QPoint mDragOffset;
     int mTheme = ThemeBlack;
@@ -159,6 +170,21 @@ private:
     QStringList mCatalogueWarnings;
     // A pairing runs (status 2 until its result).
     bool mPairing = false;
+    // The page of the run the bubble tells of, running or with its result on
+    // show; 0 for none. Other pages do not show it.
+    int mRunPage = 0;
+    // The result on show until its bubble has faded. failure 0: no reason given.
+    struct Result {
+        bool shown = false;
+        bool success = false;
+        int failure = 0;
+        QString detail;
+    };
+    Result mResult;
+    int mProgressAttempt = 0;
+    int mProgressAttempts = 0;
+    PairProgress *mProgress = nullptr;
+    QPushButton *mStop = nullptr;
     // The moment after a result during which the button stays off.
     bool mResultLock = false;
     QLabel *mHint = nullptr;

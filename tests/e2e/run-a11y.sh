@@ -4,8 +4,11 @@
 # accessibility bus of a session of its own. In both languages, on the home page and on a pairing page,
 # every control has a role, a name in the window's language and an action,
 # every text and picture shown has a name, and nothing, shown or hidden, has a
-# name in the other language; each change of a pairing's status is told once.
-# Usage: run-a11y.sh BUILD_DIR OUT_DIR
+# name in the other language; each change of a pairing's status is told once;
+# during a run a reader finds the time left and can press the stop.
+# Usage: run-a11y.sh BUILD_DIR OUT_DIR [running]
+# ("running": the check during a run alone, which the full run calls in a bus
+# session of its own: a second copy in one session never shows on its bus.)
 set -uo pipefail
 # The bus and the reader run without the display: the accessibility bus
 # started with one leaves the program's connection unanswered. Only the
@@ -38,8 +41,11 @@ unset DISPLAY
 # accessibility setting.
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_MESSAGE_PATTERN="%{type}: %{message}"
 
+part=${3:-all}
+scene=$here/pairs.json
+[ "$part" = running ] && scene=$here/never-pairs.json
 log="$out/a11y.log"
-DISPLAY=$display BONDARA_SIMULATE="$here/pairs.json" "$program" -v -en >"$log" 2>&1 &
+DISPLAY=$display BONDARA_SIMULATE="$scene" "$program" -v -en >"$log" 2>&1 &
 app_pid=$!
 wait_log "$log" "^debug: status: 1" 10
 # Ready once a reader finds the home page; nothing more to ask of a program it cannot find.
@@ -67,6 +73,21 @@ told() {
     fi
 }
 
+if [ "$part" = running ]; then
+    # During a run the reader finds the time left and a stop it can press.
+    atspi "$app_pid" press "Mouse connect" && atspi "$app_pid" press "Matching code"
+    wait_log "$log" "^debug: status: 2" 5
+    check en running-en
+    if grep -q '"Time left to pair" .*waiting time left' "$out/running-en.txt" \
+        && atspi "$app_pid" press "Stop pairing" && wait_log "$log" "^debug: stop asked" 5; then
+        pass "a run tells the time left and stops from its reader"
+    else
+        fail "time left or stop during a run"
+    fi
+    summary
+    exit
+fi
+
 check en home-en
 atspi "$app_pid" press "Mouse connect"
 check en page-en
@@ -89,5 +110,7 @@ else
     app_pid=""
     if [ $code -eq 0 ] && ! grep -qE '^(critical|fatal): ' "$log"; then pass "closed by its reader's press, 0"; else fail "close (exit $code)"; fi
 fi
+
+if BONDARA_OWN_BUS= "$0" "$build" "$out/running" running; then pass "during a run"; else fail "during a run"; fi
 
 summary

@@ -5,6 +5,7 @@
 
 #include "maincontrol.h"
 #include "mainwindow.h"
+#include "mousecommunitybt.h"
 #include "trans.h"
 
 #include <QApplication>
@@ -30,7 +31,8 @@ int main(int argc, char *argv[])
         {"problem", "receiver problem: 1 no access, 2 unusable device list", "problem"},
         {"unplugged", "the receiver was unplugged during pairing"},
         {"failure", "why the pairing failed: 1 unplugged, 2 not opened, 3 not written, 4 not read, 5 no answer, "
-                    "6 refused", "code"},
+                    "6 refused, 7 stopped", "code"},
+        {"progress", "polls done of the run's wait (with --status 2)", "polls"},
         {"detail", "the system's words for --failure", "words", "Input/output error"},
         {"popup", "theme or language", "popup"},
         {"shot", "save a screenshot to this file and quit", "file"},
@@ -69,6 +71,8 @@ int main(int argc, char *argv[])
         window.setReceiverProblem(parser.value("problem").toInt());
     if (parser.isSet("status"))
         window.setPairStatus(parser.value("status").toInt(), QString());
+    if (parser.isSet("progress"))
+        window.setPairProgress(parser.value("progress").toInt(), MouseCommunityBT::kPollAttempts);
     if (parser.isSet("unplugged")) {
         window.setPairStatus(2, QString());
         window.showPairFailure(MainWindow::FailureUnplugged);
