@@ -142,12 +142,12 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(QStringList, said);
-        const Run run = runCli(args, "tests/scenes/two-receivers.json");
+        const Run run = runCli(args, "tests/scenes/set-and-keyboard.json");
         QCOMPARE(run.exitCode, exitCode);
         for (const QString &words : said)
             QVERIFY2((exitCode == 2 ? run.err : run.out).contains(words.toUtf8()), run.out + run.err);
         if (args.first() == "list") {
-            const QJsonArray all = QJsonDocument::fromJson(runCli({"list", "--json"}, "tests/scenes/two-receivers.json").out)
+            const QJsonArray all = QJsonDocument::fromJson(runCli({"list", "--json"}, "tests/scenes/set-and-keyboard.json").out)
                                        .object().value("receivers").toArray();
             QCOMPARE(all.size(), 2);
             QVERIFY(hasFields(all.at(0).toObject(), {{"path", "sim:set#col02"}, {"port", "1-1"}, {"pid", "0001"}}));
