@@ -102,7 +102,11 @@ void MainControl::shutdown()
     mWatcher.reset();
     if (mThread) {
         // The worker goes with the thread's finish; the thread itself here.
-        // A pairing in progress is cut short so that closing never waits on it.
+        // A pairing in progress is cut short (with its end command) so that
+        // closing never waits on it. Let go of the worker first: it is deleted
+        // on its own thread, which must then have nothing of ours to touch.
+        disconnect(mCommunity, nullptr, this, nullptr);
+        disconnect(this, nullptr, mCommunity, nullptr);
         mThread->requestInterruption();
         mThread->quit();
         mThread->wait();
