@@ -18,6 +18,8 @@ atspi.py PID text NAME    prints the names of the showing elements, one a line,
                           and fails unless one of them is NAME.
 Waits up to 15 s for the program to appear on the bus.
 """
+import contextlib
+import io
 import sys
 import time
 
@@ -120,8 +122,17 @@ def main():
     pid, command, arg = int(sys.argv[1]), sys.argv[2], sys.argv[3]
     app = application(pid)
     if command == "check":
-        faults = check(app, arg)
-        sys.exit(1 if faults else 0)
+        # A change just asked for (a language chosen) reaches the bus one name
+        # at a time: the tree is read again until it has no fault, for up to 5 s.
+        deadline = time.time() + 5
+        while True:
+            tree = io.StringIO()
+            with contextlib.redirect_stdout(tree):
+                faults = check(app, arg)
+            if not faults or time.time() > deadline:
+                print(tree.getvalue(), end="")
+                sys.exit(1 if faults else 0)
+            time.sleep(0.3)
     if command == "press":
         deadline = time.time() + 10
         while time.time() < deadline:
