@@ -29,11 +29,6 @@ struct DeviceDetail {
     bool pairs(int pairType) const { return pairType == 2 ? pairsKeyboard() : pairsMouse(); }
     // The device kinds as the window takes them: 1 mouse, 2 keyboard, 3 both, 0 none.
     int pairKinds() const { return (pairsMouse() ? 1 : 0) | (pairsKeyboard() ? 2 : 0); }
-    // The same receiver plugged in: the catalogue entry and the interface it is found on.
-    bool sameReceiver(const DeviceDetail &other) const
-    {
-        return vid == other.vid && pid == other.pid && usage == other.usage && usagePage == other.usagePage;
-    }
 
     // Writes the entry to the debug log.
     void print() const;

@@ -446,13 +446,12 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, con
         return report(QString(), QStringLiteral("\"events\" must be an array"));
     const QJsonArray changes = events.toArray();
     for (int i = 0; i < changes.size(); ++i) {
-        if (!reader.readEvent(changes.at(i), i, scene->mScheduled)) {
+        if (!reader.readEvent(changes.at(i), i, scene->mTimeline)) {
             if (error)
                 *error = reader.error();
             return nullptr;
         }
     }
-    scene->mTimeline = scene->mScheduled;
     std::stable_sort(scene->mTimeline.begin(), scene->mTimeline.end(),
                      [](const KSimChange &a, const KSimChange &b) { return a.afterMs < b.afterMs; });
     return scene;
@@ -492,7 +491,7 @@ void KSimPlatform::playDueChanges()
         KSimChange change;
         {
             std::lock_guard<std::mutex> lock(mMutex);
-            const qint64 now = mVirtualTime ? qint64(mVirtualNow) : mClock.elapsed();
+            const qint64 now = mVirtualTime ? qint64(mVirtualNow) : mClock.elapsed(); // the clock alone, listened to or not
             if (mPlayed >= mTimeline.size() || mTimeline.at(mPlayed).afterMs > now)
                 return;
             change = mTimeline.at(mPlayed++);
@@ -612,7 +611,7 @@ void KSimPlatform::removeChangeListener(int id)
 QVector<KSimChange> KSimPlatform::scheduledChanges() const
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    return mScheduled;
+    return mTimeline;
 }
 
 void KSimPlatform::setNotificationFailure(long code)

@@ -133,6 +133,7 @@ public:
     using ChangeListener = std::function<void(bool arrival, const QString &path)>;
     int addChangeListener(ChangeListener listener);
     void removeChangeListener(int id);
+    // The scene's timed changes, in the order they are played.
     QVector<KSimChange> scheduledChanges() const;
     // Non-zero: starting notifications fails with this error code.
     void setNotificationFailure(long code);
@@ -219,8 +220,7 @@ private:
     InputReportHandler mInputReportHandler;
     std::map<int, ChangeListener> mListeners;
     int mNextListener = 1;
-    QVector<KSimChange> mScheduled;
-    // The same, in the order they are played, and how many have been.
+    // The scene's timed changes in the order they are played, and how many have been.
     QVector<KSimChange> mTimeline;
     int mPlayed = 0;
     QElapsedTimer mClock;
