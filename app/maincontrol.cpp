@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "maincontrol.h"
+#include "app/maincontrol.h"
 
-#include "configcontroller.h"
-#include "mainwindow.h"
-#include "mousecommunitybt.h"
-#include "trans.h"
+#include "config/configcontroller.h"
+#include "ui/mainwindow.h"
+#include "pairing/mousecommunitybt.h"
+#include "i18n/trans.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "devicedetail.h"
-#include "khidwatcher.h"
-#include "mousecommunity.h"
-#include "receiver.h"
+#include "config/devicedetail.h"
+#include "khid/khidwatcher.h"
+#include "pairing/mousecommunity.h"
+#include "config/receiver.h"
 
 #include <QFont>
 #include <QObject>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "singleapplication.h"
+#include "app/singleapplication.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -13,7 +13,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
-#include "privatedir.h"
+#include "base/privatedir.h"
 
 namespace {
 

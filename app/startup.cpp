@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "startup.h"
+#include "app/startup.h"
 
-#include "maincontrol.h"
-#include "mainwindow.h"
-#include "singleapplication.h"
-#include "stopsignals.h"
+#include "app/maincontrol.h"
+#include "ui/mainwindow.h"
+#include "app/singleapplication.h"
+#include "base/stopsignals.h"
 
-#include "kplatform.h"
+#include "sim/ksimplatform.h"
 
 #include <QDebug>
 #include <QGuiApplication>

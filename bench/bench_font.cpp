@@ -3,7 +3,7 @@
 // whole Simplified Chinese face it is cut from, and both against decoding one background
 // picture, which the window does anyway. Figures are ratios against baselines of the same run.
 
-#include "benchsupport.h"
+#include "bench/benchsupport.h"
 
 #include <QFile>
 #include <QFontDatabase>

@@ -3,11 +3,11 @@
 // interfaces, and the report descriptor parser against a plain copy of the
 // same bytes. Figures are ratios against baselines measured in the same run.
 
-#include "benchsupport.h"
+#include "bench/benchsupport.h"
 
-#include "configcontroller.h"
-#include "ksimplatform.h"
-#include "kreportdescriptor.h"
+#include "config/configcontroller.h"
+#include "sim/ksimplatform.h"
+#include "khid/kreportdescriptor.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -12,13 +12,13 @@
 //   decoding the embedded pictures, against the same pictures as QImage::save writes them.
 // Run without arguments: it starts itself in each role, on the simulated receiver.
 
-#include "maincontrol.h"
-#include "mainwindow.h"
-#include "startup.h"
+#include "app/maincontrol.h"
+#include "ui/mainwindow.h"
+#include "app/startup.h"
 
-#include "ksimplatform.h"
+#include "sim/ksimplatform.h"
 
-#include "benchsupport.h"
+#include "bench/benchsupport.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cataloguecheck.h"
+#include "config/cataloguecheck.h"
 
 #include <QJsonObject>
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "configcontroller.h"
+#include "config/configcontroller.h"
 
-#include "cataloguecheck.h"
-#include "kfileread.h"
-#include "khid.h"
+#include "config/cataloguecheck.h"
+#include "base/kfileread.h"
+#include "khid/khid.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "devicedetail.h"
-#include "receiver.h"
+#include "config/devicedetail.h"
+#include "config/receiver.h"
 
 #include <QMap>
 #include <QObject>

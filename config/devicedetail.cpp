@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "devicedetail.h"
+#include "config/devicedetail.h"
 
 #include <QDebug>
 

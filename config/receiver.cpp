@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "receiver.h"
+#include "config/receiver.h"
 
-#include "kplatform.h"
+#include "khid/kplatform.h"
 
 #include <QCoreApplication>
 #include <QHash>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "devicedetail.h"
-#include "khiddetail.h"
+#include "config/devicedetail.h"
+#include "khid/khiddetail.h"
 
 #include <QMetaType>
 #include <QString>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "trans.h"
+#include "i18n/trans.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include "kfileread.h"
+#include "base/kfileread.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "kdevicemonitor.h"
+#include "khid/kdevicemonitor.h"
 
-#include "kplatform.h"
-#include "ksimdevicemonitor.h"
-#include "ksimplatform.h"
+#include "khid/kplatform.h"
+#include "sim/ksimdevicemonitor.h"
+#include "sim/ksimplatform.h"
 
 namespace KHID {
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "kdevicemonitor_linux.h"
+#include "khid/kdevicemonitor_linux.h"
 
-#include "kplatform_linux.h"
+#include "khid/kplatform_linux.h"
 
 #include <QDebug>
 #include <QSocketNotifier>

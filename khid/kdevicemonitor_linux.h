@@ -4,7 +4,7 @@
 // Live hidraw changes on Linux, from a udev monitor, turned into one signal
 // per top-level collection with the paths the walk reports.
 
-#include "kdevicemonitor.h"
+#include "khid/kdevicemonitor.h"
 
 #include <functional>
 #include <map>

@@ -2,8 +2,8 @@
 // The Windows monitor: registration and decoding live in the Qt-free
 // kwinnotify, which the cross build checks; this only hands them Qt's values.
 
-#include "kdevicemonitor.h"
-#include "kwinnotify.h"
+#include "khid/kdevicemonitor.h"
+#include "khid/kwinnotify.h"
 
 #include <QByteArray>
 #include <QString>

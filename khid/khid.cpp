@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "khid.h"
+#include "khid/khid.h"
 
 #include <QDebug>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "kplatform.h"
+#include "khid/kplatform.h"
 
 #include <QString>
 #include <QVector>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "khidwatcher.h"
+#include "khid/khidwatcher.h"
 
-#include "kdevicemonitor.h"
+#include "khid/kdevicemonitor.h"
 
 #include <QDebug>
 

@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "kplatform.h"
-
-#include "ksimplatform.h"
-
-#include <QString>
+#include "khid/kplatform.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <mutex>
 
 namespace KHID {
@@ -44,24 +39,6 @@ std::unique_ptr<KHidPlatform> takePlatform()
     std::unique_ptr<KHidPlatform> taken = gOwned ? std::move(gOwned) : makeNativePlatform();
     gCurrent.store(nullptr, std::memory_order_release);
     return taken;
-}
-
-bool installPlatformFromEnvironment(std::string *error)
-{
-    const char *scene = std::getenv(kSimulateVariable);
-    if (!scene || !*scene) {
-        installPlatform(makeNativePlatform());
-        return true;
-    }
-    QString reason;
-    std::unique_ptr<KSimPlatform> simulated = KSimPlatform::fromFile(QString::fromLocal8Bit(scene), &reason);
-    if (!simulated) {
-        if (error)
-            *error = reason.toStdString();
-        return false;
-    }
-    installPlatform(std::move(simulated));
-    return true;
 }
 
 } // namespace KHID

@@ -193,15 +193,4 @@ std::unique_ptr<KHidPlatform> takePlatform();
 // The real backend this build was made for (one per platform, chosen at build time).
 std::unique_ptr<KHidPlatform> makeNativePlatform();
 
-// The environment variable that names a scene file for the simulated backend.
-constexpr const char *kSimulateVariable = "BONDARA_SIMULATE";
-// When set with it, the simulated backend appends every written report to this file.
-constexpr const char *kTraceVariable = "BONDARA_SIMULATE_TRACE";
-
-// Installs the backend the environment asks for: the simulated receiver when
-// BONDARA_SIMULATE names a scene, otherwise the native one. False (with the
-// reason in `error`, naming the file) when the scene cannot be used; nothing
-// is installed then, so a caller never ends up on real hardware by mistake.
-bool installPlatformFromEnvironment(std::string *error);
-
 } // namespace KHID

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What a backend does where it has nothing of its own to say. Qt-free, so the
 // Windows check can link the backend without the rest of the core.
-#include "kplatform.h"
+#include "khid/kplatform.h"
 
 namespace KHID {
 

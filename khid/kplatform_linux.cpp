@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "kplatform_linux.h"
-#include "kreportdescriptor.h"
+#include "khid/kplatform_linux.h"
+#include "khid/kreportdescriptor.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,7 +4,7 @@
 // Pieces of the Linux (udev + hidraw) backend that need no device, kept apart
 // so they can be checked on any machine.
 
-#include "kplatform.h"
+#include "khid/kplatform.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,9 +2,9 @@
 // The Windows backend: SetupAPI for the list of HID interfaces, the HID
 // services for attributes, capabilities and reports, synchronous file I/O.
 
-#include "kplatform.h"
+#include "khid/kplatform.h"
 
-#include "kwindows.h"
+#include "khid/kwindows.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "kreportdescriptor.h"
+#include "khid/kreportdescriptor.h"
 
 #include <array>
 #include <cstdint>

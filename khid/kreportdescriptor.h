@@ -9,7 +9,7 @@
 // The bytes come from the device, so the parser trusts nothing: it is bounded
 // in time (linear in the input) and memory, and rejects what it cannot parse.
 
-#include "kplatform.h"
+#include "khid/kplatform.h"
 
 #include <cstddef>
 #include <cstdint>

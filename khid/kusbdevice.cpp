@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "kusbdevice.h"
+#include "khid/kusbdevice.h"
 
-#include "khid.h"
+#include "khid/khid.h"
 
 #include <QDebug>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "khiddetail.h"
+#include "khid/khiddetail.h"
 
 #include <QObject>
 

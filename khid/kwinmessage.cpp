@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "kwinmessage.h"
+#include "khid/kwinmessage.h"
 
 #include <utility>
 

@@ -5,7 +5,7 @@
 // cross build compiles, links and runs it; the Qt monitor only calls these.
 // Defined by kwinnotify_win.cpp, in Windows builds only.
 
-#include "kwinmessage.h"
+#include "khid/kwinmessage.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "kwinnotify.h"
+#include "khid/kwinnotify.h"
 
-#include "kwindows.h"
+#include "khid/kwindows.h"
 
 #include <cstddef>
 

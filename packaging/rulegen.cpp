@@ -11,8 +11,8 @@
 // program could never match a receiver by it, and a rule on a wrong id would open someone
 // else's device.
 
-#include "cataloguecheck.h"
-#include "devicedetail.h"
+#include "config/cataloguecheck.h"
+#include "config/devicedetail.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "mousecommunity.h"
+#include "pairing/mousecommunity.h"
 
-#include "kplatform.h"
+#include "khid/kplatform.h"
 
 
 QString PairOutcome::key(Reason reason)

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "devicedetail.h"
-#include "kusbdevice.h"
-#include "receiver.h"
+#include "config/devicedetail.h"
+#include "khid/kusbdevice.h"
+#include "config/receiver.h"
 
 #include <QMetaType>
 #include <QObject>

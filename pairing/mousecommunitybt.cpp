@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "mousecommunitybt.h"
+#include "pairing/mousecommunitybt.h"
 
-#include "kplatform.h"
-#include "pairlock.h"
+#include "khid/kplatform.h"
+#include "pairing/pairlock.h"
 
 #include <QDebug>
 #include <QThread>

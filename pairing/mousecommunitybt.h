@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "mousecommunity.h"
+#include "pairing/mousecommunity.h"
 
 // The receiver's vendor report protocol: begin, poll, end, on report 0xBA.
 class MouseCommunityBT : public MouseCommunity

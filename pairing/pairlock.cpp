@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "pairlock.h"
+#include "pairing/pairlock.h"
 
-#include "app/privatedir.h"
+#include "base/privatedir.h"
 
 #include <QCryptographicHash>
 #include <QDebug>

@@ -3,8 +3,8 @@
 
 // Shared helpers for the tests that run the HID logic on the simulated backend.
 
-#include "kplatform.h"
-#include "ksimplatform.h"
+#include "khid/kplatform.h"
+#include "sim/ksimplatform.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The device catalogue: its file, its look-ups and the scan for a supported receiver.
 
-#include "configcontroller.h"
-#include "testsupport.h"
+#include "config/configcontroller.h"
+#include "tests/testsupport.h"
 
 #include <QtTest>
 

@@ -48,7 +48,7 @@ QByteArray readAll(const QString &path)
 }
 
 // Checks every line against a schema with Debian's validator; the reasons and the lines, or empty.
-QByteArray schemaErrors(const QByteArray &lines, const QString &schema = QStringLiteral("tools/cli/events.schema.json"))
+QByteArray schemaErrors(const QByteArray &lines, const QString &schema = QStringLiteral("cli/events.schema.json"))
 {
     QTemporaryDir dir;
     QFile file(dir.filePath("events.jsonl"));
@@ -57,7 +57,7 @@ QByteArray schemaErrors(const QByteArray &lines, const QString &schema = QString
     file.close();
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"),
-                 {source("tools/cli/validate-jsonl.py"), source(schema), file.fileName()});
+                 {source("cli/validate-jsonl.py"), source(schema), file.fileName()});
     if (!python.waitForFinished(30000) || python.exitStatus() != QProcess::NormalExit)
         return "the validator did not run: " + python.errorString().toUtf8();
     return python.exitCode() == 0 ? QByteArray() : python.readAllStandardError() + '\n' + lines;
@@ -475,7 +475,7 @@ private slots:
         QCOMPARE(run.exitCode, exitCode);
         const QJsonObject document = QJsonDocument::fromJson(run.out).object();
         const QByteArray errors = schemaErrors(QJsonDocument(document).toJson(QJsonDocument::Compact) + '\n',
-                                               QStringLiteral("tools/cli/doctor.schema.json"));
+                                               QStringLiteral("cli/doctor.schema.json"));
         QVERIFY2(errors.isEmpty(), errors);
         // The worst finding; a warning alone still exits 0.
         const bool warned = !expected.filter(QRegularExpression("^warning ")).isEmpty();

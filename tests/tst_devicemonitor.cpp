@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Live HID changes without widgets: the simulated machine's and the Linux hidraw monitor.
 
-#include "kdevicemonitor.h"
-#include "kdevicemonitor_linux.h"
-#include "khid.h"
-#include "testsupport.h"
+#include "khid/kdevicemonitor.h"
+#include "khid/kdevicemonitor_linux.h"
+#include "khid/khid.h"
+#include "tests/testsupport.h"
 
 #include <QtTest>
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The HID walk, the interface query and the opened receiver, on the simulated backend.
 
-#include "khid.h"
-#include "kusbdevice.h"
-#include "testsupport.h"
+#include "khid/khid.h"
+#include "khid/kusbdevice.h"
+#include "tests/testsupport.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The hidden watcher widget, on the simulated machine.
 
-#include "khidwatcher.h"
-#include "testsupport.h"
+#include "khid/khidwatcher.h"
+#include "tests/testsupport.h"
 
 #include <QtTest>
 

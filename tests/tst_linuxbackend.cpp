@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "kplatform.h"
-#include "kplatform_linux.h"
+#include "khid/kplatform.h"
+#include "khid/kplatform_linux.h"
 
 #include <QtTest>
 

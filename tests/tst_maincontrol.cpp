@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The controller with its window, watcher and worker, on the simulated machine in virtual time.
 
-#include "maincontrol.h"
-#include "mainwindow.h"
-#include "pairprogress.h"
-#include "testsupport.h"
+#include "app/maincontrol.h"
+#include "ui/mainwindow.h"
+#include "ui/pairprogress.h"
+#include "tests/testsupport.h"
 
 #include <QtTest>
 

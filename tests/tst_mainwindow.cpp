@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The main window: its tree, themes, text fitting, pages and the status bubble.
 
-#include "maincontrol.h"
-#include "mainwindow.h"
-#include "mousecommunitybt.h"
-#include "pairprogress.h"
-#include "trans.h"
+#include "app/maincontrol.h"
+#include "ui/mainwindow.h"
+#include "pairing/mousecommunitybt.h"
+#include "ui/pairprogress.h"
+#include "i18n/trans.h"
 
 #include <QtTest>
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The pairing worker on its own thread, against the simulated receiver in virtual time.
 
-#include "khid.h"
-#include "mousecommunitybt.h"
-#include "pairlock.h"
-#include "testsupport.h"
+#include "khid/khid.h"
+#include "pairing/mousecommunitybt.h"
+#include "pairing/pairlock.h"
+#include "tests/testsupport.h"
 
 #include <QtTest>
 

@@ -3,7 +3,7 @@
 // other user can write to, or nowhere), and real copies of the program that
 // hand over, outlive a killed holder and shrug off clients that misbehave.
 
-#include "singleapplication.h"
+#include "app/singleapplication.h"
 
 #include <QtTest>
 

@@ -2,9 +2,9 @@
 // The whole program under a storm of plugging and unplugging while pairings run back to back.
 // Run in the sanitizer builds too, where a race or a use after free shows.
 
-#include "maincontrol.h"
-#include "mainwindow.h"
-#include "testsupport.h"
+#include "app/maincontrol.h"
+#include "ui/mainwindow.h"
+#include "tests/testsupport.h"
 
 #include <QtTest>
 

@@ -2,7 +2,7 @@
 // The translation catalogue: loading files and folders, look-ups, language switches, bad
 // files, and look-ups on another thread while the language changes.
 
-#include "trans.h"
+#include "i18n/trans.h"
 
 #include <QtTest>
 

@@ -3,7 +3,7 @@
 // byte as Windows lays them out. Every record sits in an allocation of its
 // own exact length, so the sanitizer builds catch any read past it.
 
-#include "kwinmessage.h"
+#include "khid/kwinmessage.h"
 
 #include <QtEndian>
 #include <QtTest>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "decorative.h"
+#include "ui/decorative.h"
 
 #include <QAccessibleWidget>
 #include <QWidget>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "focusring.h"
+#include "ui/focusring.h"
 
 #include <QApplication>
 #include <QKeyEvent>

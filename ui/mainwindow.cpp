@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "mainwindow.h"
+#include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "focusring.h"
-#include "maincontrol.h"
-#include "receiverline.h"
-#include "pairprogress.h"
+#include "ui/focusring.h"
+#include "app/maincontrol.h"
+#include "ui/receiverline.h"
+#include "ui/pairprogress.h"
 
 #include "resources/art/palette.h"
 

@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <QVector>
 
-#include "decorative.h"
+#include "ui/decorative.h"
 
 #include <functional>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "pairprogress.h"
+#include "ui/pairprogress.h"
 
 #include <QPainter>
 

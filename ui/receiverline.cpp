@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "receiverline.h"
+#include "ui/receiverline.h"
 
 #include <QComboBox>
 #include <QFontMetrics>

@@ -3,10 +3,10 @@
 // The card button overlaps the top edge (its lower half lies on the card) and the connection
 // row sits at y 390 to 406, so the drawing keeps clear of both.
 
-#include "devices.h"
-#include "paint.h"
-#include "palette.h"
-#include "pictures.h"
+#include "resources/art/devices.h"
+#include "resources/art/paint.h"
+#include "resources/art/palette.h"
+#include "resources/art/pictures.h"
 
 using namespace palette;
 

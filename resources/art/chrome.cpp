@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The window's own art: backgrounds, title strips, logo, buttons, popups, status signs.
 
-#include "mark.h"
-#include "paint.h"
-#include "palette.h"
-#include "pictures.h"
+#include "resources/art/mark.h"
+#include "resources/art/paint.h"
+#include "resources/art/palette.h"
+#include "resources/art/pictures.h"
 
 #include <QFontMetricsF>
 

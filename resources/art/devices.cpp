@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "devices.h"
+#include "resources/art/devices.h"
 
-#include "paint.h"
-#include "palette.h"
+#include "resources/art/paint.h"
+#include "resources/art/palette.h"
 
 #include <QtMath>
 

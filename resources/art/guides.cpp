@@ -3,10 +3,10 @@
 // picture's language. Captions come from guide.json; {Text} there stands for the catalogue's
 // translation of Text, so the guide names the window's button exactly as the window does.
 
-#include "devices.h"
-#include "paint.h"
-#include "palette.h"
-#include "pictures.h"
+#include "resources/art/devices.h"
+#include "resources/art/paint.h"
+#include "resources/art/palette.h"
+#include "resources/art/pictures.h"
 
 #include <QJsonObject>
 #include <QRegularExpression>

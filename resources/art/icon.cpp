@@ -6,7 +6,7 @@
 //
 // writes DIR/NxN/bondara.png for each size and DIR/scalable/bondara.svg.
 
-#include "mark.h"
+#include "resources/art/mark.h"
 
 #include <QBuffer>
 #include <QCommandLineParser>

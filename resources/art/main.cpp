@@ -7,9 +7,9 @@
 // Draws exactly the pictures of the list, at the sizes of the list, with the interface font,
 // and stops with a message when a picture is missing, has another size, or a text does not fit.
 
-#include "paint.h"
-#include "pictures.h"
-#include "pngwriter.h"
+#include "resources/art/paint.h"
+#include "resources/art/pictures.h"
+#include "resources/art/pngwriter.h"
 
 #include <QCommandLineParser>
 #include <QDir>

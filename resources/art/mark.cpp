@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "mark.h"
+#include "resources/art/mark.h"
 
-#include "palette.h"
+#include "resources/art/palette.h"
 
 // Designed on a 28-unit tile, the size it has in the logo.
 void drawMark(QPainter &p, const QRectF &tile)

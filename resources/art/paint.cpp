@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "paint.h"
+#include "resources/art/paint.h"
 
 #include <QFontMetricsF>
 #include <QTextLayout>

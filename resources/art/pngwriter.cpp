@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "pngwriter.h"
+#include "resources/art/pngwriter.h"
 
 #include <array>
 

@@ -2,9 +2,9 @@
 // Review images: every picture on one contact sheet, and the two pages put together with the
 // window's geometry, so that the art can be judged where it will stand.
 
-#include "paint.h"
-#include "palette.h"
-#include "pictures.h"
+#include "resources/art/paint.h"
+#include "resources/art/palette.h"
+#include "resources/art/pictures.h"
 
 #include <QFontMetricsF>
 

@@ -2,8 +2,8 @@
 // Any bytes given as the device catalogue: loaded with its bad entries left
 // out, or refused with the reason; a refused file leaves the catalogue as it was.
 
-#include "configcontroller.h"
-#include "fuzzsupport.h"
+#include "config/configcontroller.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

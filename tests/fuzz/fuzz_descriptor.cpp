@@ -2,8 +2,8 @@
 // Any bytes a device (or a file) can hand the parser: it must not crash, and
 // what it returns must hang together.
 
-#include "kreportdescriptor.h"
-#include "require.h"
+#include "khid/kreportdescriptor.h"
+#include "tests/fuzz/require.h"
 
 #include <algorithm>
 #include <cstdio>

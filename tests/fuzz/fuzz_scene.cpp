@@ -2,8 +2,8 @@
 // Any bytes given as a simulated scene: read or refused with a reason, never
 // a crash nor undefined behaviour (numbers far out of range included).
 
-#include "fuzzsupport.h"
-#include "ksimplatform.h"
+#include "tests/fuzz/fuzzsupport.h"
+#include "sim/ksimplatform.h"
 
 #include <QSet>
 

@@ -2,8 +2,8 @@
 // Any bytes given as a translation file: loaded under the language it names,
 // or refused; never a table for the language "".
 
-#include "fuzzsupport.h"
-#include "trans.h"
+#include "tests/fuzz/fuzzsupport.h"
+#include "i18n/trans.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

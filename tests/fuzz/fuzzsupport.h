@@ -3,7 +3,7 @@
 
 // What the fuzz targets of the Qt readers share; each target is one file.
 
-#include "require.h"
+#include "tests/fuzz/require.h"
 
 #include <QByteArray>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "stopsignals.h"
+#include "base/stopsignals.h"
 
 #include <QMetaObject>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "ksimdevicemonitor.h"
+#include "sim/ksimdevicemonitor.h"
 
-#include "ksimplatform.h"
+#include "sim/ksimplatform.h"
 
 #include <QTimer>
 

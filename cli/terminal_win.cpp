@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "terminal.h"
+#include "cli/terminal.h"
 
 #include <cstdio>
 #include <fcntl.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "krecorder.h"
+#include "sim/krecorder.h"
 
 #include <QJsonArray>
 

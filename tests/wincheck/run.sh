@@ -2,12 +2,12 @@
 # SPDX-License-Identifier: MIT
 # Cross-compiles the Windows backend with mingw-w64, warnings as errors, and
 # runs the check program under wine (both from Debian: tools/setup installs them).
-# Usage: tools/wincheck/run.sh [BUILD_DIR]
+# Usage: tests/wincheck/run.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath -m "${1:-$root/build/wincheck}")
 
-cmake -S "$root/tools/wincheck" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+cmake -S "$root/tests/wincheck" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)"
 

@@ -5,7 +5,7 @@
 // file, that tests, the command-line companion and newcomers without
 // hardware use in place of the machine's own HID stack.
 
-#include "kplatform.h"
+#include "khid/kplatform.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -229,5 +229,16 @@ private:
     bool mVirtualTime = false;
     quint64 mVirtualNow = 0;
 };
+
+// The environment variable that names a scene file for the simulated backend.
+constexpr const char *kSimulateVariable = "BONDARA_SIMULATE";
+// When set with it, the simulated backend appends every written report to this file.
+constexpr const char *kTraceVariable = "BONDARA_SIMULATE_TRACE";
+
+// Installs the backend the environment asks for: the simulated receiver when
+// BONDARA_SIMULATE names a scene, otherwise the native one. False (with the
+// reason in `error`, naming the file) when the scene cannot be used; nothing
+// is installed then, so a caller never ends up on real hardware by mistake.
+bool installPlatformFromEnvironment(std::string *error);
 
 } // namespace KHID

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "kdevicemonitor.h"
+#include "khid/kdevicemonitor.h"
 
 
 namespace KHID {

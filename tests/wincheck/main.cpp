@@ -3,11 +3,11 @@
 // them, then puts the backend and the device-change side through what can be
 // checked without a receiver. Exit status 0 when every check held.
 
-#include "kplatform.h"
-#include "kwinmessage.h"
-#include "kwinnotify.h"
+#include "khid/kplatform.h"
+#include "khid/kwinmessage.h"
+#include "khid/kwinnotify.h"
 
-#include "kwindows.h"
+#include "khid/kwindows.h"
 
 #include <algorithm>
 #include <cstddef>

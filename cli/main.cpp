@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
 // bondara-cli: the receiver tool without a window.
 
-#include "configcontroller.h"
-#include "kfileread.h"
-#include "kdevicemonitor.h"
-#include "khid.h"
-#include "kplatform.h"
-#include "krecorder.h"
-#include "kreportdescriptor.h"
-#include "mousecommunitybt.h"
-#include "app/stopsignals.h"
-#include "terminal.h"
+#include "config/configcontroller.h"
+#include "base/kfileread.h"
+#include "khid/kdevicemonitor.h"
+#include "khid/khid.h"
+#include "khid/kplatform.h"
+#include "sim/ksimplatform.h"
+#include "sim/krecorder.h"
+#include "khid/kreportdescriptor.h"
+#include "pairing/mousecommunitybt.h"
+#include "base/stopsignals.h"
+#include "cli/terminal.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "privatedir.h"
+#include "base/privatedir.h"
 
 #include <QDir>
 #include <QFile>

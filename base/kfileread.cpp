@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "kfileread.h"
+#include "base/kfileread.h"
 
 #include <QFile>
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "ksimplatform.h"
+#include "sim/ksimplatform.h"
 
 #include <QCoreApplication>
 
-#include "kfileread.h"
-#include "kreportdescriptor.h"
+#include "base/kfileread.h"
+#include "khid/kreportdescriptor.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -16,6 +16,7 @@
 #include <cmath>
 #include <chrono>
 #include <limits>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -1077,6 +1078,24 @@ void KSimPlatform::sleepMs(uint32_t milliseconds)
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     playDueChanges();
+}
+
+bool installPlatformFromEnvironment(std::string *error)
+{
+    const char *scene = std::getenv(kSimulateVariable);
+    if (!scene || !*scene) {
+        installPlatform(makeNativePlatform());
+        return true;
+    }
+    QString reason;
+    std::unique_ptr<KSimPlatform> simulated = KSimPlatform::fromFile(QString::fromLocal8Bit(scene), &reason);
+    if (!simulated) {
+        if (error)
+            *error = reason.toStdString();
+        return false;
+    }
+    installPlatform(std::move(simulated));
+    return true;
 }
 
 } // namespace KHID

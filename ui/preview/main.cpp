@@ -3,10 +3,10 @@
 // screenshot of it as the display shows it. For looking at the window while
 // working on it; not part of the product.
 
-#include "maincontrol.h"
-#include "mainwindow.h"
-#include "mousecommunitybt.h"
-#include "trans.h"
+#include "app/maincontrol.h"
+#include "ui/mainwindow.h"
+#include "pairing/mousecommunitybt.h"
+#include "i18n/trans.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -5,7 +5,7 @@
 // receiver saw and answered, to be written as a scene the simulated
 // receiver replays.
 
-#include "kplatform.h"
+#include "khid/kplatform.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
