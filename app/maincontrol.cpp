@@ -288,7 +288,7 @@ QVector<const Receiver *> MainControl::usableFor(int kind) const
 {
     QVector<const Receiver *> usable;
     for (const PresentReceiver &present : mPresent) {
-        if (present.access && present.receiver.entry.pairs(kind))
+        if (present.access && present.receiver.entry.pairs(PairKind(kind)))
             usable.append(&present.receiver);
     }
     return usable;
@@ -340,7 +340,7 @@ void MainControl::showReceiverState(bool goHome)
         else if (had && mWindow->currentPage() == kind)
             lost = true;
         for (const PresentReceiver &present : mPresent) {
-            if (!present.access && present.receiver.entry.pairs(kind) && usable.isEmpty())
+            if (!present.access && present.receiver.entry.pairs(PairKind(kind)) && usable.isEmpty())
                 locked |= kind;
         }
         QStringList labels;
@@ -418,7 +418,7 @@ void MainControl::requestPairing(int type)
         mRun = RunSent;
         mCommunity->clearAbort();
         mCommunity->handOver(mRunReceiver);
-        emit startPair(mPairType);
+        emit startPair(PairKind(mPairType));
     });
 }
 

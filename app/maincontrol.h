@@ -69,7 +69,7 @@ public:
     void shutdown();
 
 signals:
-    void startPair(int pairDevType);
+    void startPair(PairKind pairDevType);
 
 public slots:
     void updateStatus(PairOutcome outcome);

@@ -336,14 +336,14 @@ int pairCommand(const QStringList &args)
     const QVector<Receiver> receivers = catalogue.scanReceivers();
     QVector<Receiver> candidates;
     for (const Receiver &present : receivers) {
-        if (chosen.isEmpty() ? present.entry.pairs(type) : present.path() == chosen)
+        if (chosen.isEmpty() ? present.entry.pairs(PairKind(type)) : present.path() == chosen)
             candidates.append(present);
     }
     if (!chosen.isEmpty() && candidates.isEmpty())
         return fail(ExitBadInput, QStringLiteral("no supported receiver is plugged in at %1").arg(plain(chosen)));
     if (receivers.isEmpty())
         return fail(ExitBadInput, QStringLiteral("no supported receiver is plugged in"));
-    if (candidates.isEmpty() || !candidates.first().entry.pairs(type)) {
+    if (candidates.isEmpty() || !candidates.first().entry.pairs(PairKind(type))) {
         const Receiver &named = candidates.isEmpty() ? receivers.first() : candidates.first();
         return fail(ExitBadInput, QStringLiteral("%1 does not pair a %2").arg(plain(named.label()), kindName(type)));
     }
@@ -372,7 +372,7 @@ int pairCommand(const QStringList &args)
     // The request crosses to the worker's thread as a queued call, wired before the thread runs.
     QTimer request;
     request.setSingleShot(true);
-    QObject::connect(&request, &QTimer::timeout, worker, [worker, type] { worker->startPairing(type); });
+    QObject::connect(&request, &QTimer::timeout, worker, [worker, type] { worker->startPairing(PairKind(type)); });
 
     const QString kind = kindName(type);
     if (json) {
@@ -419,10 +419,8 @@ int pairCommand(const QStringList &args)
         } else {
             if (terminal && seconds > 0)
                 out() << '\n';
-            out() << message;
-            if (!status)
-                out() << ": " << plain(outcome.describe());
-            out() << '\n';
+            // The window's words; the detail may come from the device.
+            out() << (status ? message : plain(outcome.describe())) << '\n';
             out().flush();
         }
         if (status)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "config/pairkind.h"
+
 #include <QJsonObject>
 #include <QString>
 
@@ -25,10 +27,7 @@ struct DeviceDetail {
     // command-line companion all ask here.
     bool pairsMouse() const { return mouse || suit; }
     bool pairsKeyboard() const { return keyboard || suit; }
-    // 1 a mouse, 2 a keyboard, anything else counts as a mouse (as the worker does).
-    bool pairs(int pairType) const { return pairType == 2 ? pairsKeyboard() : pairsMouse(); }
-    // The device kinds as the window takes them: 1 mouse, 2 keyboard, 3 both, 0 none.
-    int pairKinds() const { return (pairsMouse() ? 1 : 0) | (pairsKeyboard() ? 2 : 0); }
+    bool pairs(PairKind kind) const { return kind == PairKind::Keyboard ? pairsKeyboard() : pairsMouse(); }
 
     // Writes the entry to the debug log.
     void print() const;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "config/devicedetail.h"
+#include "config/pairkind.h"
+#include "pairing/pairoutcome.h"
 #include "khid/kusbdevice.h"
 #include "config/receiver.h"
 
@@ -11,32 +13,6 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-
-// How a pairing run ended, and why.
-struct PairOutcome {
-    enum Reason {
-        Paired,      // the receiver reported a device
-        NoReceiver,  // no receiver was handed over
-        Unplugged,   // the receiver went away during the run
-        OpenFailed,  // the receiver could not be opened (detail: the system's words)
-        WriteFailed, // a report could not be written (detail: the system's words)
-        ReadFailed,  // a reply could not be read (detail: the system's words)
-        NoAnswer,    // the receiver kept waiting: no device answered within the poll
-        Refused,     // the receiver answered with something other than waiting (detail: its reply)
-        Stopped,     // the program is closing, or the user stopped the run
-        Busy         // another program is pairing on this receiver
-    };
-
-    Reason reason = NoReceiver;
-    QString detail;
-
-    bool ok() const { return reason == Paired; }
-    // A stable name for scripts: "paired", "no-receiver", "unplugged", ...
-    static QString key(Reason reason);
-    // One English sentence, with the detail.
-    QString describe() const;
-};
-Q_DECLARE_METATYPE(PairOutcome)
 
 // The pairing worker's interface: one pairing run on the worker's own thread,
 // against the receiver that the GUI thread last handed over.
@@ -50,8 +26,8 @@ public:
     explicit MouseCommunity(QObject *parent = nullptr);
     ~MouseCommunity() override;
 
-    // Runs a whole pairing and emits sigPairResult. 2 pairs a keyboard, anything else a mouse.
-    virtual bool startPairing(int pairDevType) = 0;
+    // Runs a whole pairing and emits sigPairResult.
+    virtual bool startPairing(PairKind pairDevType) = 0;
     // Safe from any thread: while a run holds the receiver it answers 0 at once.
     virtual quint8 queryState() = 0;
     virtual bool enterPairMode() = 0;
@@ -99,7 +75,7 @@ protected:
     std::unique_ptr<KHID::KUSBDevice> mRunDevice;
     quint8 mSendBuffer[kBufferSize] = {};
     quint8 mReceiveBuffer[kBufferSize] = {};
-    int pairDevType = 0;
+    PairKind pairDevType = PairKind::Mouse;
 
 private:
     std::atomic<int> mAbort{0};

@@ -26,7 +26,7 @@ MouseCommunityBT::MouseCommunityBT(QObject *parent)
 {
 }
 
-bool MouseCommunityBT::startPairing(int pairDevType)
+bool MouseCommunityBT::startPairing(PairKind pairDevType)
 {
     std::lock_guard<std::mutex> run(mRunLock);
     if (!beginRun()) {
@@ -124,7 +124,7 @@ quint8 MouseCommunityBT::queryState()
 
 bool MouseCommunityBT::enterPairMode()
 {
-    const quint8 kind = pairDevType == 2 ? 0x02 : 0x01;
+    const quint8 kind = pairDevType == PairKind::Keyboard ? 0x02 : 0x01;
     const quint8 payload[4] = {0xA0, 0x81, kind, 0x01};
     return exchange(payload, sizeof payload, kCommandPauseMs, kCommandAttempts, Reply::Any, "send errot",
                     "read error");

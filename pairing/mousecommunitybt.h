@@ -14,7 +14,7 @@ public:
 
     explicit MouseCommunityBT(QObject *parent = nullptr);
 
-    bool startPairing(int pairDevType) override;
+    bool startPairing(PairKind pairDevType) override;
     quint8 queryState() override;
     bool enterPairMode() override;
     bool waitPairResult() override;

@@ -304,10 +304,10 @@ private slots:
             << "paired";
         QTest::newRow("no report can be written")
             << "tests/scenes/unplugged-receiver.json" << "keyboard" << 3
-            << "Matched failed: a report could not be written to the receiver: Input/output error (simulated)"
+            << "Matched failed: a report could not be sent to the receiver (Input/output error (simulated))"
             << QByteArrayList() << QStringList() << "write-failed";
         QTest::newRow("no reply can be read")
-            << "tests/scenes/unreadable-receiver.json" << "keyboard" << 3 << "Input/output error (simulated)"
+            << "tests/scenes/unreadable-receiver.json" << "keyboard" << 3 << "(Input/output error (simulated))"
             << QByteArrayList{begin, begin, begin, "ba a1 84 00", "ba a1 84 00", "ba a1 84 00"} << QStringList()
             << "read-failed";
         // Found but closed to us: the machine's fault, in the system's words, not a failed pairing.

@@ -55,7 +55,7 @@ class Requester : public QObject
 {
     Q_OBJECT
 signals:
-    void startPair(int pairDevType);
+    void startPair(PairKind pairDevType);
     void query();
 };
 
@@ -112,7 +112,7 @@ private:
     QList<QVariant> pair(int type)
     {
         const int before = results->received.size();
-        emit requester.startPair(type);
+        emit requester.startPair(PairKind(type));
         if (!QTest::qWaitFor([&] { return results->received.size() > before; }, 10000))
             return {};
         return results->received.takeLast();
@@ -357,8 +357,8 @@ private slots:
     void queuedRequestsRunOneAfterAnother()
     {
         plugAndHandOver(1);
-        emit requester.startPair(1);
-        emit requester.startPair(2);
+        emit requester.startPair(PairKind::Mouse);
+        emit requester.startPair(PairKind::Keyboard);
         QTRY_COMPARE_WITH_TIMEOUT(results->received.size(), 2, 10000);
         QVERIFY(results->received.at(0).at(0).toBool() && results->received.at(1).at(0).toBool());
         QCOMPARE(frames(), QVector<QByteArray>({beginFrame(1), kPoll, kPoll, kEnd, beginFrame(2), kPoll, kPoll, kEnd}));
@@ -379,7 +379,7 @@ private slots:
                 resume.acquire();
             }
         });
-        emit requester.startPair(1);
+        emit requester.startPair(PairKind::Mouse);
         QVERIFY(reached.tryAcquire(10000));
 
         worker->handOverReceiver(receiverAt(second, 0x0002));
@@ -428,7 +428,7 @@ private slots:
                 resume.acquire();
             }
         });
-        emit requester.startPair(1);
+        emit requester.startPair(PairKind::Mouse);
         QVERIFY(reached.tryAcquire(10000));
         const int sent = frames().size();
         QCOMPARE(worker->queryState(), quint8(0));

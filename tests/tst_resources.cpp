@@ -102,7 +102,7 @@ QString unescape(QString text, bool xml)
     return text.replace("\\\"", "\"").replace("\\n", "\n").replace("\\\\", "\\");
 }
 
-// The texts passed to tr() (or QCoreApplication::translate) as literals, and a .ui file's
+// The texts passed to tr() (or QCoreApplication::translate, or marked for it) as literals, and a .ui file's
 // translatable strings.
 QStringList translatedLiterals(const QString &path, const QString &source)
 {
@@ -110,7 +110,7 @@ QStringList translatedLiterals(const QString &path, const QString &source)
     const bool form = path.endsWith(".ui");
     const QRegularExpression pattern(
         form ? QStringLiteral("<string>([^<]+)</string>")
-             : QStringLiteral("\\b(?:tr\\(\\s*|translate\\(\\s*\"(?:[^\"\\\\]|\\\\.)*\"\\s*,\\s*)\"((?:[^\"\\\\]|\\\\.)*)\"\\s*[,)]"));
+             : QStringLiteral("\\b(?:tr\\(\\s*|(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"(?:[^\"\\\\]|\\\\.)*\"\\s*,\\s*)\"((?:[^\"\\\\]|\\\\.)*)\"\\s*[,)]"));
     for (auto it = pattern.globalMatch(source); it.hasNext();)
         texts << unescape(it.next().captured(1), form);
     return texts;

@@ -434,7 +434,7 @@ cli_pid=$!
 wait_log "$trace" "^ba a1 01 " 5 && kill -INT "$cli_pid"
 wait "$cli_pid"
 code=$?
-if [ $code -eq 130 ] && ended_run "$trace" mouse && grep -qx "Matched failed: the pairing was stopped" "$out/cli-sigint.log"; then
+if [ $code -eq 130 ] && ended_run "$trace" mouse && grep -qx "Pairing stopped" "$out/cli-sigint.log"; then
     pass "Ctrl+C during bondara-cli pair: the end command last, exit 130"
 else
     fail "Ctrl+C during bondara-cli pair (exit $code, sent $(trace_frames "$trace"))"

@@ -1,0 +1,14 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QFlags>
+#include <QMetaType>
+
+// What one pairing pairs. A receiver, or a state of the window, concerns a set
+// of them (PairKinds): both is a mouse-and-keyboard set.
+enum class PairKind { Mouse = 1, Keyboard = 2 };
+Q_DECLARE_FLAGS(PairKinds, PairKind)
+Q_DECLARE_OPERATORS_FOR_FLAGS(PairKinds)
+Q_DECLARE_METATYPE(PairKind)
+
+constexpr PairKinds kBothKinds = PairKinds(PairKind::Mouse) | PairKind::Keyboard;
