@@ -107,12 +107,6 @@ QString KUSBDevice::errorString() const
     return mError;
 }
 
-bool KUSBDevice::isOpen() const
-{
-    std::lock_guard<std::mutex> lock(mLock);
-    return mOpen;
-}
-
 QString KUSBDevice::ioErrorString() const
 {
     std::lock_guard<std::mutex> lock(mLock);

@@ -32,7 +32,6 @@ public:
     KHidDetail getDetail() const;
     // Why the last initDevice failed, in the system's words; empty after a success.
     QString errorString() const;
-    bool isOpen() const;
     // Why the last writeReport or readReport failed, in the system's words.
     QString ioErrorString() const;
     // The system said the device is no longer there; nothing more can be sent to it.

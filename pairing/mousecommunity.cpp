@@ -30,18 +30,6 @@ bool MouseCommunity::handOverReceiver(const Receiver &receiver, QString *reason)
     return open;
 }
 
-bool MouseCommunity::isReady() const
-{
-    std::lock_guard<std::mutex> lock(mHandOverLock);
-    return mReady;
-}
-
-DeviceDetail MouseCommunity::catalogueRecord() const
-{
-    std::lock_guard<std::mutex> lock(mHandOverLock);
-    return mReceiver.entry;
-}
-
 Receiver MouseCommunity::receiver() const
 {
     std::lock_guard<std::mutex> lock(mHandOverLock);

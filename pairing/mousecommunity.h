@@ -47,8 +47,6 @@ public:
     void abortRun(PairOutcome::Reason why = PairOutcome::Unplugged) { mAbort.store(int(why) + 1); }
     void clearAbort() { mAbort.store(0); }
 
-    bool isReady() const;
-    DeviceDetail catalogueRecord() const;
     Receiver receiver() const;
 
 signals:

@@ -383,7 +383,7 @@ private slots:
         QVERIFY(reached.tryAcquire(10000));
 
         worker->handOverReceiver(receiverAt(second, 0x0002));
-        QCOMPARE(worker->catalogueRecord().pid, 0x0002);
+        QCOMPARE(worker->receiver().entry.pid, 0x0002);
         // The run holds its own receiver, opened for it alone.
         QCOMPARE(sim->openHandleCount(), 2);
         resume.release();
