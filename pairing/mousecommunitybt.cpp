@@ -3,16 +3,17 @@
 
 #include "khid/kplatform.h"
 #include "pairing/pairlock.h"
+#include "pairing/pairprotocol.h"
 
 #include <QDebug>
 #include <QThread>
 
 #include <cstring>
 
+using namespace PairProtocol;
+
 namespace {
 
-constexpr quint8 kReportId = 0xBA;
-constexpr quint8 kReplyMarker = 0x01;
 constexpr int kClearedBytes = 1024;
 constexpr quint32 kCommandPauseMs = 50;
 constexpr quint32 kPollPauseMs = 300;
@@ -98,7 +99,7 @@ PairOutcome MouseCommunityBT::failure() const
         return {PairOutcome::ReadFailed, mStepWords};
     case Step::Rejected:
         // 01 00 is the receiver's "still waiting"; anything else it said is its own answer.
-        if (mLastReply[0] == kReplyMarker && mLastReply[1] == 0x00)
+        if (mLastReply[0] == kReplyMarker && mLastReply[1] == kStatusWaiting)
             return {PairOutcome::NoAnswer, {}};
         return {PairOutcome::Refused, QByteArray(reinterpret_cast<const char *>(mLastReply), 2).toHex(' ')};
     }
@@ -107,7 +108,7 @@ PairOutcome MouseCommunityBT::failure() const
 
 quint8 MouseCommunityBT::queryState()
 {
-    const quint8 payload[4] = {0xA7, 0x00, 0x00, 0x00};
+    const quint8 payload[4] = {kQuery, 0x00, 0x00, 0x00};
     // Waiting for a run would hold the caller (often the GUI thread) for up to 30 s.
     std::unique_lock<std::mutex> run(mRunLock, std::try_to_lock);
     if (!run.owns_lock()) {
@@ -124,22 +125,22 @@ quint8 MouseCommunityBT::queryState()
 
 bool MouseCommunityBT::enterPairMode()
 {
-    const quint8 kind = pairDevType == PairKind::Keyboard ? 0x02 : 0x01;
-    const quint8 payload[4] = {0xA0, 0x81, kind, 0x01};
+    const quint8 kind = pairDevType == PairKind::Keyboard ? kKindKeyboard : kKindMouse;
+    const quint8 payload[4] = {kBegin, kBeginArgument, kind, kBeginLast};
     return exchange(payload, sizeof payload, kCommandPauseMs, kCommandAttempts, Reply::Any, "send errot",
                     "read error");
 }
 
 bool MouseCommunityBT::waitPairResult()
 {
-    const quint8 payload[2] = {0xA1, 0x01};
+    const quint8 payload[2] = {kPairing, kPoll};
     return exchange(payload, sizeof payload, kPollPauseMs, kPollAttempts, Reply::Paired, "[Error] send errot",
                     "[Error] read error");
 }
 
 bool MouseCommunityBT::exitPairMode()
 {
-    const quint8 payload[2] = {0xA1, 0x84};
+    const quint8 payload[2] = {kPairing, kEnd};
     return exchange(payload, sizeof payload, kCommandPauseMs, kCommandAttempts, Reply::Any, "send errot",
                     "read error");
 }
@@ -196,7 +197,8 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
             }
             break;
         case Reply::Paired:
-            if (mReceiveBuffer[0] == kReplyMarker && (mReceiveBuffer[1] == 0x01 || mReceiveBuffer[1] == 0x02)) {
+            if (mReceiveBuffer[0] == kReplyMarker
+                && (mReceiveBuffer[1] == kStatusPaired || mReceiveBuffer[1] == kStatusPairedToo)) {
                 qDebug() << "对码成功";
                 mStep = Step::Passed;
                 emit sigPollAttempt(attempt + 1, QStringLiteral("paired"));
@@ -205,8 +207,8 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
             if (mReceiveBuffer[0] != kReplyMarker)
                 emit sigPollAttempt(attempt + 1, QStringLiteral("ignored"));
             else
-                emit sigPollAttempt(attempt + 1, mReceiveBuffer[1] == 0x00 ? QStringLiteral("waiting")
-                                                                            : QStringLiteral("refused"));
+                emit sigPollAttempt(attempt + 1, mReceiveBuffer[1] == kStatusWaiting ? QStringLiteral("waiting")
+                                                                                      : QStringLiteral("refused"));
             break;
         }
     }

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The simulated HID backend: a scene of virtual interfaces, read from a JSON
-// file, that tests, the command-line companion and newcomers without
-// hardware use in place of the machine's own HID stack.
+// The simulated machine: a scene of virtual interfaces and receivers, read
+// from a JSON file, that tests, the command-line companion and newcomers
+// without hardware use in place of the machine's own HID stack.
 
 #include "khid/kplatform.h"
+#include "sim/ksimscene.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -19,69 +20,6 @@
 #include <mutex>
 
 namespace KHID {
-
-// A receiver answering the pairing protocol (report 0xBA) on an interface.
-// One recorded exchange: the request written and what the receiver did with it.
-struct KSimReplayStep {
-    QByteArray write;
-    bool writeFails = false;
-    bool readFails = false;
-    bool hasReply = false; // false when the run ended before the fetch
-    QByteArray reply;
-    QString words;         // the system's words for a failed write or read
-};
-
-struct KSimReceiver {
-    // Poll replies say "not yet" this many times, then pairStatus; -1 never pairs.
-    int pairAfterPolls = 0;
-    quint8 pairStatus = 1;
-    quint8 replyMarker = 1;
-    quint8 queryState = 0;
-    // 1-based exchange numbers (one exchange: a write and the fetch after it).
-    QVector<int> failWrites;
-    QVector<int> failReads;
-    bool failAllWrites = false;
-    bool failAllReads = false;
-    // A recorded session: when present, the receiver answers exactly as
-    // recorded instead of following the protocol above.
-    QVector<KSimReplayStep> replay;
-
-    // What the receiver has seen so far.
-    int exchanges = 0;
-    int polls = 0;
-    quint8 replyStatus = 0;
-};
-
-struct KSimInterface {
-    QString path;
-    quint16 vendorId = 0;
-    quint16 productId = 0;
-    quint16 version = 0;
-    QString name;
-    // False when the interface's descriptor cannot be parsed.
-    bool hasPreparsedData = true;
-    KHidCaps caps;
-    QVector<KHidValueCaps> featureValueCaps;
-    bool queryFails = false;
-    bool openFails = false;
-    // The words of the refusal; empty for "Permission denied (simulated)".
-    QString openFailsWords;
-    bool hasReceiver = false;
-    KSimReceiver receiver;
-    // Where the receiver is plugged and its serial number, when the scene tells them.
-    QString port;
-    QString serial;
-    // Each plugging is a device of its own: handles from an earlier one are dead.
-    quint64 plugging = 0;
-};
-
-// A change of the simulated machine that the scene schedules.
-struct KSimChange {
-    qint64 afterMs = 0; // from the start of notifications
-    bool plug = false;
-    QString path;            // unplug
-    KSimInterface interface; // plug
-};
 
 class KSimPlatform : public KHidPlatform
 {
@@ -101,7 +39,8 @@ public:
 
     KSimPlatform();
 
-    // Null with a reason (naming `origin`) when the scene is unusable.
+    // The scene reader (ksimscene.cpp): null with a reason (naming `origin`)
+    // when the scene is unusable.
     static std::unique_ptr<KSimPlatform> fromJson(const QByteArray &json, const QString &origin,
                                                   QString *error);
     static std::unique_ptr<KSimPlatform> fromFile(const QString &file, QString *error);
@@ -230,12 +169,12 @@ private:
     quint64 mVirtualNow = 0;
 };
 
-// The environment variable that names a scene file for the simulated backend.
+// The environment variable that names a scene file for the simulated machine.
 constexpr const char *kSimulateVariable = "BONDARA_SIMULATE";
-// When set with it, the simulated backend appends every written report to this file.
+// When set with it, the simulated machine appends every written report to this file.
 constexpr const char *kTraceVariable = "BONDARA_SIMULATE_TRACE";
 
-// Installs the backend the environment asks for: the simulated receiver when
+// Installs the backend the environment asks for: the simulated machine when
 // BONDARA_SIMULATE names a scene, otherwise the native one. False (with the
 // reason in `error`, naming the file) when the scene cannot be used; nothing
 // is installed then, so a caller never ends up on real hardware by mistake.
