@@ -2,8 +2,6 @@
 #include "khid/kdevicemonitor.h"
 
 #include "khid/kplatform.h"
-#include "sim/ksimdevicemonitor.h"
-#include "sim/ksimplatform.h"
 
 namespace KHID {
 
@@ -25,8 +23,8 @@ void KDeviceMonitor::handleNativeEvent(const QByteArray &, void *)
 
 std::unique_ptr<KDeviceMonitor> makeDeviceMonitor()
 {
-    if (auto *simulated = dynamic_cast<KSimPlatform *>(&platform()))
-        return std::make_unique<KSimDeviceMonitor>(simulated);
+    if (KDeviceMonitor *own = platform().newDeviceMonitor())
+        return std::unique_ptr<KDeviceMonitor>(own);
     return makeNativeDeviceMonitor();
 }
 

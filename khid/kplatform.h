@@ -124,9 +124,15 @@ struct KDeviceInstance {
     std::string serial; // the USB serial number, where the device has one
 };
 
+class KDeviceMonitor;
+
 class KHidPlatform {
 public:
     virtual ~KHidPlatform() = default;
+
+    // A device-change monitor of the backend's own, for the caller to own; null
+    // for the system's monitor of this build.
+    virtual KDeviceMonitor *newDeviceMonitor() { return nullptr; }
 
     // The set of present HID interfaces (a snapshot); kNoInterfaceSet on failure.
     virtual KInterfaceSet openInterfaceSet() = 0;

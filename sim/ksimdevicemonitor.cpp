@@ -53,4 +53,9 @@ bool KSimDeviceMonitor::start(quintptr, long *errorCode)
     return true;
 }
 
+KDeviceMonitor *KSimPlatform::newDeviceMonitor()
+{
+    return new KSimDeviceMonitor(this);
+}
+
 } // namespace KHID

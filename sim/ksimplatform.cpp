@@ -256,12 +256,6 @@ void KSimPlatform::recordLocked(const Event &event)
     appendBounded(mEvents, event);
 }
 
-QStringList KSimPlatform::departures() const
-{
-    std::lock_guard<std::mutex> lock(mMutex);
-    return mDepartures;
-}
-
 QVector<KSimPlatform::Event> KSimPlatform::events() const
 {
     std::lock_guard<std::mutex> lock(mMutex);
@@ -472,8 +466,6 @@ bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t le
         QString departure;
         const bool taken = interface->receiver.takeRequest(frame, &words, &departure);
         if (!departure.isEmpty()) {
-            if (mDepartures.size() < kRecordLimit)
-                mDepartures.append(departure);
             qWarning().noquote() << departure;
         }
         if (!taken)

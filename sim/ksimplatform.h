@@ -39,6 +39,9 @@ public:
 
     KSimPlatform();
 
+    // Watches this machine's plugging and unplugging.
+    KDeviceMonitor *newDeviceMonitor() override;
+
     // The scene reader (ksimscene.cpp): null with a reason (naming `origin`)
     // when the scene is unusable.
     static std::unique_ptr<KSimPlatform> fromJson(const QByteArray &json, const QString &origin,
@@ -90,8 +93,6 @@ public:
     int openInterfaceSetCount() const;
     QVector<QByteArray> writtenReports() const;
     QVector<Event> events() const;
-    // Requests that departed from a replayed recording, one sentence each.
-    QStringList departures() const;
     void clearRecords();
 
     // Also appends every written report as a line of hex bytes to this file.
@@ -154,7 +155,6 @@ private:
     quint64 mNextPlugging = 1;
     QVector<OpenRecord> mOpens;
     QVector<Event> mEvents;
-    QStringList mDepartures;
     QString mTraceFile;
     InputReportHandler mInputReportHandler;
     std::map<int, ChangeListener> mListeners;
