@@ -5,6 +5,7 @@
 #include "ui/mainwindow.h"
 #include "pairing/mousecommunitybt.h"
 #include "ui/pairprogress.h"
+#include "ui/resultbubble.h"
 #include "i18n/trans.h"
 
 #include <QtTest>
@@ -446,7 +447,7 @@ private slots:
         QTest::qWait(1300);
         // The state at the end of the pause decides.
         QCOMPARE(child("btnPair")->isEnabled(), receiverStays);
-        QVERIFY(window->mTimer->isActive()); // the result is still on show
+        QVERIFY(window->mBubble->mTimer->isActive()); // the result is still on show
     }
 
     // A run goes on, and a result stays a moment, while the user looks elsewhere:
@@ -494,7 +495,7 @@ private slots:
         QCOMPARE(text("pairStatus"), toEnglish ? english : QCoreApplication::translate("MainWindow", qPrintable(english)));
         QVERIFY(!child("btnPair")->isEnabled());
         if (failure == -2) {
-            QVERIFY(window->mRotater->isActive());
+            QVERIFY(window->mBubble->mRotater->isActive());
             // Whatever enables the button meanwhile, the run keeps it off and a click asks for nothing.
             window->setPairStatus(1, "已连接(pid:0x1)");
             window->setConnectState(3, true, false, false);
@@ -506,7 +507,7 @@ private slots:
             return;
         }
         // Once gone, a change of language does not bring it back.
-        window->mTimer->setInterval(10);
+        window->mBubble->mTimer->setInterval(10);
         QTRY_VERIFY(!shown("widStatus"));
         setLanguage(LANG_ZH);
         QVERIFY(!shown("widStatus"));
@@ -551,13 +552,13 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         if (result > -2)
-            window->mPosAnimation->setCurrentTime(window->mPosAnimation->duration() / 3);
+            window->mBubble->mPosAnimation->setCurrentTime(window->mBubble->mPosAnimation->duration() / 3);
         setLanguage(lang == LANG_ZH ? LANG_EN : LANG_ZH);
         checkBubbleFits("in the other language");
         if (QTest::currentTestFailed())
             return;
         if (result > -2) {
-            window->mPosAnimation->setCurrentTime(window->mPosAnimation->duration() * 2 / 3);
+            window->mBubble->mPosAnimation->setCurrentTime(window->mBubble->mPosAnimation->duration() * 2 / 3);
             checkBubbleFits("further down its slide");
         }
     }
@@ -616,17 +617,17 @@ private slots:
         runOnMousePage(result, "Broken pipe");
         // Past the pause that follows a result.
         QTRY_VERIFY(child("btnPair")->isEnabled());
-        const int before = window->mOpacityAnimation->currentTime();
+        const int before = window->mBubble->mOpacityAnimation->currentTime();
         QVERIFY(before > 0);
         const QString said = text("pairStatus");
         setLanguage(from == LANG_ZH ? LANG_EN : LANG_ZH);
         QVERIFY(text("pairStatus") != said);
         checkBubbleFits("in the other language");
-        QCOMPARE(window->mOpacityAnimation->state(), QAbstractAnimation::Running);
-        QVERIFY(window->mOpacityAnimation->currentTime() >= before);
-        QVERIFY(window->mPosAnimation->currentTime() >= before);
+        QCOMPARE(window->mBubble->mOpacityAnimation->state(), QAbstractAnimation::Running);
+        QVERIFY(window->mBubble->mOpacityAnimation->currentTime() >= before);
+        QVERIFY(window->mBubble->mPosAnimation->currentTime() >= before);
         // Not started again: well under its whole time is left.
-        QVERIFY(window->mTimer->remainingTime() < window->mTimer->interval() - before / 2);
+        QVERIFY(window->mBubble->mTimer->remainingTime() < window->mBubble->mTimer->interval() - before / 2);
         QVERIFY(child("btnPair")->isEnabled());
     }
 
@@ -932,10 +933,10 @@ private slots:
         window->setConnectState(3, true, false);
         click("mouseCode");
         window->setPairStatus(2, QString());
-        window->mRotater->stop();
+        window->mBubble->mRotater->stop();
         // The next turn shows it upright.
-        window->mRotateAngle = 354;
-        QMetaObject::invokeMethod(window.get(), "RotaterTimeOut");
+        window->mBubble->mRotateAngle = 354;
+        QMetaObject::invokeMethod(window->mBubble, "RotaterTimeOut");
         const qreal ratio = child("pairType")->devicePixelRatioF();
         if (qEnvironmentVariableIsSet("BONDARA_TEST_RATIO"))
             QCOMPARE(ratio, qEnvironmentVariable("BONDARA_TEST_RATIO").toDouble());

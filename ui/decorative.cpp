@@ -2,6 +2,7 @@
 #include "ui/decorative.h"
 
 #include <QAccessibleWidget>
+#include <QLabel>
 #include <QWidget>
 
 namespace {
@@ -68,6 +69,12 @@ QAccessibleInterface *presentedContainer(const QString &className, QObject *obje
 void setDecorative(QWidget *widget)
 {
     widget->setProperty(kDecorative, true);
+}
+
+void setAnnouncedText(QLabel *label, const QString &text)
+{
+    if (label->text() != text)
+        label->setText(text);
 }
 
 DecorativeFilter::DecorativeFilter()

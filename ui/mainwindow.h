@@ -4,20 +4,17 @@
 #include <QMainWindow>
 #include <QPoint>
 #include <QStringList>
-#include <QVector>
 
 #include "ui/decorative.h"
 
 #include <functional>
 
+class DeferredPolish;
 class FocusRing;
 class ReceiverLine;
-class PairProgress;
+class ResultBubble;
 class QGraphicsOpacityEffect;
 class QLabel;
-class QPropertyAnimation;
-class QPushButton;
-class QTimer;
 class QWindow;
 
 namespace Ui {
@@ -95,15 +92,12 @@ private slots:
     void on_btnBlack_clicked();
     void on_btnBlue_clicked();
     void on_btnSkyblue_clicked();
-    void TimerTimeOut();
     void on_btnZH_clicked();
     void on_btnEN_clicked();
-    void RotaterTimeOut();
     void on_btnLanguage_clicked();
     void slotStopRun();
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -115,10 +109,7 @@ private:
     void initWindow();
     void setUpKeyboard();
     void retranslateAccessible();
-    void setAnnouncedText(QLabel *label, const QString &text);
     void holdBackHiddenParts();
-    void polishPart(QWidget *part);
-    void polishNextHeldBack();
     void setRowConnected(QLabel *dot, QLabel *text, int kind, bool connected);
     QString rowText(int kind, bool connected) const;
     bool kindBlocked(int kind) const;
@@ -130,14 +121,6 @@ private:
     void setHomeWidgetsVisible(bool visible);
     void layOutGuide(int page, bool geometry);
     void describeGuide(int page);
-    void setUpRunControls();
-    void applyRunTheme(int theme);
-    QString bubbleText() const;
-    bool runOnPage() const;
-    void fitBubble();
-    void showBubble();
-    void describeProgress();
-    void showResult(bool success, int failure, const QString &detail);
 
     // Before the widgets, which it shows to screen readers.
     DecorativeFilter mDecorativeFilter;
@@ -155,49 +138,17 @@ private:
     bool mMouseConnected = false;
     bool mKeyboardConnected = false;
     bool mTovrik = false;
-    QGraphicsOpacityEffect *mOpacityEffect = nullptr;
-    QPropertyAnimation *mOpacityAnimation = nullptr;
-    QPropertyAnimation *mPosAnimation = nullptr;
-    QTimer *mTimer = nullptr;
-    QTimer *mRotater = nullptr;
     int mCurrentDev = 0;
-    int mRotateAngle = 0;
     int mProblem = ProblemNone;
     int mProblemKinds = 0;
     ReceiverLine *mReceiverLine = nullptr;
     QStringList mPageReceivers[3];
     int mPageChoice[3] = {-1, -1, -1};
     QStringList mCatalogueWarnings;
-    // A pairing runs (status 2 until its result).
-    bool mPairing = false;
-    // The page of the run the bubble tells of, running or with its result on
-    // show; 0 for none. Other pages do not show it.
-    int mRunPage = 0;
-    // The result on show until its bubble has faded. failure 0: no reason given.
-    struct Result {
-        bool shown = false;
-        bool success = false;
-        int failure = 0;
-        QString detail;
-    };
-    Result mResult;
-    int mProgressAttempt = 0;
-    int mProgressAttempts = 0;
-    PairProgress *mProgress = nullptr;
-    QPushButton *mStop = nullptr;
-    // The moment after a result during which the button stays off.
-    bool mResultLock = false;
     QLabel *mHint = nullptr;
     QGraphicsOpacityEffect *mPairFade = nullptr;
-    // What the first frame does not show: the pairing page, the back button
-    // and the popups. Their widgets are polished, which is when their style
-    // sheets take effect and decode their pictures, when first shown or in
-    // idle time after the first frame, not with the window. Parents before
-    // their children.
-    QVector<QWidget *> mHiddenParts;
-    QVector<QWidget *> mHeldBack;
-    // Pictures the pairing pages show in this language, decoded in idle time.
-    QStringList mGuidePictures;
-    bool mFirstFrame = false;
+    DeferredPolish *mPolish = nullptr;
+    // The status bubble, the run's controls beside it, and the run's state.
+    ResultBubble *mBubble = nullptr;
     FocusRing *mFocusRing = nullptr;
 };
