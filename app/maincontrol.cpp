@@ -47,7 +47,7 @@ MainControl::MainControl(QObject *parent)
     mWindow = new MainWindow;
     connect(mConfig, &ConfigController::sigDeviceConfigChange, this, &MainControl::slotDeviceConfigChange);
     connect(mConfig, &ConfigController::sigReceiversFound, this, &MainControl::slotReceiversFound);
-    connect(mWindow, &MainWindow::sigStartPair, mWindow, [this](int type) { requestPairing(type); },
+    connect(mWindow, &MainWindow::sigStartPair, mWindow, [this](PairKind type) { requestPairing(type); },
             Qt::DirectConnection);
     connect(mWindow, &MainWindow::sigChooseReceiver, this, &MainControl::chooseReceiver);
     mRescan = new QTimer(this);
@@ -67,9 +67,7 @@ MainControl::MainControl(QObject *parent)
     mTrans = new Trans;
     mTrans->init();
     const QString lang = QLocale().language() == QLocale::Chinese ? LANG_ZH : LANG_EN;
-    mTrans->setCurrentLang(lang);
-    mWindow->updateLanguageButtons(lang);
-    mWindow->retranslate();
+    switchLanguage(lang);
 
     connect(&*mWatcher, &KHID::KHIDWatcher::sigHIDDeviceChange, this, &MainControl::slotDeviceChange);
     mWatcher->registerNotification();
@@ -133,6 +131,13 @@ void MainControl::setLanguage(QString lang)
     mWindow->update();
 }
 
+void MainControl::switchLanguage(const QString &lang)
+{
+    setLanguage(lang);
+    mWindow->updateLanguageButtons(lang);
+    mWindow->retranslate();
+}
+
 void MainControl::showMainWindow()
 {
     // Installed with the window already; a second registration would only add a copy.
@@ -151,38 +156,7 @@ void MainControl::updateStatus(PairOutcome outcome)
     }
     mRun = RunIdle;
     qDebug().noquote() << "pairing ended:" << outcome.describe();
-    switch (outcome.reason) {
-    case PairOutcome::Paired:
-        mWindow->setPairStatus(StatusSuccess, QString());
-        break;
-    case PairOutcome::Unplugged:
-        mWindow->showPairFailure(MainWindow::FailureUnplugged);
-        break;
-    case PairOutcome::OpenFailed:
-        mWindow->showPairFailure(MainWindow::FailureOpen, outcome.detail);
-        break;
-    case PairOutcome::WriteFailed:
-        mWindow->showPairFailure(MainWindow::FailureWrite, outcome.detail);
-        break;
-    case PairOutcome::ReadFailed:
-        mWindow->showPairFailure(MainWindow::FailureRead, outcome.detail);
-        break;
-    case PairOutcome::NoAnswer:
-        mWindow->showPairFailure(MainWindow::FailureNoAnswer);
-        break;
-    case PairOutcome::Refused:
-        mWindow->showPairFailure(MainWindow::FailureRefused, outcome.detail);
-        break;
-    case PairOutcome::Busy:
-        mWindow->showPairFailure(MainWindow::FailureBusy);
-        break;
-    case PairOutcome::Stopped:
-        mWindow->showPairFailure(MainWindow::FailureStopped);
-        break;
-    case PairOutcome::NoReceiver:
-        mWindow->setPairStatus(StatusFailed, QString());
-        break;
-    }
+    mWindow->showPairOutcome(outcome);
     // What changed during the run shows now, the result staying in sight.
     showReceiverState(false);
 }
@@ -284,34 +258,32 @@ void MainControl::slotReceiversFound(QVector<Receiver> receivers)
     showReceiverState(true);
 }
 
-QVector<const Receiver *> MainControl::usableFor(int kind) const
+QVector<const Receiver *> MainControl::usableFor(PairKind kind) const
 {
     QVector<const Receiver *> usable;
     for (const PresentReceiver &present : mPresent) {
-        if (present.access && present.receiver.entry.pairs(PairKind(kind)))
+        if (present.access && present.receiver.entry.pairs(kind))
             usable.append(&present.receiver);
     }
     return usable;
 }
 
-const Receiver *MainControl::chosenReceiver(int kind) const
+const Receiver *MainControl::chosenReceiver(PairKind kind) const
 {
-    if (kind != KindMouse && kind != KindKeyboard)
-        return nullptr;
     const QVector<const Receiver *> usable = usableFor(kind);
     for (const Receiver *receiver : usable) {
-        if (receiver->sameDevice(mChosen[kind]))
+        if (receiver->sameDevice(mChosen[int(kind)]))
             return receiver;
     }
     return nullptr;
 }
 
-void MainControl::chooseReceiver(int kind, int index)
+void MainControl::chooseReceiver(PairKind kind, int index)
 {
     const QVector<const Receiver *> usable = usableFor(kind);
-    if (isPairing() || (kind != KindMouse && kind != KindKeyboard) || index < 0 || index >= usable.size())
+    if (isPairing() || index < 0 || index >= usable.size())
         return;
-    mChosen[kind] = *usable.at(index);
+    mChosen[int(kind)] = *usable.at(index);
     showReceiverState(false);
 }
 
@@ -321,58 +293,61 @@ void MainControl::showReceiverState(bool goHome)
 {
     if (mCatalogueInvalid) {
         mWindow->setReceiverProblem(MainWindow::ProblemCatalogue);
-        mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
-        mWindow->setConnectState(KindSet, false, mTovrik, true);
+        mWindow->setPairStatus(PairStatus::NoReceiver, QStringLiteral("未连接"));
+        mWindow->setConnectState(kBothKinds, false, mTovrik, true);
         return;
     }
 
-    int connected = 0;
-    int locked = 0;
+    PairKinds connected;
+    PairKinds locked;
     bool lost = false;
-    for (int kind : {int(KindMouse), int(KindKeyboard)}) {
+    for (PairKind kind : {PairKind::Mouse, PairKind::Keyboard}) {
         const QVector<const Receiver *> usable = usableFor(kind);
+        Receiver &chosen = mChosen[int(kind)];
         // The page follows another receiver of its kind when its own goes.
-        const bool had = !mChosen[kind].path().isEmpty();
+        const bool had = !chosen.path().isEmpty();
         if (!chosenReceiver(kind))
-            mChosen[kind] = usable.isEmpty() ? Receiver() : *usable.first();
+            chosen = usable.isEmpty() ? Receiver() : *usable.first();
         if (!usable.isEmpty())
             connected |= kind;
-        else if (had && mWindow->currentPage() == kind)
+        else if (had && mWindow->currentPage() == int(kind))
             lost = true;
         for (const PresentReceiver &present : mPresent) {
-            if (!present.access && present.receiver.entry.pairs(PairKind(kind)) && usable.isEmpty())
+            if (!present.access && present.receiver.entry.pairs(kind) && usable.isEmpty())
                 locked |= kind;
         }
         QStringList labels;
         int current = -1;
         for (const Receiver *receiver : usable) {
-            if (receiver->sameDevice(mChosen[kind]))
+            if (receiver->sameDevice(chosen))
                 current = labels.size();
             labels << receiver->label();
         }
         mWindow->setPageReceivers(kind, labels, current);
     }
-    if (const Receiver *keyboard = chosenReceiver(KindKeyboard))
+    if (const Receiver *keyboard = chosenReceiver(PairKind::Keyboard))
         mTovrik = keyboard->entry.Tovrik;
 
     mWindow->setReceiverProblem(locked ? MainWindow::ProblemNoAccess : MainWindow::ProblemNone, locked);
     // Told only when it changes: a result on show stays as it is.
-    const int status = connected ? StatusConnected : StatusNoReceiver;
+    const PairStatus status = connected ? PairStatus::Connected : PairStatus::NoReceiver;
     if (status != mShownStatus) {
         mShownStatus = status;
-        if (connected)
-            mWindow->setPairStatus(StatusConnected, connectedStatusText(chosenReceiver(connected & KindMouse ? KindMouse : KindKeyboard)->entry.pid));
-        else
-            mWindow->setPairStatus(StatusNoReceiver, QStringLiteral("未连接"));
+        if (connected) {
+            const PairKind shown = connected.testFlag(PairKind::Mouse) ? PairKind::Mouse : PairKind::Keyboard;
+            mWindow->setPairStatus(status, connectedStatusText(chosenReceiver(shown)->entry.pid));
+        } else {
+            mWindow->setPairStatus(status, QStringLiteral("未连接"));
+        }
     }
-    mWindow->setConnectState(connected ? connected : KindSet, connected != 0, mTovrik, goHome && lost);
+    mWindow->setConnectState(connected ? connected : kBothKinds, bool(connected), mTovrik, goHome && lost);
 }
 
 void MainControl::endRunReceiverGone()
 {
     qDebug() << "the receiver went away during pairing";
     // The page stays with the reason in sight, and takes another receiver of its kind if one is there.
-    mChosen[mPairType == KindKeyboard ? KindKeyboard : KindMouse] = Receiver();
+    mChosen[int(mPairType)] = Receiver();
     if (mRun == RunSent) {
         mCommunity->abortRun(PairOutcome::Unplugged);
         mRun = RunAbandoned;
@@ -380,7 +355,7 @@ void MainControl::endRunReceiverGone()
         // Not yet sent: it never will be.
         mRun = RunIdle;
     }
-    mWindow->showPairFailure(MainWindow::FailureUnplugged);
+    mWindow->showPairOutcome({PairOutcome::Unplugged, {}});
 }
 
 void MainControl::slotStopPair()
@@ -388,7 +363,7 @@ void MainControl::slotStopPair()
     if (mRun == RunRequested) {
         // Not yet sent: nothing reached the receiver.
         mRun = RunIdle;
-        mWindow->showPairFailure(MainWindow::FailureStopped);
+        mWindow->showPairOutcome({PairOutcome::Stopped, {}});
         showReceiverState(false);
     } else if (mRun == RunSent) {
         // The worker ends the run with the end command and reports it stopped.
@@ -396,7 +371,7 @@ void MainControl::slotStopPair()
     }
 }
 
-void MainControl::requestPairing(int type)
+void MainControl::requestPairing(PairKind type)
 {
     // One run at a time, and only for what a present receiver can pair.
     if (mRun != RunIdle) {
@@ -405,10 +380,10 @@ void MainControl::requestPairing(int type)
     }
     const Receiver *receiver = chosenReceiver(type);
     if (!receiver) {
-        qDebug() << "pairing request ignored: no receiver can pair" << type;
+        qDebug() << "pairing request ignored: no receiver can pair" << int(type);
         return;
     }
-    mWindow->setPairStatus(StatusWorking, QStringLiteral("对码中..."));
+    mWindow->setPairStatus(PairStatus::Working, QStringLiteral("对码中..."));
     mPairType = type;
     mRunReceiver = *receiver;
     mRun = RunRequested;
@@ -418,7 +393,7 @@ void MainControl::requestPairing(int type)
         mRun = RunSent;
         mCommunity->clearAbort();
         mCommunity->handOver(mRunReceiver);
-        emit startPair(PairKind(mPairType));
+        emit startPair(mPairType);
     });
 }
 

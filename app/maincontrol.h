@@ -5,6 +5,7 @@
 #include "khid/khidwatcher.h"
 #include "pairing/mousecommunity.h"
 #include "config/receiver.h"
+#include "ui/pairstatus.h"
 
 #include <QFont>
 #include <QObject>
@@ -27,10 +28,6 @@ class MainControl : public QObject
     Q_OBJECT
 
 public:
-    // Codes shared with the window and the worker.
-    enum DeviceKind { KindMouse = 1, KindKeyboard = 2, KindSet = 3 };
-    enum Status { StatusNoReceiver = 0, StatusConnected = 1, StatusWorking = 2, StatusSuccess = 3, StatusFailed = 4 };
-
     static MainControl &instance();
 
     explicit MainControl(QObject *parent = nullptr);
@@ -54,13 +51,17 @@ public:
         bool access = false;
     };
     QVector<PresentReceiver> receivers() const { return mPresent; }
-    // The receiver a pairing page pairs with (1 mouse, 2 keyboard); null for none.
-    const Receiver *chosenReceiver(int kind) const;
+    // The receiver a pairing page pairs with; null for none.
+    const Receiver *chosenReceiver(PairKind kind) const;
     // The user's choice on a pairing page, by its place among the usable
     // receivers of that kind; not stored.
-    void chooseReceiver(int kind, int index);
+    void chooseReceiver(PairKind kind, int index);
 
+    // Makes `lang` the translations' language; the window follows through switchLanguage.
     void setLanguage(QString lang);
+    // The one way the language changes: the translations, the window's
+    // language buttons, then every text and picture of the window.
+    void switchLanguage(const QString &lang);
     void showMainWindow();
     MainWindow *window() const { return mWindow; }
 
@@ -87,11 +88,11 @@ private:
     // is still to come and is dropped).
     enum RunState { RunIdle, RunRequested, RunSent, RunAbandoned };
 
-    void requestPairing(int type);
+    void requestPairing(PairKind type);
     void endRunReceiverGone();
     void showReceiverState(bool goHome);
     // The usable receivers that pair this kind, in scan order.
-    QVector<const Receiver *> usableFor(int kind) const;
+    QVector<const Receiver *> usableFor(PairKind kind) const;
     bool present(const Receiver &receiver) const;
 
     MainWindow *mWindow = nullptr;
@@ -101,18 +102,18 @@ private:
     // By value; emptied at shutdown so no widget outlives the application object.
     std::optional<KHID::KHIDWatcher> mWatcher;
     bool mTovrik = false;
-    int mPairType = 0;
+    PairKind mPairType = PairKind::Mouse;
     Trans *mTrans = nullptr;
     bool mCatalogueInvalid = false;
     QVector<PresentReceiver> mPresent;
-    // Per pairing page (index 1 mouse, 2 keyboard): the receiver it shows.
+    // Per pairing page (indexed by its kind): the receiver it shows.
     Receiver mChosen[3];
     // Device changes that come together (the collections of one device) make one scan.
     QTimer *mRescan = nullptr;
     Receiver mRunReceiver;
     RunState mRun = RunIdle;
-    // The status last told to the window (connected or none); -1 before the first.
-    int mShownStatus = -1;
+    // The status last told to the window (connected or none); none before the first.
+    std::optional<PairStatus> mShownStatus;
 };
 
 // The options of the window program: the language, the log, help and version.

@@ -125,9 +125,7 @@ int runBondara(int argc, char *argv[])
 
     const QString lang = options.language;
     if (!lang.isEmpty()) {
-        MainControl::instance().setLanguage(lang);
-        MainControl::instance().window()->updateLanguageButtons(lang);
-        MainControl::instance().window()->retranslate();
+        MainControl::instance().switchLanguage(lang);
     }
 
     QObject::connect(&app, &SingleApplication::messageReceived, &MainControl::instance(),

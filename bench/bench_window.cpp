@@ -249,12 +249,12 @@ void measureProgram()
     QTimer::singleShot(idleMs(), qApp, [=]() mutable {
         report("idle_cpu_percent", 100 * (cpuSeconds() - idleCpu) / (wall.elapsed() / 1000.0));
         // The working icon turning every 14 ms.
-        window->setPairStatus(MainControl::StatusWorking, QString());
+        window->setPairStatus(PairStatus::Working, QString());
         const double busyCpu = cpuSeconds();
         wall.restart();
         QTimer::singleShot(idleMs(), qApp, [=] {
             report("working_cpu_percent", 100 * (cpuSeconds() - busyCpu) / (wall.elapsed() / 1000.0));
-            window->setPairStatus(MainControl::StatusConnected, QString());
+            window->setPairStatus(PairStatus::Connected, QString());
             (new HotPlug(window->findChild<QLabel *>("mouseStatus")))->next();
         });
     });

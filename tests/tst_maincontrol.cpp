@@ -140,7 +140,7 @@ private slots:
         // A request for a kind the receiver does not pair is turned away, however it comes.
         for (int kind : {1, 2}) {
             if (!(kind == 1 ? mouse : keyboard)) {
-                emit control().window()->sigStartPair(kind);
+                emit control().window()->sigStartPair(PairKind(kind));
                 QVERIFY(!control().isPairing());
             }
         }
@@ -190,7 +190,7 @@ private slots:
         QCOMPARE(text("connectStatus"), QString("Status:No access to the receiver"));
 
         // A request cannot get through either.
-        emit control().window()->sigStartPair(1);
+        emit control().window()->sigStartPair(PairKind::Mouse);
         QVERIFY(!control().isPairing());
 
         // Plugged in again with access: clears by itself.
@@ -322,7 +322,7 @@ private slots:
         QCOMPARE(text("connectStatus"), row);
         // A click now starts nothing, however long the run then takes (a
         // request is sent 100 ms after it is taken).
-        emit control().window()->sigStartPair(1);
+        emit control().window()->sigStartPair(PairKind::Mouse);
         QTest::qWait(300);
         QCOMPARE(requests.size(), 1);
         looked->release();
@@ -375,25 +375,25 @@ private slots:
         choice->setFocus();
         QTest::keyClick(choice, Qt::Key_Down);
         QTest::keyClick(choice, Qt::Key_Down);
-        QCOMPARE(control().chosenReceiver(1)->path(), second.path);
+        QCOMPARE(control().chosenReceiver(PairKind::Mouse)->path(), second.path);
         QCOMPARE(choice->currentIndex(), 2);
         unplug(second.path);
         QVERIFY(shown("pagePair"));
         QCOMPARE(text("connectStatus"), QString(kConnected));
-        QCOMPARE(control().chosenReceiver(1)->path(), mouse.path);
+        QCOMPARE(control().chosenReceiver(PairKind::Mouse)->path(), mouse.path);
         QVERIFY(choice->isVisibleTo(control().window()));
 
         // Gone and back before anything looked: the page follows another, and a run on
         // the one come back opens it anew.
-        control().chooseReceiver(1, 1);
-        QCOMPARE(control().chosenReceiver(1)->path(), first.path);
+        control().chooseReceiver(PairKind::Mouse, 1);
+        QCOMPARE(control().chosenReceiver(PairKind::Mouse)->path(), first.path);
         sim->unplug(first.path);
         first.receiver.pairAfterPolls = 0;
         sim->plug(first);
         settle();
-        QCOMPARE(control().chosenReceiver(1)->path(), mouse.path);
-        control().chooseReceiver(1, 1);
-        QCOMPARE(control().chosenReceiver(1)->path(), first.path);
+        QCOMPARE(control().chosenReceiver(PairKind::Mouse)->path(), mouse.path);
+        control().chooseReceiver(PairKind::Mouse, 1);
+        QCOMPARE(control().chosenReceiver(PairKind::Mouse)->path(), first.path);
         sim->clearRecords();
         QTRY_VERIFY(child("btnPair")->isEnabled());
         click("btnPair");

@@ -67,16 +67,17 @@ private:
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
     }
-    // A run started on the mouse page. result: -2 still running, -1 failed, 0 paired, else a failure code.
+    // A run started on the mouse page. result: -2 still running, -1 failed, 0 paired (both as
+    // statuses), else the outcome's reason.
     void runOnMousePage(int result = -2, const QString &detail = QString())
     {
-        window->setConnectState(3, true, false);
+        window->setConnectState(kBothKinds, true, false);
         click("mouseCode");
-        window->setPairStatus(2, QString());
+        window->setPairStatus(PairStatus::Working, QString());
         if (result > 0)
-            window->showPairFailure(result, detail);
+            window->showPairOutcome({PairOutcome::Reason(result), detail});
         else if (result > -2)
-            window->setPairStatus(result == 0 ? 3 : 4, QString());
+            window->setPairStatus(result == 0 ? PairStatus::Success : PairStatus::Failed, QString());
     }
     // The bubble holds the whole of its text, with no more room than the
     // icon's side, and sits centred under the pairing button.
@@ -256,9 +257,9 @@ private slots:
         click("btnLanguage");
         QVERIFY(shown("widgetLanguage"));
         QCOMPARE(child("btnEN")->font().pixelSize(), 16);
-        window->setConnectState(1, true, false);
+        window->setConnectState(PairKind::Mouse, true, false);
         window->showPage(MainWindow::PageMouse);
-        window->setPairStatus(2, QString());
+        window->setPairStatus(PairStatus::Working, QString());
         const QImage guide = child("label_2")->grab().toImage();
         QVERIFY(guide.pixelColor(0, 0) != guide.pixelColor(guide.width() / 2, guide.height() / 2)
                 || guide.pixelColor(guide.width() / 2, guide.height() / 2) != QColor(Qt::white));
@@ -273,14 +274,14 @@ private slots:
     void pairingButtonFollowsTheShownKind()
     {
         // Status codes alone enable nothing: the page's own kind decides.
-        window->setConnectState(1, true, false);
-        window->setPairStatus(1, "已连接(pid:0x1)");
+        window->setConnectState(PairKind::Mouse, true, false);
+        window->setPairStatus(PairStatus::Connected, "已连接(pid:0x1)");
         click("keyboardCode");
         QVERIFY(!child("btnPair")->isEnabled());
         click("btnReturn");
         click("mouseCode");
         QVERIFY(child("btnPair")->isEnabled());
-        window->setPairStatus(9, QString());
+        window->setPairStatus(PairStatus(9), QString());
         QVERIFY(child("btnPair")->isEnabled());
         QVERIFY(!shown("widStatus"));
     }
@@ -308,7 +309,7 @@ private slots:
         QFETCH(QString, status);
         QFETCH(QString, hintWord);
         setLanguage(lang.toLatin1().constData());
-        window->setConnectState(3, false, false);
+        window->setConnectState(kBothKinds, false, false);
         window->setReceiverProblem(problem);
         QCOMPARE(text("mouseStatus"), status);
         QCOMPARE(text("keyboardStatus"), status);
@@ -331,7 +332,7 @@ private slots:
 
         // The problem gone, the page is usable again.
         window->setReceiverProblem(MainWindow::ProblemNone);
-        window->setConnectState(3, true, false);
+        window->setConnectState(kBothKinds, true, false);
         click("mouseCode");
         QVERIFY(child("btnPair")->isEnabled());
         QVERIFY(!shown("labelHint"));
@@ -365,9 +366,9 @@ private slots:
         const QString family = QApplication::font().family();
         QVERIFY(QFontDatabase::applicationFontFamilies(0).contains(family));
         const std::vector<std::pair<const char *, std::function<void()>>> states = {
-            {"home, connected", [&] { window->setConnectState(3, true, false); }},
-            {"home, mouse only", [&] { window->setConnectState(1, true, false); }},
-            {"home, no receiver", [&] { window->setConnectState(3, false, false); }},
+            {"home, connected", [&] { window->setConnectState(kBothKinds, true, false); }},
+            {"home, mouse only", [&] { window->setConnectState(PairKind::Mouse, true, false); }},
+            {"home, no receiver", [&] { window->setConnectState(kBothKinds, false, false); }},
             {"home, no access", [&] { window->setReceiverProblem(MainWindow::ProblemNoAccess); }},
             {"mouse page, no access", [&] { click("mouseCode"); }},
             {"home, list unusable",
@@ -379,13 +380,13 @@ private slots:
             {"keyboard page, connected",
              [&] {
                  window->setReceiverProblem(MainWindow::ProblemNone);
-                 window->setConnectState(3, true, false);
+                 window->setConnectState(kBothKinds, true, false);
                  click("keyboardCode");
              }},
-            {"working", [&] { window->setPairStatus(2, QString()); }},
-            {"success", [&] { window->setPairStatus(3, QString()); }},
-            {"failure", [&] { window->setPairStatus(4, QString()); }},
-            {"unplugged", [&] { window->showPairFailure(MainWindow::FailureUnplugged); }},
+            {"working", [&] { window->setPairStatus(PairStatus::Working, QString()); }},
+            {"success", [&] { window->setPairStatus(PairStatus::Success, QString()); }},
+            {"failure", [&] { window->setPairStatus(PairStatus::Failed, QString()); }},
+            {"unplugged", [&] { window->showPairOutcome({PairOutcome::Unplugged, {}}); }},
             {"blue theme", [&] { click("btnReturn"); click("btnModify"); click("btnBlue"); }},
             {"skyblue mouse page", [&] { click("btnModify"); click("btnSkyblue"); click("mouseCode"); }},
             {"language popup", [&] { click("btnReturn"); click("btnLanguage"); }},
@@ -434,16 +435,16 @@ private slots:
     void resultLocksThePairingButtonBriefly()
     {
         QFETCH(bool, receiverStays);
-        window->setConnectState(3, true, false);
+        window->setConnectState(kBothKinds, true, false);
         click("mouseCode");
-        window->setPairStatus(2, QString());
-        window->setPairStatus(3, QString());
+        window->setPairStatus(PairStatus::Working, QString());
+        window->setPairStatus(PairStatus::Success, QString());
         QVERIFY(!child("btnPair")->isEnabled());
         QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
         click("btnPair");
         QCOMPARE(spy.size(), 0);
         if (!receiverStays)
-            window->setConnectState(3, false, false, false);
+            window->setConnectState(kBothKinds, false, false, false);
         QTest::qWait(1300);
         // The state at the end of the pause decides.
         QCOMPARE(child("btnPair")->isEnabled(), receiverStays);
@@ -465,7 +466,7 @@ private slots:
         QTest::newRow("paired") << 0 << false << true << "Matched successfully";
         QTest::newRow("failed") << -1 << false << true << "Matched failed";
         QTest::newRow("failed, with the system's words")
-            << int(MainWindow::FailureWrite) << false << true
+            << int(PairOutcome::WriteFailed) << false << true
             << "Matched failed: a report could not be sent to the receiver (Broken pipe)";
     }
 
@@ -475,13 +476,13 @@ private slots:
         QFETCH(bool, viaHome);
         QFETCH(bool, toEnglish);
         QFETCH(QString, english);
-        window->setConnectState(3, true, false);
+        window->setConnectState(kBothKinds, true, false);
         click("mouseCode");
-        window->setPairStatus(2, QString());
+        window->setPairStatus(PairStatus::Working, QString());
         if (failure > 0)
-            window->showPairFailure(failure, "Broken pipe");
+            window->showPairOutcome({PairOutcome::Reason(failure), "Broken pipe"});
         else if (failure > -2)
-            window->setPairStatus(failure == 0 ? 3 : 4, QString());
+            window->setPairStatus(failure == 0 ? PairStatus::Success : PairStatus::Failed, QString());
         QVERIFY(text("pairStatus") != english);
         if (viaHome) {
             click("btnReturn");
@@ -497,8 +498,8 @@ private slots:
         if (failure == -2) {
             QVERIFY(window->mBubble->mRotater->isActive());
             // Whatever enables the button meanwhile, the run keeps it off and a click asks for nothing.
-            window->setPairStatus(1, "已连接(pid:0x1)");
-            window->setConnectState(3, true, false, false);
+            window->setPairStatus(PairStatus::Connected, "已连接(pid:0x1)");
+            window->setConnectState(kBothKinds, true, false, false);
             QVERIFY(!child("btnPair")->isEnabled());
             QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
             child("btnPair")->setEnabled(true);
@@ -524,15 +525,15 @@ private slots:
         QTest::newRow("working, en") << LANG_EN << -2 << QString();
         QTest::newRow("paired, en") << LANG_EN << 0 << QString();
         QTest::newRow("failed, zh") << LANG_ZH << -1 << QString();
-        QTest::newRow("unplugged, zh") << LANG_ZH << int(MainWindow::FailureUnplugged) << QString();
-        QTest::newRow("unplugged, en") << LANG_EN << int(MainWindow::FailureUnplugged) << QString();
-        QTest::newRow("not opened, en") << LANG_EN << int(MainWindow::FailureOpen) << "Permission denied";
-        QTest::newRow("not written, zh") << LANG_ZH << int(MainWindow::FailureWrite) << "Broken pipe";
-        QTest::newRow("not read, en") << LANG_EN << int(MainWindow::FailureRead) << "Input/output error";
-        QTest::newRow("no answer, zh") << LANG_ZH << int(MainWindow::FailureNoAnswer) << QString();
-        QTest::newRow("refused, en") << LANG_EN << int(MainWindow::FailureRefused) << "01 03";
-        QTest::newRow("stopped, zh") << LANG_ZH << int(MainWindow::FailureStopped) << QString();
-        QTest::newRow("stopped, en") << LANG_EN << int(MainWindow::FailureStopped) << QString();
+        QTest::newRow("unplugged, zh") << LANG_ZH << int(PairOutcome::Unplugged) << QString();
+        QTest::newRow("unplugged, en") << LANG_EN << int(PairOutcome::Unplugged) << QString();
+        QTest::newRow("not opened, en") << LANG_EN << int(PairOutcome::OpenFailed) << "Permission denied";
+        QTest::newRow("not written, zh") << LANG_ZH << int(PairOutcome::WriteFailed) << "Broken pipe";
+        QTest::newRow("not read, en") << LANG_EN << int(PairOutcome::ReadFailed) << "Input/output error";
+        QTest::newRow("no answer, zh") << LANG_ZH << int(PairOutcome::NoAnswer) << QString();
+        QTest::newRow("refused, en") << LANG_EN << int(PairOutcome::Refused) << "01 03";
+        QTest::newRow("stopped, zh") << LANG_ZH << int(PairOutcome::Stopped) << QString();
+        QTest::newRow("stopped, en") << LANG_EN << int(PairOutcome::Stopped) << QString();
     }
 
     void bubbleFitsWhatItSays()
@@ -546,8 +547,8 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         // The controller reports the receiver's state after a result, as when it was pulled out.
-        window->setPairStatus(0, "未连接");
-        window->setConnectState(3, false, false, false);
+        window->setPairStatus(PairStatus::NoReceiver, "未连接");
+        window->setConnectState(kBothKinds, false, false, false);
         checkBubbleFits("after the receiver's state");
         if (QTest::currentTestFailed())
             return;
@@ -576,7 +577,7 @@ private slots:
     void runShowsOnItsOwnPageOnly()
     {
         QFETCH(QString, when);
-        runOnMousePage(when == "result before" ? int(MainWindow::FailureNoAnswer) : -2);
+        runOnMousePage(when == "result before" ? int(PairOutcome::NoAnswer) : -2);
         const QString expected = QCoreApplication::translate(
             "MainWindow", when == "running" ? "In the progress of matching code..."
                                             : "Matched failed: no device answered in time");
@@ -584,7 +585,7 @@ private slots:
         QVERIFY(!shown("widStatus"));
         click("keyboardCode");
         if (when == "result away")
-            window->showPairFailure(MainWindow::FailureNoAnswer);
+            window->showPairOutcome({PairOutcome::NoAnswer, {}});
         for (const char *part : {"widStatus", "btnStop", "pairProgress"})
             QVERIFY2(!shown(part), part);
         // Nor does a reader find its words there.
@@ -605,8 +606,8 @@ private slots:
         QTest::addColumn<QString>("from");
         QTest::addColumn<int>("result");
         QTest::newRow("paired, zh to en") << LANG_ZH << 0;
-        QTest::newRow("not written, en to zh") << LANG_EN << int(MainWindow::FailureWrite);
-        QTest::newRow("stopped, zh to en") << LANG_ZH << int(MainWindow::FailureStopped);
+        QTest::newRow("not written, en to zh") << LANG_EN << int(PairOutcome::WriteFailed);
+        QTest::newRow("stopped, zh to en") << LANG_ZH << int(PairOutcome::Stopped);
     }
 
     void languageSwitchKeepsTheResultGoing()
@@ -666,10 +667,10 @@ private slots:
         QVERIFY2(told.first().contains("100"), qPrintable(told.first()));
 
         // A new run starts full; its result takes the bar away, and a late poll does not bring it back.
-        window->setPairStatus(2, QString());
+        window->setPairStatus(PairStatus::Working, QString());
         QCOMPARE(filled(), full);
         window->setPairProgress(10, attempts);
-        window->setPairStatus(3, QString());
+        window->setPairStatus(PairStatus::Success, QString());
         QVERIFY(!shown("pairProgress"));
         window->setPairProgress(20, attempts);
         QVERIFY(!shown("pairProgress"));
@@ -724,7 +725,7 @@ private slots:
         QFETCH(bool, stops);
         activate();
         if (state == "idle") {
-            window->setConnectState(3, true, false);
+            window->setConnectState(kBothKinds, true, false);
             click("mouseCode");
         } else {
             runOnMousePage(state == "result" ? 0 : -2);
@@ -775,10 +776,10 @@ private slots:
         activate();
         window->updateLanguageButtons(LANG_ZH);
         if (state.startsWith("page")) {
-            window->setConnectState(state == "page-off" ? 0 : 1, state != "page-off", false);
+            window->setConnectState(state == "page-off" ? PairKinds() : PairKind::Mouse, state != "page-off", false);
             click("mouseCode");
             if (state == "page-run")
-                window->setPairStatus(2, QString());
+                window->setPairStatus(PairStatus::Working, QString());
         } else if (state == "language") {
             click("btnLanguage");
         } else if (state == "theme") {
@@ -811,7 +812,7 @@ private slots:
         QFETCH(QString, focusInside);
         activate();
         window->updateLanguageButtons(LANG_ZH);
-        window->setConnectState(3, true, false);
+        window->setConnectState(kBothKinds, true, false);
         child(qPrintable(open))->setFocus(Qt::TabFocusReason);
         QTest::keyClick(child(qPrintable(open)), Qt::Key(key));
         QVERIFY(shown(qPrintable(shows)));
@@ -838,7 +839,7 @@ private slots:
         QFETCH(QString, swatch);
         QFETCH(QString, target);
         activate();
-        window->setConnectState(3, true, false);
+        window->setConnectState(kBothKinds, true, false);
         click("btnModify");
         click(qPrintable(swatch));
         click("btnModify");
@@ -885,7 +886,7 @@ private slots:
     {
         QFETCH(QString, lang);
         setLanguage(qPrintable(lang));
-        window->setConnectState(3, true, false);
+        window->setConnectState(kBothKinds, true, false);
         click("btnModify");
         click("btnLanguage");
         // Every control has a name of its own.
@@ -905,7 +906,7 @@ private slots:
 
         // The step pictures are told by their captions, numbered, with no placeholder left.
         for (int kind : {1, 2}) {
-            window->setConnectState(kind, true, kind == 2);
+            window->setConnectState(PairKind(kind), true, kind == 2);
             click(kind == 1 ? "mouseCode" : "keyboardCode");
             QStringList steps;
             for (const char *label : {"label_2", "label_3", "label_4", "label_5", "label_6"}) {
@@ -930,9 +931,9 @@ private slots:
     // QT_SCALE_FACTOR=2 too), the picture drawn for 2, not the 1 x one enlarged.
     void workingIconIsDrawnForTheScale()
     {
-        window->setConnectState(3, true, false);
+        window->setConnectState(kBothKinds, true, false);
         click("mouseCode");
-        window->setPairStatus(2, QString());
+        window->setPairStatus(PairStatus::Working, QString());
         window->mBubble->mRotater->stop();
         // The next turn shows it upright.
         window->mBubble->mRotateAngle = 354;

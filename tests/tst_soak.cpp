@@ -73,7 +73,7 @@ private slots:
         connect(&pairer, &QTimer::timeout, this, [&] {
             if (storming && !control.isPairing()) {
                 ++asked;
-                emit window->sigStartPair(asked % 2 + 1);
+                emit window->sigStartPair(PairKind(asked % 2 + 1));
             }
         });
         pairer.start(1);

@@ -29,7 +29,11 @@ const char *const kSelectedEnSheet = "QPushButton{ background:transparent;border
 const char *const kPlainItemSheet =
     "QPushButton{background:transparent;font-weight:400;font-size: 16px;color: #000B3E;}";
 
-enum Status { StatusNoReceiver = 0, StatusConnected = 1, StatusWorking = 2, StatusSuccess = 3, StatusFailed = 4 };
+// A pairing page pairs its kind; the home page none.
+PairKind pageKind(int page)
+{
+    return page == MainWindow::PageKeyboard ? PairKind::Keyboard : PairKind::Mouse;
+}
 
 } // namespace
 
@@ -134,7 +138,7 @@ void MainWindow::initWindow()
     mReceiverLine = new ReceiverLine(ui->pagePair);
     connect(mReceiverLine, &ReceiverLine::sigChosen, this, [this](int index) {
         if (mPage == PageMouse || mPage == PageKeyboard)
-            emit sigChooseReceiver(mPage, index);
+            emit sigChooseReceiver(pageKind(mPage), index);
     });
 
     // The button's art has no disabled face: a button that cannot be used is faded.
@@ -153,12 +157,12 @@ void MainWindow::holdBackHiddenParts()
                                  ui->centralWidget, [this] { return guide::pictures(mTovrik); });
 }
 
-bool MainWindow::kindBlocked(int kind) const
+bool MainWindow::kindBlocked(PairKind kind) const
 {
-    return mProblem == ProblemCatalogue || (mProblem == ProblemNoAccess && (mProblemKinds & kind));
+    return mProblem == ProblemCatalogue || (mProblem == ProblemNoAccess && mProblemKinds.testFlag(kind));
 }
 
-QString MainWindow::rowText(int kind, bool connected) const
+QString MainWindow::rowText(PairKind kind, bool connected) const
 {
     if (mProblem == ProblemCatalogue)
         return tr("Status:Device list unusable");
@@ -167,7 +171,7 @@ QString MainWindow::rowText(int kind, bool connected) const
     return connected ? tr("Status:Connected") : tr("Status:Not connected");
 }
 
-void MainWindow::setRowConnected(QLabel *dot, QLabel *text, int kind, bool connected)
+void MainWindow::setRowConnected(QLabel *dot, QLabel *text, PairKind kind, bool connected)
 {
     connected = connected && !kindBlocked(kind);
     if (connected) {
@@ -183,31 +187,29 @@ void MainWindow::setRowConnected(QLabel *dot, QLabel *text, int kind, bool conne
 // Each card's row follows its own kind; the pairing page's row its page's.
 void MainWindow::refreshRows()
 {
-    const int pageKind = mPage == PageKeyboard ? PageKeyboard : PageMouse;
-    setRowConnected(ui->mouseConnect, ui->mouseStatus, PageMouse, mMouseConnected);
-    setRowConnected(ui->keyboardConnect, ui->keyboardStatus, PageKeyboard, mKeyboardConnected);
-    setRowConnected(ui->mouseConnect1, ui->connectStatus, pageKind,
-                    pageKind == PageKeyboard ? mKeyboardConnected : mMouseConnected);
-    mReceiverLine->setReceivers(mPage == PageHome ? QStringList() : mPageReceivers[pageKind],
-                                mPage == PageHome ? -1 : mPageChoice[pageKind]);
+    const PairKind kind = pageKind(mPage);
+    setRowConnected(ui->mouseConnect, ui->mouseStatus, PairKind::Mouse, mMouseConnected);
+    setRowConnected(ui->keyboardConnect, ui->keyboardStatus, PairKind::Keyboard, mKeyboardConnected);
+    setRowConnected(ui->mouseConnect1, ui->connectStatus, kind,
+                    kind == PairKind::Keyboard ? mKeyboardConnected : mMouseConnected);
+    mReceiverLine->setReceivers(mPage == PageHome ? QStringList() : mPageReceivers[int(kind)],
+                                mPage == PageHome ? -1 : mPageChoice[int(kind)]);
     fitStatusRows();
     refreshHint();
     updatePairButton();
 }
 
-void MainWindow::setPageReceivers(int kind, const QStringList &labels, int current)
+void MainWindow::setPageReceivers(PairKind kind, const QStringList &labels, int current)
 {
-    if (kind != PageMouse && kind != PageKeyboard)
-        return;
-    mPageReceivers[kind] = labels;
-    mPageChoice[kind] = current;
+    mPageReceivers[int(kind)] = labels;
+    mPageChoice[int(kind)] = current;
     refreshRows();
 }
 
 void MainWindow::refreshHint()
 {
     QString text;
-    const int kinds = mPage == PageHome ? 3 : mPage;
+    const PairKinds kinds = mPage == PageHome ? kBothKinds : PairKinds(pageKind(mPage));
     if (mProblem == ProblemNoAccess && (mProblemKinds & kinds)) {
         text = QSysInfo::productType() == QLatin1String("windows")
             ? tr("Another program is holding the receiver: close it, then unplug the receiver and plug it in again.")
@@ -242,7 +244,7 @@ void MainWindow::refreshHint()
 bool MainWindow::pageConnected() const
 {
     if (mPage == PageMouse || mPage == PageKeyboard) {
-        if (kindBlocked(mPage))
+        if (kindBlocked(pageKind(mPage)))
             return false;
     }
     if (mPage == PageMouse)
@@ -270,13 +272,11 @@ void MainWindow::setHomeWidgetsVisible(bool visible)
         widget->setVisible(visible);
 }
 
-void MainWindow::setConnectState(int devType, bool connected, bool tovrik, bool goHome)
+void MainWindow::setConnectState(PairKinds devType, bool connected, bool tovrik, bool goHome)
 {
     mTovrik = tovrik;
-    if (devType >= 0 && devType <= 3) {
-        mMouseConnected = connected && (devType & 1);
-        mKeyboardConnected = connected && (devType & 2);
-    }
+    mMouseConnected = connected && devType.testFlag(PairKind::Mouse);
+    mKeyboardConnected = connected && devType.testFlag(PairKind::Keyboard);
     if (!goHome) {
         refreshRows();
         return;
@@ -285,12 +285,12 @@ void MainWindow::setConnectState(int devType, bool connected, bool tovrik, bool 
     showPage(PageHome);
 }
 
-void MainWindow::setReceiverProblem(int problem, int kinds)
+void MainWindow::setReceiverProblem(int problem, PairKinds kinds)
 {
     if (problem < ProblemNone || problem > ProblemCatalogue)
         return;
     mProblem = problem;
-    mProblemKinds = problem == ProblemNone ? 0 : kinds & 3;
+    mProblemKinds = problem == ProblemNone ? PairKinds() : kinds;
     refreshRows();
 }
 
@@ -402,9 +402,9 @@ void MainWindow::on_btnPair_clicked()
 {
     qDebug() << "mCurrentDev:" << mCurrentDev;
     // One run at a time, whatever reaches the slot.
-    if (mBubble->running() || !ui->btnPair->isEnabled())
+    if (mBubble->running() || !ui->btnPair->isEnabled() || mCurrentDev == 0)
         return;
-    emit sigStartPair(mCurrentDev);
+    emit sigStartPair(pageKind(mCurrentDev));
 }
 
 void MainWindow::on_btnClose_clicked()
@@ -417,26 +417,27 @@ void MainWindow::on_btnMini_clicked()
     showMinimized();
 }
 
-void MainWindow::setPairStatus(int status, QString msg)
+void MainWindow::setPairStatus(PairStatus status, QString msg)
 {
     Q_UNUSED(msg)
-    qDebug() << "status:" << status;
+    qDebug() << "status:" << int(status);
 
     // The receiver's own states leave the bubble alone: a result stays as it was sized.
-    if (status == StatusWorking)
+    if (status == PairStatus::Working)
         mBubble->start();
-    else if (status == StatusSuccess || status == StatusFailed)
-        mBubble->showResult(status == StatusSuccess, 0, QString());
+    else if (status == PairStatus::Success || status == PairStatus::Failed)
+        mBubble->showResult({status == PairStatus::Success ? PairOutcome::Paired : PairOutcome::NoReceiver, {}});
     updatePairButton();
 }
 
-void MainWindow::showPairFailure(int failure, const QString &detail)
+void MainWindow::showPairOutcome(const PairOutcome &outcome)
 {
-    // Logged as setPairStatus logs a failure, with the reason beside it.
-    qDebug() << "status:" << StatusFailed << "failure:" << failure;
-    if (failure < FailureUnplugged || failure > FailureBusy)
-        failure = FailureUnplugged;
-    mBubble->showResult(false, failure, detail);
+    // Logged as setPairStatus logs a result, with the reason beside a failure.
+    if (outcome.ok())
+        qDebug() << "status:" << int(PairStatus::Success);
+    else
+        qDebug().noquote() << "status:" << int(PairStatus::Failed) << "failure:" << PairOutcome::key(outcome.reason);
+    mBubble->showResult(outcome);
     updatePairButton();
 }
 
@@ -463,10 +464,9 @@ void MainWindow::retranslate()
                                   + ");font-size:12px;color:#FF8473}");
 
     setWindowTitle(tr("Bondara"));
-    ui->keyboardStatus->setText(rowText(PageKeyboard, mKeyboardConnected));
-    ui->mouseStatus->setText(rowText(PageMouse, mMouseConnected));
-    ui->connectStatus->setText(rowText(mPage == PageKeyboard ? PageKeyboard : PageMouse,
-                                       mPage == PageKeyboard ? mKeyboardConnected : mMouseConnected));
+    ui->keyboardStatus->setText(rowText(PairKind::Keyboard, mKeyboardConnected));
+    ui->mouseStatus->setText(rowText(PairKind::Mouse, mMouseConnected));
+    ui->connectStatus->setText(rowText(pageKind(mPage), mPage == PageKeyboard ? mKeyboardConnected : mMouseConnected));
     mReceiverLine->retranslate();
     refreshHint();
 
@@ -551,18 +551,14 @@ void MainWindow::on_btnLanguage_clicked()
 void MainWindow::on_btnZH_clicked()
 {
     ui->widgetLanguage->hide();
-    MainControl::instance().setLanguage(kChinese);
-    retranslate();
-    updateLanguageButtons(kChinese);
+    MainControl::instance().switchLanguage(kChinese);
     ui->btnLanguage->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::on_btnEN_clicked()
 {
     ui->widgetLanguage->hide();
-    MainControl::instance().setLanguage(kEnglish);
-    retranslate();
-    updateLanguageButtons(kEnglish);
+    MainControl::instance().switchLanguage(kEnglish);
     ui->btnLanguage->setFocus(Qt::OtherFocusReason);
 }
 

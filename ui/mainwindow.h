@@ -5,7 +5,10 @@
 #include <QPoint>
 #include <QStringList>
 
+#include "config/pairkind.h"
+#include "pairing/pairoutcome.h"
 #include "ui/decorative.h"
+#include "ui/pairstatus.h"
 
 #include <functional>
 
@@ -40,32 +43,21 @@ public:
     enum Theme { ThemeBlack = 0, ThemeBlue = 1, ThemeSkyblue = 2 };
     // Why no receiver can be used although one may be plugged in.
     enum Problem { ProblemNone = 0, ProblemNoAccess = 1, ProblemCatalogue = 2 };
-    // Why a pairing ended before the receiver said how it went.
-    enum Failure {
-        FailureUnplugged = 1,
-        FailureOpen = 2,     // detail: the system's words
-        FailureWrite = 3,    // detail: the system's words
-        FailureRead = 4,     // detail: the system's words
-        FailureNoAnswer = 5,
-        FailureRefused = 6,  // detail: the receiver's reply
-        FailureStopped = 7,  // the user stopped it
-        FailureBusy = 8      // another program is pairing with the receiver
-    };
 
-    // devType: 1 mouse, 2 keyboard, 3 both (bits). goHome false keeps the
-    // page shown, for a state that follows a result the user must still see.
-    void setConnectState(int devType, bool connected, bool tovrik, bool goHome = true);
-    // kinds: the device kinds (bits, as devType) whose receivers have the
-    // problem; a damaged catalogue concerns both.
-    void setReceiverProblem(int problem, int kinds = 3);
-    // The receivers a pairing page (1 mouse, 2 keyboard) can pair with, as
-    // named to the user, and the one it shows (-1 for none).
-    void setPageReceivers(int kind, const QStringList &labels, int current);
+    // devType: the kinds the state concerns. goHome false keeps the page
+    // shown, for a state that follows a result the user must still see.
+    void setConnectState(PairKinds devType, bool connected, bool tovrik, bool goHome = true);
+    // kinds: those whose receivers have the problem; a damaged catalogue concerns both.
+    void setReceiverProblem(int problem, PairKinds kinds = kBothKinds);
+    // The receivers a pairing page can pair with, as named to the user, and
+    // the one it shows (-1 for none).
+    void setPageReceivers(PairKind kind, const QStringList &labels, int current);
     int currentPage() const { return mPage; }
     // What the catalogue left out or ignored (ConfigController::warnings()), told on the home page.
     void setCatalogueWarnings(const QStringList &warnings);
-    void setPairStatus(int status, QString msg);
-    void showPairFailure(int failure, const QString &detail = QString());
+    void setPairStatus(PairStatus status, QString msg);
+    // How the run ended, on the run's page.
+    void showPairOutcome(const PairOutcome &outcome);
     // One poll of the run shown: `attempt` of `attempts` done. Ignored when no run is on.
     void setPairProgress(int attempt, int attempts);
     void showPage(int page);
@@ -75,9 +67,9 @@ public:
     void updateLanguageButtons(QString lang);
 
 signals:
-    void sigStartPair(int type = 0);
+    void sigStartPair(PairKind type);
     // The user chose another receiver on a pairing page: its place in the list given.
-    void sigChooseReceiver(int kind, int index);
+    void sigChooseReceiver(PairKind kind, int index);
     // The user asked to stop the run in progress (Esc or the stop button).
     void sigStopPair();
 
@@ -110,9 +102,9 @@ private:
     void setUpKeyboard();
     void retranslateAccessible();
     void holdBackHiddenParts();
-    void setRowConnected(QLabel *dot, QLabel *text, int kind, bool connected);
-    QString rowText(int kind, bool connected) const;
-    bool kindBlocked(int kind) const;
+    void setRowConnected(QLabel *dot, QLabel *text, PairKind kind, bool connected);
+    QString rowText(PairKind kind, bool connected) const;
+    bool kindBlocked(PairKind kind) const;
     void refreshRows();
     void fitStatusRows();
     void refreshHint();
@@ -140,7 +132,7 @@ private:
     bool mTovrik = false;
     int mCurrentDev = 0;
     int mProblem = ProblemNone;
-    int mProblemKinds = 0;
+    PairKinds mProblemKinds;
     ReceiverLine *mReceiverLine = nullptr;
     QStringList mPageReceivers[3];
     int mPageChoice[3] = {-1, -1, -1};

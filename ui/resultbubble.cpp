@@ -123,35 +123,8 @@ QString ResultBubble::bubbleText() const
 {
     if (mPairing)
         return QCoreApplication::translate("MainWindow", "In the progress of matching code...");
-    if (mResult.success)
-        return QCoreApplication::translate("MainWindow", "Matched successfully");
-    switch (mResult.failure) {
-    case 0:
-        return QCoreApplication::translate("MainWindow", "Matched failed");
-    case MainWindow::FailureOpen:
-        return QCoreApplication::translate("MainWindow", "Matched failed: the receiver could not be opened (%1)")
-            .arg(mResult.detail);
-    case MainWindow::FailureWrite:
-        return QCoreApplication::translate("MainWindow",
-                                           "Matched failed: a report could not be sent to the receiver (%1)")
-            .arg(mResult.detail);
-    case MainWindow::FailureRead:
-        return QCoreApplication::translate("MainWindow",
-                                           "Matched failed: no reply could be read from the receiver (%1)")
-            .arg(mResult.detail);
-    case MainWindow::FailureNoAnswer:
-        return QCoreApplication::translate("MainWindow", "Matched failed: no device answered in time");
-    case MainWindow::FailureRefused:
-        return QCoreApplication::translate("MainWindow", "Matched failed: the receiver refused (%1)")
-            .arg(mResult.detail);
-    case MainWindow::FailureStopped:
-        return QCoreApplication::translate("MainWindow", "Pairing stopped");
-    case MainWindow::FailureBusy:
-        return QCoreApplication::translate("MainWindow",
-                                           "Matched failed: another program is pairing with the receiver");
-    default:
-        return QCoreApplication::translate("MainWindow", "Matched failed: the receiver was unplugged");
-    }
+    const PairOutcome &outcome = mResult.outcome;
+    return outcome.describe(QCoreApplication::translate("MainWindow", PairOutcome::words(outcome.reason)));
 }
 
 bool ResultBubble::runOnPage() const
@@ -201,14 +174,15 @@ void ResultBubble::showBubble()
         mRotater->stop();
 }
 
-void ResultBubble::showResult(bool success, int failure, const QString &detail)
+void ResultBubble::showResult(const PairOutcome &outcome)
 {
+    const bool success = outcome.ok();
     // A result with no run shown belongs to the page it arrives on.
     if (!mPairing && !mResult.shown)
         mRunPage = mWindow->currentPage();
     mPairing = false;
     mResultLock = true;
-    mResult = Result{true, success, failure, detail};
+    mResult = Result{true, outcome};
     const int duration = success ? 4000 : 6000;
     mPolish->polishPart(ui->widStatus);
     ui->pairType->clear();

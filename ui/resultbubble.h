@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include "pairing/pairoutcome.h"
+
 class DeferredPolish;
 class MainWindow;
 class PairProgress;
@@ -40,8 +42,7 @@ public:
 
     // A run starts on the page shown, or goes on.
     void start();
-    // failure: one of MainWindow::Failure, 0 for no reason given.
-    void showResult(bool success, int failure, const QString &detail);
+    void showResult(const PairOutcome &outcome);
     // One poll of the run: `attempt` of `attempts` done. Ignored when no run is on.
     void setProgress(int attempt, int attempts);
     void applyTheme(const ThemeSheets &sheets);
@@ -80,12 +81,10 @@ private:
     // The page of the run the bubble tells of, running or with its result on
     // show; 0 for none. Other pages do not show it.
     int mRunPage = 0;
-    // The result on show until its bubble has faded. failure 0: no reason given.
+    // The result on show until its bubble has faded.
     struct Result {
         bool shown = false;
-        bool success = false;
-        int failure = 0;
-        QString detail;
+        PairOutcome outcome;
     };
     Result mResult;
     int mProgressAttempt = 0;

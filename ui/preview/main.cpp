@@ -30,8 +30,8 @@ int main(int argc, char *argv[])
         {"status", "pairing status to show: 2 working, 3 success, 4 failure", "status"},
         {"problem", "receiver problem: 1 no access, 2 unusable device list", "problem"},
         {"unplugged", "the receiver was unplugged during pairing"},
-        {"failure", "why the pairing failed: 1 unplugged, 2 not opened, 3 not written, 4 not read, 5 no answer, "
-                    "6 refused, 7 stopped", "code"},
+        {"failure", "how the pairing ended, by the outcome's key: unplugged, open-failed, write-failed, read-failed, "
+                    "no-answer, refused, stopped, busy", "key"},
         {"progress", "polls done of the run's wait (with --status 2)", "polls"},
         {"detail", "the system's words for --failure", "words", "Input/output error"},
         {"popup", "theme or language", "popup"},
@@ -53,7 +53,7 @@ int main(int argc, char *argv[])
     window.show();
     const int kind = parser.value("receiver").toInt();
     if (kind != 0)
-        window.setConnectState(kind, true, parser.isSet("tovrik"));
+        window.setConnectState(PairKinds(QFlag(kind)), true, parser.isSet("tovrik"));
 
     auto clickChild = [&window](const char *name) {
         if (auto *button = window.findChild<QPushButton *>(QLatin1String(name)))
@@ -70,17 +70,21 @@ int main(int argc, char *argv[])
     if (parser.isSet("problem"))
         window.setReceiverProblem(parser.value("problem").toInt());
     if (parser.isSet("status"))
-        window.setPairStatus(parser.value("status").toInt(), QString());
+        window.setPairStatus(PairStatus(parser.value("status").toInt()), QString());
     if (parser.isSet("progress"))
         window.setPairProgress(parser.value("progress").toInt(), MouseCommunityBT::kPollAttempts);
     if (parser.isSet("unplugged")) {
-        window.setPairStatus(2, QString());
-        window.showPairFailure(MainWindow::FailureUnplugged);
-        window.setConnectState(3, false, parser.isSet("tovrik"), false);
+        window.setPairStatus(PairStatus::Working, QString());
+        window.showPairOutcome({PairOutcome::Unplugged, {}});
+        window.setConnectState(kBothKinds, false, parser.isSet("tovrik"), false);
     }
     if (parser.isSet("failure")) {
-        window.setPairStatus(2, QString());
-        window.showPairFailure(parser.value("failure").toInt(), parser.value("detail"));
+        PairOutcome outcome{PairOutcome::Stopped, parser.value("detail")};
+        for (int reason = PairOutcome::Paired; reason <= PairOutcome::Busy; ++reason)
+            if (PairOutcome::key(PairOutcome::Reason(reason)) == parser.value("failure"))
+                outcome.reason = PairOutcome::Reason(reason);
+        window.setPairStatus(PairStatus::Working, QString());
+        window.showPairOutcome(outcome);
     }
     if (parser.value("popup") == "theme")
         clickChild("btnModify");
