@@ -514,6 +514,33 @@ private slots:
         QVERIFY(!shown("widStatus"));
     }
 
+    // The icon beside a result tells success from failure, whichever way the result came.
+    void resultIconFollowsTheOutcome_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("asStatus"); // setPairStatus's success or failure instead of the outcome
+        QTest::addColumn<bool>("success");
+        QTest::newRow("paired, as a status") << int(PairOutcome::Paired) << true << true;
+        QTest::newRow("failed, as a status") << int(PairOutcome::NoReceiver) << true << false;
+        QTest::newRow("paired") << int(PairOutcome::Paired) << false << true;
+        QTest::newRow("no answer") << int(PairOutcome::NoAnswer) << false << false;
+        QTest::newRow("stopped") << int(PairOutcome::Stopped) << false << false;
+    }
+
+    void resultIconFollowsTheOutcome()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, asStatus);
+        QFETCH(bool, success);
+        runOnMousePage();
+        if (asStatus)
+            window->setPairStatus(reason == PairOutcome::Paired ? PairStatus::Success : PairStatus::Failed, QString());
+        else
+            window->showPairOutcome({PairOutcome::Reason(reason), {}});
+        const QString sheet = child("pairType")->styleSheet();
+        QVERIFY2(sheet.contains(success ? "paired_success.png" : "paired_fail.png"), qPrintable(sheet));
+    }
+
     // Whatever the bubble says, and whatever is reported after it, it is
     // sized for its text and centred, in either language and as it slides.
     void bubbleFitsWhatItSays_data()
