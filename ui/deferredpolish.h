@@ -21,7 +21,7 @@ public:
     // the window measures at start, in the fonts their sheets give, and so
     // polishes with itself. firstFrame: a widget the first frame always
     // paints. pictures: asked for at the first frame, the pictures to decode
-    // after the parts.
+    // once every held-back widget is polished.
     DeferredPolish(QWidget *window, const QVector<QWidget *> &parts, const QVector<QWidget *> &measured,
                    QWidget *firstFrame, std::function<QStringList()> pictures);
 
