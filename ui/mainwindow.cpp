@@ -29,7 +29,7 @@ const char *const kSelectedEnSheet = "QPushButton{ background:transparent;border
 const char *const kPlainItemSheet =
     "QPushButton{background:transparent;font-weight:400;font-size: 16px;color: #000B3E;}";
 
-// A pairing page pairs its kind; the home page none.
+// The kind a page pairs; the home page reads as the mouse page, whose row the pairing page starts from.
 PairKind pageKind(int page)
 {
     return page == MainWindow::PageKeyboard ? PairKind::Keyboard : PairKind::Mouse;
