@@ -22,12 +22,6 @@ Finding finding(const KHID::KCheck &check)
             QString::fromStdString(check.fix)};
 }
 
-bool matches(const DeviceDetail &entry, const KHID::KHidDetail &detail)
-{
-    return entry.vid == detail.VendorID && entry.pid == detail.ProductID
-        && entry.usage == detail.capAbilities.Usage && entry.usagePage == detail.capAbilities.UsagePage;
-}
-
 QString idsText(const KHID::KHidDetail &detail)
 {
     return QStringLiteral("%1:%2, usage %3:%4")
@@ -122,16 +116,15 @@ QVector<Finding> diagnose(const QString &config)
         QSet<QString> matchedIds;
         int receivers = 0;
         for (const KHID::KHidDetail &detail : interfaces) {
-            for (const DeviceDetail &entry : entries) {
-                if (!matches(entry, detail))
-                    continue;
-                ++receivers;
-                matchedIds.insert(hex(detail.VendorID) + hex(detail.ProductID));
-                findings.append({KHID::KCheck::Ok, "receiver",
-                                 QStringLiteral("%1 at %2 (%3)").arg(entry.name, detail.DevicePath, idsText(detail)),
-                                 QString()});
-                findings += accessFindings(detail.DevicePath);
-            }
+            const DeviceDetail *entry = catalogue.entryFor(detail);
+            if (!entry)
+                continue;
+            ++receivers;
+            matchedIds.insert(hex(detail.VendorID) + hex(detail.ProductID));
+            findings.append({KHID::KCheck::Ok, "receiver",
+                             QStringLiteral("%1 at %2 (%3)").arg(entry->name, detail.DevicePath, idsText(detail)),
+                             QString()});
+            findings += accessFindings(detail.DevicePath);
         }
         // Near misses: the vendor of a catalogue receiver, but no interface of that
         // product matching an entry. One finding per product.
