@@ -7,6 +7,7 @@
 #include "cli/terminal.h"
 #include "config/configcontroller.h"
 #include "pairing/mousecommunitybt.h"
+#include "pairing/pairservice.h"
 #include "sim/krecorder.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace cli {
@@ -83,30 +85,46 @@ int pairCommand(const QStringList &args)
     }
     const Receiver receiver = candidates.first();
 
+    // A receiver closed to this user is paired by the pairing service, when the system has it.
     auto *worker = new MouseCommunityBT;
-    // A receiver found but closed to us is a matter of the machine, not a failed pairing.
     QString reason;
+    std::unique_ptr<PairService> service;
     if (!worker->handOverReceiver(receiver, &reason)) {
         delete worker;
-        return fail(ExitBadInput,
-                    QStringLiteral("cannot open the receiver %1: %2").arg(plain(receiver.label()), plain(reason)));
+        worker = nullptr;
+        QString missing;
+        if (PairService::reach(&missing) != PairService::Reach::Offered)
+            // A matter of the machine, not a failed pairing.
+            return fail(ExitBadInput, QStringLiteral("cannot open the receiver %1: %2; and %3")
+                                          .arg(plain(receiver.label()), plain(reason), missing));
+        service = std::make_unique<PairService>();
     }
-    auto *thread = new QThread;
-    worker->moveToThread(thread);
-    QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    QThread *thread = nullptr;
+    if (worker) {
+        thread = new QThread;
+        worker->moveToThread(thread);
+        QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+        QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    }
     // The request crosses to the worker's thread as a queued call, wired before the thread runs.
     QTimer request;
     request.setSingleShot(true);
-    QObject::connect(&request, &QTimer::timeout, worker, [worker, type] { worker->startPairing(type); });
+    QObject::connect(&request, &QTimer::timeout, &request, [&] {
+        if (worker)
+            QMetaObject::invokeMethod(worker, [worker, type] { worker->startPairing(type); });
+        else
+            service->start(receiver, type);
+    });
 
     const QString kind = kindName(type);
     if (json) {
         emitEvent(QStringLiteral("begin"), QJsonObject{{"kind", kind}, {"receiver", receiverObject(receiver)}});
     } else {
         out() << "Receiver: " << plain(receiver.label()) << " (pid 0x" << QString::number(receiver.entry.pid, 16)
-              << ") at " << plain(receiver.path()) << "\n"
-              << "Put the " << kind << " into pairing mode now; waiting for it for up to 30 seconds.\n";
+              << ") at " << plain(receiver.path()) << "\n";
+        if (service)
+            out() << "This user cannot open it: the pairing service pairs it, if polkit allows.\n";
+        out() << "Put the " << kind << " into pairing mode now; waiting for it for up to 30 seconds.\n";
         out().flush();
     }
 
@@ -122,22 +140,22 @@ int pairCommand(const QStringList &args)
             out() << "waiting " << seconds << " s\n";
         out().flush();
     });
+    const auto showPoll = [](int attempt, const QString &status) {
+        emitEvent(QStringLiteral("poll"), QJsonObject{{"attempt", attempt}, {"status", status}});
+    };
     if (!json)
         progress.start(1000);
+    else if (worker)
+        QObject::connect(worker, &MouseCommunity::sigPollAttempt, &progress, showPoll);
     else
-        QObject::connect(worker, &MouseCommunity::sigPollAttempt, &progress, [](int attempt, const QString &status) {
-            emitEvent(QStringLiteral("poll"), QJsonObject{{"attempt", attempt}, {"status", status}});
-        });
+        QObject::connect(service.get(), &PairService::sigPollAttempt, &progress, showPoll);
 
     int code = ExitNotFound;
     int stopSignal = 0;
-    PairOutcome outcome;
-    QObject::connect(worker, &MouseCommunity::sigPairOutcome, &progress,
-                     [&](const PairOutcome &result) { outcome = result; });
-    QObject::connect(worker, &MouseCommunity::sigPairResult, &progress, [&](bool status, const QString &message) {
+    const auto finish = [&](const PairOutcome &outcome) {
         progress.stop();
         if (json) {
-            QJsonObject fields{{"ok", status}, {"reason", PairOutcome::key(outcome.reason)},
+            QJsonObject fields{{"ok", outcome.ok()}, {"reason", PairOutcome::key(outcome.reason)},
                                {"message", outcome.describe()}};
             if (!outcome.detail.isEmpty())
                 fields.insert(QStringLiteral("detail"), outcome.detail);
@@ -146,34 +164,48 @@ int pairCommand(const QStringList &args)
             if (terminal && seconds > 0)
                 out() << '\n';
             // The window's words; the detail may come from the device.
-            out() << (status ? message : plain(outcome.describe())) << '\n';
+            out() << plain(outcome.describe()) << '\n';
             out().flush();
         }
-        if (status)
+        if (outcome.ok())
             code = ExitOk;
         else if (stopSignal != 0)
             code = 128 + stopSignal;
         else if (outcome.reason == PairOutcome::NoAnswer)
             code = ExitNotFound;
-        else if (outcome.reason == PairOutcome::Busy)
+        else if (outcome.reason == PairOutcome::Busy || outcome.reason == PairOutcome::NotAuthorised)
             code = ExitBadInput;
         else
             code = ExitReceiverFailed;
         QCoreApplication::quit();
-    });
+    };
+    if (worker)
+        QObject::connect(worker, &MouseCommunity::sigPairOutcome, &progress, finish);
+    else
+        QObject::connect(service.get(), &PairService::sigPairOutcome, &progress, finish);
     // Ctrl+C or a request to stop: the run ends at its next exchange with the
     // end command, so the receiver is not left open for pairing.
-    QObject::connect(StopSignals::install(), &StopSignals::sigStop, &progress, [&stopSignal, worker](int number) {
-        if (stopSignal == 0)
-            worker->abortRun(PairOutcome::Stopped);
+    QObject::connect(StopSignals::install(), &StopSignals::sigStop, &progress, [&](int number) {
+        if (stopSignal == 0) {
+            if (worker)
+                worker->abortRun(PairOutcome::Stopped);
+            else
+                service->stop();
+        }
         stopSignal = number;
     });
-    thread->start();
+    // polkit may want a password; a desktop's agent asks for it, or else one on this terminal.
+    const long agent = service ? startTextAgent() : 0;
+    if (thread)
+        thread->start();
     request.start(0);
     QCoreApplication::exec();
 
-    thread->quit();
-    thread->wait();
+    stopTextAgent(agent);
+    if (thread) {
+        thread->quit();
+        thread->wait();
+    }
     return code;
 }
 

@@ -14,3 +14,12 @@ void readStdinAsBytes()
 {
     _setmode(_fileno(stdin), _O_BINARY);
 }
+
+long startTextAgent()
+{
+    return 0;
+}
+
+void stopTextAgent(long)
+{
+}

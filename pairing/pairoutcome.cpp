@@ -27,6 +27,8 @@ constexpr Row kRows[] = {
     {PairOutcome::Stopped, "stopped", QT_TRANSLATE_NOOP("MainWindow", "Pairing stopped")},
     {PairOutcome::Busy, "busy",
      QT_TRANSLATE_NOOP("MainWindow", "Matched failed: another program is pairing with the receiver")},
+    {PairOutcome::NotAuthorised, "not-authorised",
+     QT_TRANSLATE_NOOP("MainWindow", "Matched failed: pairing was not authorised for this user")},
 };
 
 constexpr bool inReasonOrder()
@@ -50,6 +52,17 @@ const Row &row(PairOutcome::Reason reason)
 QString PairOutcome::key(Reason reason)
 {
     return QString::fromLatin1(row(reason).key);
+}
+
+bool PairOutcome::fromKey(const QString &key, Reason *reason)
+{
+    for (const Row &candidate : kRows) {
+        if (key == QLatin1String(candidate.key)) {
+            *reason = candidate.reason;
+            return true;
+        }
+    }
+    return false;
 }
 
 const char *PairOutcome::words(Reason reason)

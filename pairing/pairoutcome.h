@@ -16,7 +16,9 @@ struct PairOutcome {
         NoAnswer,    // the receiver kept waiting: no device answered within the poll
         Refused,     // the receiver answered with something other than waiting (detail: its reply)
         Stopped,     // the program is closing, or the user stopped the run
-        Busy         // another program is pairing on this receiver
+        Busy,        // another program is pairing on this receiver
+        NotAuthorised // the pairing service was not allowed to pair for this user, or the
+                      // authentication was cancelled
     };
 
     Reason reason = NoReceiver;
@@ -25,6 +27,8 @@ struct PairOutcome {
     bool ok() const { return reason == Paired; }
     // A stable name for scripts: "paired", "no-receiver", "unplugged", ...
     static QString key(Reason reason);
+    // The reason a key names; false for none.
+    static bool fromKey(const QString &key, Reason *reason);
     // The words the window shows, in English: the key its translation is looked up by,
     // with "%1" where the detail goes.
     static const char *words(Reason reason);

@@ -2,6 +2,7 @@
 #include "sim/ksimplatform.h"
 
 #include "base/kfileread.h"
+#include "base/superuser.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -373,6 +374,8 @@ KHandle KSimPlatform::open(const std::u16string &path, KOpenMode mode, std::stri
         why = "Simulated query failure";
     else if (mode != KOpenMode::Query && interface->openFails)
         why = "Permission denied (simulated)";
+    else if (mode != KOpenMode::Query && interface->rootOnly && !runsAsSuperuser())
+        why = "Permission denied";
     if (why) {
         if (reason)
             *reason = interface && !interface->openFailsWords.isEmpty() && mode != KOpenMode::Query
@@ -569,7 +572,8 @@ bool installPlatformFromEnvironment(std::string *error)
         return true;
     }
     QString reason;
-    std::unique_ptr<KSimPlatform> simulated = KSimPlatform::fromFile(QString::fromLocal8Bit(scene), &reason);
+    std::unique_ptr<KSimPlatform> simulated = KSimPlatform::fromFile(QString::fromLocal8Bit(scene), &reason,
+                                                                       qEnvironmentVariable(kTraceVariable));
     if (!simulated) {
         if (error)
             *error = reason.toStdString();

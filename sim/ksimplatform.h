@@ -46,7 +46,9 @@ public:
     // when the scene is unusable.
     static std::unique_ptr<KSimPlatform> fromJson(const QByteArray &json, const QString &origin,
                                                   QString *error);
-    static std::unique_ptr<KSimPlatform> fromFile(const QString &file, QString *error);
+    // With a trace file, every written report is appended to it as well.
+    static std::unique_ptr<KSimPlatform> fromFile(const QString &file, QString *error,
+                                                  const QString &trace = QString());
 
     // Changing the machine without telling anyone (set-up).
     void addInterface(const KSimInterface &interface);

@@ -21,8 +21,8 @@ namespace {
 
 // The keys each object of a scene may have; anything else is a typo to point at.
 const QStringList kRootKeys{"interfaces", "events"};
-const QStringList kInterfaceKeys{"path", "name", "vendorId", "productId", "version", "queryFails", "openFails",
-                                 "receiver", "reportDescriptor", "port", "serial"};
+const QStringList kInterfaceKeys{"path", "name", "vendorId", "productId", "version", "queryFails",
+                                 "openFails", "rootOnly", "receiver", "reportDescriptor", "port", "serial"};
 // An interface's capabilities: from its descriptor, or given one by one.
 const QStringList kDescriptorKeys{"collection"};
 const QStringList kExplicitCapsKeys{"usagePage", "usage", "inputReportLength", "outputReportLength",
@@ -313,7 +313,8 @@ public:
         if (!readHex16(object, where, "vendorId", interface.vendorId, true)
             || !readHex16(object, where, "productId", interface.productId, true)
             || !readNumber(object, where, "version", 0xFFFF, version)
-            || !readBool(object, where, "queryFails", interface.queryFails))
+            || !readBool(object, where, "queryFails", interface.queryFails)
+            || !readBool(object, where, "rootOnly", interface.rootOnly))
             return false;
         // true, or the system's words for the refusal ("Permission denied").
         const QJsonValue openFails = object.value(QLatin1String("openFails"));
@@ -442,7 +443,7 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, con
     return scene;
 }
 
-std::unique_ptr<KSimPlatform> KSimPlatform::fromFile(const QString &file, QString *error)
+std::unique_ptr<KSimPlatform> KSimPlatform::fromFile(const QString &file, QString *error, const QString &trace)
 {
     QByteArray json;
     QString reason;
@@ -452,7 +453,6 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromFile(const QString &file, QStrin
         return nullptr;
     }
     std::unique_ptr<KSimPlatform> scene = fromJson(json, file, error);
-    const QString trace = qEnvironmentVariable(kTraceVariable);
     if (scene && !trace.isEmpty()) {
         // Refused now, with its reason, rather than failing quietly at each report.
         if (!appendToRegularFile(trace, QByteArray(), &reason)) {

@@ -27,6 +27,9 @@ struct KSimInterface {
     bool openFails = false;
     // The words of the refusal; empty for "Permission denied (simulated)".
     QString openFailsWords;
+    // Its node is root's alone, as a hidraw node is without a rule that opens
+    // it to the seat's user: only a program run as root opens it.
+    bool rootOnly = false;
     bool hasReceiver = false;
     KSimReceiver receiver;
     // Where the receiver is plugged and its serial number, when the scene tells them.

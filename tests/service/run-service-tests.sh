@@ -1,0 +1,330 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# The pairing service on a private system bus with Debian's dbus-daemon and
+# polkitd (tests/service/privatebus.sh), the simulated machine and a polkit
+# rules file that authorises one test user: the bus starts the service as
+# root without systemd; the authorised user pairs a receiver whose node is
+# root's alone, the other is refused and the receiver receives nothing; bad
+# requests, a second request and a stranger's stop are refused with named
+# errors; a run whose caller goes away or stops ends with the end command; the
+# service ends when idle. The machine's own bus, policies and users are left
+# as they were. Run as root. Usage: run-service-tests.sh BUILD_DIR OUT_DIR
+# (it runs itself again inside the harness, with --inside BUILD_DIR OUT_DIR).
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+data=$here/data
+source "$here/../../tools/testlib.sh"
+
+ok_user=bondara-ok
+other_user=bondara-other
+idle_seconds=2
+
+# as USER COMMAND...: runs the command as that user, with no groups of root's
+# and an environment of its own.
+as() {
+    local user=$1
+    shift
+    setpriv --reuid "$user" --regid "$user" --clear-groups -- env -i PATH=/usr/bin:/bin LANG=C.UTF-8 \
+        XDG_RUNTIME_DIR="$out/runtime-$user" QT_QPA_PLATFORM=offscreen BONDARA_SIMULATE="$scene" "$@"
+}
+bus_call() { # bus_call METHOD [ARGS...]
+    local method=$1
+    shift
+    dbus-send --system --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        "org.freedesktop.DBus.$method" "$@"
+}
+# pkcheck_as USER: pkcheck's status for org.bondara.pair asked about a
+# process of that user, named by pid, start time and uid; its messages go to
+# $out/pkcheck-USER.log.
+pkcheck_as() {
+    local user=$1 uid pid code
+    uid=$(id -u "$user")
+    # Not through as(): a function in the background is a shell of its own,
+    # and its pid would name a root process.
+    setpriv --reuid "$user" --regid "$user" --clear-groups -- sleep 60 &
+    pid=$!
+    # Root until setpriv has switched.
+    local deadline=$((SECONDS + 5))
+    until [ "$(awk '/^Uid:/ { print $2 $3 }' "/proc/$pid/status")" = "$uid$uid" ]; do
+        [ $SECONDS -lt $deadline ] || { echo "$user's process never became $user's" >"$out/pkcheck-$user.log"; return 99; }
+        sleep 0.01
+    done
+    pkcheck --action-id org.bondara.pair --process "$pid,$(awk '{print $22}' "/proc/$pid/stat"),$uid" \
+        >"$out/pkcheck-$user.log" 2>&1
+    code=$?
+    kill "$pid"
+    wait "$pid" 2>/dev/null
+    return $code
+}
+# pair_call USER LOG ARGS...: the service's Pair method called as that user with
+# dbus-send's typed ARGS; the reply or error goes to $out/LOG.
+pair_call() {
+    local user=$1 log=$2
+    shift 2
+    as "$user" dbus-send --system --print-reply --reply-timeout=60000 --dest=org.bondara.Pairing1 \
+        /org/bondara/Pairing1 org.bondara.Pairing1.Pair "$@" >"$out/$log" 2>&1
+}
+# frames_since N: the trace's reports after its first N lines, by name.
+frames_since() {
+    tail -n +"$(($1 + 1))" "$trace" >"$out/trace-part.txt"
+    trace_frames "$out/trace-part.txt"
+}
+lines() { wc -l <"$trace"; }
+service_pid() { bus_call GetConnectionUnixProcessID string:org.bondara.Pairing1 2>/dev/null | awk '{print $2}'; }
+# wait_trace N SECONDS: true once the trace has more than N lines.
+wait_trace() {
+    local deadline=$((SECONDS + $2))
+    until [ "$(lines)" -gt "$1" ]; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.05
+    done
+}
+
+if [ "${1:-}" = --inside ]; then
+    build=$2
+    out=$3
+    scene=$data/receivers.json
+    trace=$out/trace.txt
+    for user in "$ok_user" "$other_user"; do
+        install -d -m 700 -o "$user" -g "$user" "$out/runtime-$user"
+    done
+    echo "private system bus and polkit up in $PRIVATEBUS_UP_SECONDS s"
+    services=$(ls /usr/share/dbus-1/system-services | tr '\n' ' ')
+    if [ "$services" = "org.bondara.Pairing1.service org.freedesktop.PolicyKit1.service " ]; then
+        pass "the bus sees the test's activation files and polkit's, not the machine's"
+    else
+        fail "activation files seen by the bus: $services"
+    fi
+
+    LANG=C pkaction --action-id org.bondara.pair --verbose >"$out/pkaction.log" 2>&1
+    if grep -q '^  description: *Pair a wireless mouse or keyboard with its receiver$' "$out/pkaction.log" &&
+        grep -q '^  implicit any: *auth_admin$' "$out/pkaction.log" &&
+        grep -q '^  implicit active: *yes$' "$out/pkaction.log"; then
+        pass "polkit has the pairing action: English text, yes when active, auth_admin otherwise"
+    else
+        fail "polkit's view of org.bondara.pair: $(cat "$out/pkaction.log")"
+    fi
+    # pkaction asks in no language, so the Chinese texts are asked for directly.
+    gdbus call --system --dest org.freedesktop.PolicyKit1 --object-path /org/freedesktop/PolicyKit1/Authority \
+        --method org.freedesktop.PolicyKit1.Authority.EnumerateActions zh_CN.UTF-8 >"$out/actions-zh.log" 2>&1
+    if grep -q "'让无线鼠标或键盘与接收器对码', '需要认证才能让无线设备与接收器对码'" "$out/actions-zh.log"; then
+        pass "polkit gives the pairing action's Chinese description and message for zh_CN.UTF-8"
+    else
+        fail "the pairing action in zh_CN.UTF-8: $(cat "$out/actions-zh.log")"
+    fi
+    # Without a session the action's auth_admin applies, and with no agent
+    # polkit can only say that authentication would be needed.
+    pkcheck_as "$ok_user"
+    ok_code=$?
+    pkcheck_as "$other_user"
+    other_code=$?
+    if [ $ok_code -eq 0 ] && [ $other_code -eq 2 ] && grep -q 'requires authentication' "$out/pkcheck-$other_user.log"; then
+        pass "pkcheck: $ok_user may pair by the test rules, $other_user would need an administrator"
+    else
+        fail "pkcheck: $ok_user status $ok_code, $other_user status $other_code: $(cat "$out"/pkcheck-*.log)"
+    fi
+
+    if [ "$(bus_call NameHasOwner string:org.bondara.Pairing1 2>&1)" = "   boolean false" ]; then
+        pass "the service is not running before its first call"
+    else
+        fail "the service was running before its first call"
+    fi
+
+    # The node is root's alone: the user's own program cannot open it, the service pairs it.
+    start=$(lines)
+    as "$ok_user" "$build/bondara-cli" pair mouse --receiver 'sim:rx#col02' --config "$build/Config/DeviceConfig.json" \
+        >"$out/pair-ok.log" 2>&1
+    code=$?
+    frames=$(frames_since "$start")
+    if [ $code -eq 0 ] && grep -q '^This user cannot open it: the pairing service pairs it' "$out/pair-ok.log" &&
+        grep -qx 'Matched successfully' "$out/pair-ok.log" && [ "$frames" = "begin-mouse,poll*3,end" ]; then
+        pass "$ok_user pairs a receiver closed to it through the service: begin, polls, end"
+    else
+        fail "$ok_user's pairing: status $code, trace $frames: $(cat "$out/pair-ok.log")"
+    fi
+    if grep -q "Successfully activated service 'org.bondara.Pairing1'" "$PRIVATEBUS_LOGS/dbus-daemon.log" &&
+        grep -q "Activating service name='org.bondara.Pairing1'.*(using servicehelper)" \
+            "$PRIVATEBUS_LOGS/dbus-daemon.log" && [ "$(awk '/^Uid:/ { print $2 }' "/proc/$(service_pid)/status")" = 0 ]; then
+        pass "the bus started the service through its setuid helper, as root, without systemd"
+    else
+        fail "activation of the service: $(grep Pairing1 "$PRIVATEBUS_LOGS/dbus-daemon.log")"
+    fi
+
+    start=$(lines)
+    as "$ok_user" "$build/bondara-cli" pair keyboard --json --receiver 'sim:rx#col02' \
+        --config "$build/Config/DeviceConfig.json" >"$out/pair-json.log" 2>&1
+    code=$?
+    if [ $code -eq 0 ] && [ "$(grep -c '"event":"poll"' "$out/pair-json.log")" -eq 3 ] &&
+        grep -q '"status":"paired"' "$out/pair-json.log" && grep -q '"reason":"paired"' "$out/pair-json.log" &&
+        [ "$(frames_since "$start")" = "begin-keyboard,poll*3,end" ]; then
+        pass "the service's polls reach its caller: three poll events, then paired"
+    else
+        fail "$ok_user's pairing with --json: status $code: $(cat "$out/pair-json.log")"
+    fi
+
+    start=$(lines)
+    as "$other_user" "$build/bondara-cli" pair mouse --receiver 'sim:rx#col02' \
+        --config "$build/Config/DeviceConfig.json" >"$out/pair-other.log" 2>&1
+    code=$?
+    if [ $code -eq 2 ] && grep -qx 'Matched failed: pairing was not authorised for this user' "$out/pair-other.log" &&
+        [ "$(lines)" -eq "$start" ]; then
+        pass "$other_user is refused (exit 2, not authorised) and the receiver receives nothing"
+    else
+        fail "$other_user's pairing: status $code, $(($(lines) - start)) reports: $(cat "$out/pair-other.log")"
+    fi
+
+    # What the service refuses, each by its own name; nothing reaches a receiver.
+    start=$(lines)
+    refusals=(
+        "NotAReceiver|string:sim:other#col01 string:mouse|an interface that is no catalogue receiver"
+        "NotAReceiver|string:/dev/hidraw99 string:mouse|a path where nothing is"
+        "InvalidArgument|string:sim:rx#col02 string:cat|a kind that is neither mouse nor keyboard"
+        "InvalidArgument|string: string:mouse|an empty path"
+        "org.freedesktop.DBus.Error.UnknownMethod|int32:42 string:mouse|arguments of the wrong type"
+    )
+    for row in "${refusals[@]}"; do
+        IFS='|' read -r error args what <<<"$row"
+        [[ $error == *.* ]] || error=org.bondara.Pairing1.Error.$error
+        # shellcheck disable=SC2086
+        pair_call "$ok_user" refusal.log $args
+        if grep -q "^Error $error:" "$out/refusal.log"; then
+            pass "refused with $error: $what"
+        else
+            fail "$what: $(cat "$out/refusal.log")"
+        fi
+    done
+    pair_call "$ok_user" refusal.log "string:sim:rx#col02$(printf '\t')x" string:mouse
+    if grep -q "^Error org.bondara.Pairing1.Error.InvalidArgument:" "$out/refusal.log" && [ "$(lines)" -eq "$start" ]; then
+        pass "refused with InvalidArgument: a path with a control character; no refusal reached a receiver"
+    else
+        fail "a path with a tab, $(($(lines) - start)) reports: $(cat "$out/refusal.log")"
+    fi
+
+    # A run that never pairs; a second request and a stranger's stop are refused
+    # while it goes, and its caller's going ends it with the end command.
+    start=$(lines)
+    pair_call "$ok_user" long-run.log string:'sim:slow#col02' string:mouse &
+    caller=$!
+    # Begun and polling.
+    if wait_trace "$((start + 1))" 10; then
+        pair_call "$ok_user" second.log string:'sim:rx#col02' string:keyboard
+        as "$other_user" dbus-send --system --print-reply --dest=org.bondara.Pairing1 /org/bondara/Pairing1 \
+            org.bondara.Pairing1.Stop string:'sim:slow#col02' >"$out/stranger-stop.log" 2>&1
+        if grep -q '^Error org.bondara.Pairing1.Error.Busy: a pairing is in progress on sim:slow#col02' "$out/second.log" &&
+            grep -q '^Error org.bondara.Pairing1.Error.NotRunning:' "$out/stranger-stop.log"; then
+            pass "during a run, a second request is refused (Busy) and another user cannot stop it (NotRunning)"
+        else
+            fail "during a run: $(cat "$out/second.log" "$out/stranger-stop.log")"
+        fi
+        pkill -KILL -P "$caller" 2>/dev/null
+        kill -KILL "$caller" 2>/dev/null
+        wait "$caller" 2>/dev/null
+        if wait_log "$PRIVATEBUS_LOGS/dbus-daemon.log" 'ends: its caller went away' 10 &&
+            wait_log "$PRIVATEBUS_LOGS/dbus-daemon.log" 'pairing on sim:slow#col02 for .*: Pairing stopped' 10 &&
+            [[ $(frames_since "$start") =~ ^begin-mouse,poll(\*[0-9]+)?,end$ ]]; then
+            pass "a caller that goes away mid-run leaves the trace ending with the end command: $(frames_since "$start")"
+        else
+            fail "after the caller went: trace $(frames_since "$start"): $(tail -5 "$PRIVATEBUS_LOGS/dbus-daemon.log")"
+        fi
+    else
+        fail "the long run never reached the receiver: $(cat "$out/long-run.log")"
+        kill "$caller" 2>/dev/null
+    fi
+
+    # Ctrl+C in the command line: it asks the service to stop, which sends the end command.
+    start=$(lines)
+    as "$ok_user" "$build/bondara-cli" pair mouse --receiver 'sim:slow#col02' \
+        --config "$build/Config/DeviceConfig.json" >"$out/pair-stopped.log" 2>&1 &
+    cli=$!
+    if wait_trace "$((start + 1))" 10; then
+        pkill -INT -P "$cli"
+        wait "$cli"
+        code=$?
+        if [ $code -eq 130 ] && grep -qx 'Pairing stopped' "$out/pair-stopped.log" &&
+            [[ $(frames_since "$start") =~ ^begin-mouse,poll(\*[0-9]+)?,end$ ]]; then
+            pass "the command line's Ctrl+C stops the service's run with the end command (exit 130)"
+        else
+            fail "Ctrl+C: status $code, trace $(frames_since "$start"): $(cat "$out/pair-stopped.log")"
+        fi
+    else
+        fail "the command line's run never reached the receiver: $(cat "$out/pair-stopped.log")"
+        kill "$cli" 2>/dev/null
+    fi
+
+    pid=$(service_pid)
+    deadline=$((SECONDS + idle_seconds + 10))
+    while [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
+        sleep 0.1
+    done
+    if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null &&
+        [ "$(bus_call NameHasOwner string:org.bondara.Pairing1 2>&1)" = "   boolean false" ]; then
+        pass "the service ends by itself after $idle_seconds idle seconds"
+    else
+        fail "the service (pid '$pid') is still there after $((idle_seconds + 10)) s"
+    fi
+    exit 0
+fi
+
+[ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR OUT_DIR" >&2; exit 2; }
+build=$(realpath "$1")
+out=$(realpath -m "$2")
+mkdir -p "$out"
+rm -rf "$out"/*.log "$out"/*.txt "$out"/*.service "$out"/runtime-*
+[ -x "$build/bondara-pairingd" ] && [ -x "$build/bondara-cli" ] ||
+    { echo "$build has no bondara-pairingd or bondara-cli: build it first" >&2; exit 2; }
+
+# What the run must leave as it found it.
+machine_state() {
+    getent passwd "$ok_user" "$other_user"
+    ls -la /run/dbus /etc/dbus-1 /usr/share/dbus-1/system.d /usr/share/dbus-1/system-services \
+        /etc/polkit-1 /usr/share/polkit-1/actions /usr/share/polkit-1/rules.d
+    md5sum /etc/passwd /etc/group /etc/shadow /etc/gshadow
+}
+machine_state >"$out/machine-before.txt" 2>&1
+
+# Without CAP_SYS_ADMIN no namespace can be made: the harness must say so.
+setpriv --bounding-set -sys_admin --inh-caps -sys_admin -- "$here/privatebus.sh" -- true \
+    >"$out/refused.log" 2>&1
+code=$?
+if [ $code -eq 125 ] && grep -q 'cannot make a mount and PID namespace' "$out/refused.log"; then
+    pass "without the right to make namespaces the harness fails and says why"
+else
+    fail "without CAP_SYS_ADMIN the harness gave status $code: $(cat "$out/refused.log")"
+fi
+
+# The test users run programs from the build and read the scene: every folder
+# on the way must let them through.
+for path in "$build/bondara-cli" "$data/receivers.json"; do
+    if ! setpriv --reuid nobody --regid nogroup --clear-groups -- test -r "$path"; then
+        fail "$path cannot be read by another user: the test users could not run it"
+        summary
+        exit 1
+    fi
+done
+
+# The service's trace: written by root, read by the checks.
+: >"$out/trace.txt"
+# The launch helper clears the environment: the Exec line names everything.
+sed -e "s|@BONDARA_PAIRINGD@|$build/bondara-pairingd|" \
+    -e "s|@BONDARA_CATALOGUE@|$build/Config/DeviceConfig.json --simulate $data/receivers.json --trace $out/trace.txt --idle-seconds $idle_seconds|" \
+    "$here/../../service/org.bondara.Pairing1.service.in" >"$out/org.bondara.Pairing1.service"
+"$here/privatebus.sh" --action "$here/../../service/org.bondara.pair.policy" --rules "$data/50-bondara-test.rules" \
+    --policy "$here/../../service/org.bondara.Pairing1.conf" --service "$out/org.bondara.Pairing1.service" \
+    --user "$ok_user" --user "$other_user" --logs "$out" \
+    -- "$here/$(basename "$0")" --inside "$build" "$out" | tee "$out/inside.log"
+code=${PIPESTATUS[0]}
+passed=$((passed + $(grep -c '^PASS:' "$out/inside.log")))
+failed=$((failed + $(grep -c '^FAIL:' "$out/inside.log")))
+if [ "$code" -eq 125 ]; then
+    fail "the private system bus and polkit could not be set up (see above and $out)"
+elif [ "$code" -ne 0 ]; then
+    fail "the checks inside the private bus ended with status $code"
+fi
+
+machine_state >"$out/machine-after.txt" 2>&1
+if diff -u "$out/machine-before.txt" "$out/machine-after.txt" >"$out/machine.diff"; then
+    pass "the machine's bus and polkit directories and user database are as they were"
+else
+    fail "the run changed the machine: $(cat "$out/machine.diff")"
+fi
+summary
