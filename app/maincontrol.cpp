@@ -40,6 +40,13 @@ MainControl::MainControl(QObject *parent)
     connect(mCommunity, &MouseCommunity::sigPairOutcome, this, &MainControl::updateStatus);
     mThread->start();
 
+    mService = new PairService(this);
+    connect(mService, &PairService::sigPairOutcome, this, &MainControl::updateStatus);
+    connect(mService, &PairService::sigPollAttempt, this, [this](int attempt) {
+        if (mWindow && mRun == RunSent)
+            mWindow->setPairProgress(attempt, MouseCommunityBT::kPollAttempts);
+    });
+
     mConfig = new ConfigController;
     // Before the window exists, so that the form's own font families can be
     // mapped onto the interface font and every text is measured in it.
@@ -112,6 +119,9 @@ void MainControl::shutdown()
         mThread = nullptr;
         mCommunity = nullptr;
     }
+    // A run of the service's ends with its end command; the service need not wait for us to go.
+    delete mService;
+    mService = nullptr;
     // Receivers released by the worker wait for deferred deletion on this thread.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     delete mConfig;
@@ -234,20 +244,33 @@ void MainControl::slotReceiversFound(QVector<Receiver> receivers)
     if (mCatalogueInvalid || !mWindow)
         return;
     QVector<PresentReceiver> found;
+    std::optional<PairService::Reach> reach;
     for (const Receiver &receiver : receivers) {
         PresentReceiver entry{receiver, true};
         // The run's own receiver is in use; any other is asked again, so that a
         // change of its rights (udevadm trigger) shows without a re-plug.
-        if (!(isPairing() && receiver.sameDevice(mRunReceiver))) {
+        if (isPairing() && receiver.sameDevice(mRunReceiver)) {
+            entry.viaService = mRunViaService;
+        } else {
             std::string reason;
             entry.access = KHID::platform().probeAccess(receiver.path().toStdU16String(), &reason);
-            if (!entry.access)
+            if (!entry.access) {
+                // Asked once a scan, and only when needed: the bus may start the service on demand.
+                QString missing;
+                if (!reach)
+                    reach = PairService::reach(&missing);
+                entry.viaService = entry.access = *reach == PairService::Reach::Offered;
                 qDebug().noquote() << "no access to the receiver" << receiver.label() << receiver.path() << ":"
-                                   << QString::fromStdString(reason);
+                                   << QString::fromStdString(reason)
+                                   << (entry.viaService ? QStringLiteral("; it pairs through the pairing service")
+                                                        : QStringLiteral("; and ") + missing);
+            }
         }
         found.append(entry);
     }
     mPresent = found;
+    if (reach)
+        mServiceReach = *reach;
 
     if (isPairing()) {
         // Only its own receiver's going ends a run; the rest shows once the run is over.
@@ -328,7 +351,8 @@ void MainControl::showReceiverState(bool goHome)
     if (const Receiver *keyboard = chosenReceiver(PairKind::Keyboard))
         mTovrik = keyboard->entry.Tovrik;
 
-    mWindow->setReceiverProblem(locked ? MainWindow::ProblemNoAccess : MainWindow::ProblemNone, locked);
+    mWindow->setReceiverProblem(locked ? MainWindow::ProblemNoAccess : MainWindow::ProblemNone, locked,
+                                mServiceReach);
     // Told only when it changes: a result on show stays as it is.
     const PairStatus status = connected ? PairStatus::Connected : PairStatus::NoReceiver;
     if (status != mShownStatus) {
@@ -349,7 +373,10 @@ void MainControl::endRunReceiverGone()
     // The page stays with the reason in sight, and takes another receiver of its kind if one is there.
     mChosen[int(mPairType)] = Receiver();
     if (mRun == RunSent) {
-        mCommunity->abortRun(PairOutcome::Unplugged);
+        if (mRunViaService)
+            mService->stop();
+        else
+            mCommunity->abortRun(PairOutcome::Unplugged);
         mRun = RunAbandoned;
     } else {
         // Not yet sent: it never will be.
@@ -366,8 +393,11 @@ void MainControl::slotStopPair()
         mWindow->showPairOutcome({PairOutcome::Stopped, {}});
         showReceiverState(false);
     } else if (mRun == RunSent) {
-        // The worker ends the run with the end command and reports it stopped.
-        mCommunity->abortRun(PairOutcome::Stopped);
+        // The worker, or the service, ends the run with the end command and reports it stopped.
+        if (mRunViaService)
+            mService->stop();
+        else
+            mCommunity->abortRun(PairOutcome::Stopped);
     }
 }
 
@@ -386,11 +416,20 @@ void MainControl::requestPairing(PairKind type)
     mWindow->setPairStatus(PairStatus::Working, QStringLiteral("对码中..."));
     mPairType = type;
     mRunReceiver = *receiver;
+    mRunViaService = false;
+    for (const PresentReceiver &present : mPresent) {
+        if (present.receiver.sameDevice(*receiver))
+            mRunViaService = present.viaService;
+    }
     mRun = RunRequested;
     QTimer::singleShot(100, Qt::PreciseTimer, this, [this] {
         if (mRun != RunRequested)
             return;
         mRun = RunSent;
+        if (mRunViaService) {
+            mService->start(mRunReceiver, mPairType);
+            return;
+        }
         mCommunity->clearAbort();
         mCommunity->handOver(mRunReceiver);
         emit startPair(mPairType);

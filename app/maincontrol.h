@@ -4,6 +4,7 @@
 #include "config/devicedetail.h"
 #include "khid/khidwatcher.h"
 #include "pairing/mousecommunity.h"
+#include "pairing/pairservice.h"
 #include "config/receiver.h"
 #include "ui/pairstatus.h"
 
@@ -45,10 +46,12 @@ public:
     // Device changes have come in that no scan has looked at yet.
     bool scanPending() const;
 
-    // A receiver present, and whether this user can open it.
+    // A receiver present, and whether it can be paired: opened by this user,
+    // or else through the pairing service.
     struct PresentReceiver {
         Receiver receiver;
         bool access = false;
+        bool viaService = false;
     };
     QVector<PresentReceiver> receivers() const { return mPresent; }
     // The receiver a pairing page pairs with; null for none.
@@ -98,6 +101,10 @@ private:
     MainWindow *mWindow = nullptr;
     ConfigController *mConfig = nullptr;
     MouseCommunity *mCommunity = nullptr;
+    // Pairs the receivers this user cannot open, when the system has the service.
+    PairService *mService = nullptr;
+    // Why the service cannot stand in, as the last scan that needed it found.
+    PairService::Reach mServiceReach = PairService::Reach::NoBus;
     QThread *mThread = nullptr;
     // By value; emptied at shutdown so no widget outlives the application object.
     std::optional<KHID::KHIDWatcher> mWatcher;
@@ -111,6 +118,7 @@ private:
     // Device changes that come together (the collections of one device) make one scan.
     QTimer *mRescan = nullptr;
     Receiver mRunReceiver;
+    bool mRunViaService = false;
     RunState mRun = RunIdle;
     // The status last told to the window (connected or none); none before the first.
     std::optional<PairStatus> mShownStatus;

@@ -22,6 +22,8 @@
 
 #include <functional>
 
+Q_DECLARE_METATYPE(PairService::Reach)
+
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -289,28 +291,38 @@ private slots:
     void receiverProblemsShowTheirOwnText_data()
     {
         QTest::addColumn<int>("problem");
+        QTest::addColumn<PairService::Reach>("reach");
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("hintWord");
-        QTest::newRow("no access, zh") << int(MainWindow::ProblemNoAccess) << LANG_ZH << "状态：无法访问接收器"
-                                       << "udev";
-        QTest::newRow("no access, en") << int(MainWindow::ProblemNoAccess) << LANG_EN
-                                       << "Status:No access to the receiver" << "udev";
-        QTest::newRow("device list, zh") << int(MainWindow::ProblemCatalogue) << LANG_ZH << "状态：设备列表无法使用"
-                                         << "bondara -v";
-        QTest::newRow("device list, en") << int(MainWindow::ProblemCatalogue) << LANG_EN
-                                         << "Status:Device list unusable" << "bondara -v";
+        const QString noAccessZh = "状态：无法访问接收器", noAccessEn = "Status:No access to the receiver";
+        // The hint names the part that is missing: the service, or the bus that reaches it.
+        QTest::newRow("no access, no service, zh") << int(MainWindow::ProblemNoAccess)
+                                                   << PairService::Reach::NotInstalled << LANG_ZH << noAccessZh
+                                                   << "未安装对码服务";
+        QTest::newRow("no access, no service, en") << int(MainWindow::ProblemNoAccess)
+                                                   << PairService::Reach::NotInstalled << LANG_EN << noAccessEn
+                                                   << "pairing service is not installed";
+        QTest::newRow("no access, no bus, zh") << int(MainWindow::ProblemNoAccess) << PairService::Reach::NoBus
+                                               << LANG_ZH << noAccessZh << "系统总线未运行";
+        QTest::newRow("no access, no bus, en") << int(MainWindow::ProblemNoAccess) << PairService::Reach::NoBus
+                                               << LANG_EN << noAccessEn << "system bus is not running";
+        QTest::newRow("device list, zh") << int(MainWindow::ProblemCatalogue) << PairService::Reach::NoBus
+                                         << LANG_ZH << "状态：设备列表无法使用" << "bondara -v";
+        QTest::newRow("device list, en") << int(MainWindow::ProblemCatalogue) << PairService::Reach::NoBus
+                                         << LANG_EN << "Status:Device list unusable" << "bondara -v";
     }
 
     void receiverProblemsShowTheirOwnText()
     {
         QFETCH(int, problem);
+        QFETCH(PairService::Reach, reach);
         QFETCH(QString, lang);
         QFETCH(QString, status);
         QFETCH(QString, hintWord);
         setLanguage(lang.toLatin1().constData());
         window->setConnectState(kBothKinds, false, false);
-        window->setReceiverProblem(problem);
+        window->setReceiverProblem(problem, kBothKinds, reach);
         QCOMPARE(text("mouseStatus"), status);
         QCOMPARE(text("keyboardStatus"), status);
         QVERIFY(shown("labelHint"));
@@ -339,6 +351,38 @@ private slots:
         QVERIFY(shown("label_tips"));
     }
 
+    // A refusal of the pairing service says what to do on the run's page, until the next run.
+    void refusedPairingShowsItsHint_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("hintWord");
+        QTest::newRow("zh") << LANG_ZH << "管理员";
+        QTest::newRow("en") << LANG_EN << "administrator";
+    }
+
+    void refusedPairingShowsItsHint()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QString, hintWord);
+        setLanguage(lang.toLatin1().constData());
+        window->setConnectState(kBothKinds, true, false);
+        click("keyboardCode");
+        window->setPairStatus(PairStatus::Working, QString());
+        window->showPairOutcome({PairOutcome::NotAuthorised, QStringLiteral("authentication was cancelled")});
+        QVERIFY(shown("labelHint"));
+        QVERIFY2(text("labelHint").contains(hintWord), qPrintable(text("labelHint")));
+        QVERIFY(!shown("label_tips"));
+
+        // Another failure, or the next run, takes it away.
+        window->showPairOutcome({PairOutcome::NoAnswer, {}});
+        QVERIFY(!shown("labelHint"));
+        window->showPairOutcome({PairOutcome::NotAuthorised, {}});
+        QVERIFY(shown("labelHint"));
+        window->setPairStatus(PairStatus::Working, QString());
+        QVERIFY(!shown("labelHint"));
+        QVERIFY(shown("label_tips"));
+    }
+
     // The catalogue's warnings name their fields on the home page, unless a bigger problem has the line.
     void catalogueWarningsShowOnTheHomePage()
     {
@@ -347,7 +391,7 @@ private slots:
                                       "DeviceList[2].vid: expected a hexadecimal string, the entry is left out"});
         QVERIFY2(text("labelHint").contains("DeviceList[1].name, DeviceList[2].vid"), qPrintable(text("labelHint")));
         window->setReceiverProblem(MainWindow::ProblemNoAccess);
-        QVERIFY2(text("labelHint").contains("udev"), qPrintable(text("labelHint")));
+        QVERIFY2(text("labelHint").contains("cannot open the receiver"), qPrintable(text("labelHint")));
         window->setReceiverProblem(MainWindow::ProblemNone);
         click("mouseCode"); // a pairing page keeps its tip about pairing
         QVERIFY(!shown("labelHint") && shown("label_tips"));

@@ -211,9 +211,15 @@ void MainWindow::refreshHint()
     QString text;
     const PairKinds kinds = mPage == PageHome ? kBothKinds : PairKinds(pageKind(mPage));
     if (mProblem == ProblemNoAccess && (mProblemKinds & kinds)) {
-        text = QSysInfo::productType() == QLatin1String("windows")
-            ? tr("Another program is holding the receiver: close it, then unplug the receiver and plug it in again.")
-            : tr("Install the udev rule, then unplug the receiver and plug it in again (bondara-cli doctor names what is missing).");
+        // Which part is missing: this user's own access, and the service that would stand in.
+        if (QSysInfo::productType() == QLatin1String("windows"))
+            text = tr("Another program is holding the receiver: close it, then unplug the receiver and plug it in again.");
+        else if (mServiceReach == PairService::Reach::NotInstalled)
+            text = tr("This user cannot open the receiver and the pairing service is not installed: reinstall Bondara (bondara-cli doctor names what is missing).");
+        else
+            text = tr("This user cannot open the receiver and the system bus is not running, so the pairing service cannot help (bondara-cli doctor names what is missing).");
+    } else if (mRefused && mPage != PageHome) {
+        text = tr("Pairing was not allowed: enter the administrator's password when asked, or ask an administrator to allow it (bondara-cli doctor says more).");
     } else if (mProblem == ProblemCatalogue) {
         text = tr("The list of supported receivers is damaged: reinstall Bondara (details: bondara -v).");
     } else if (!mCatalogueWarnings.isEmpty() && mPage == PageHome) {
@@ -285,12 +291,13 @@ void MainWindow::setConnectState(PairKinds devType, bool connected, bool tovrik,
     showPage(PageHome);
 }
 
-void MainWindow::setReceiverProblem(int problem, PairKinds kinds)
+void MainWindow::setReceiverProblem(int problem, PairKinds kinds, PairService::Reach reach)
 {
     if (problem < ProblemNone || problem > ProblemCatalogue)
         return;
     mProblem = problem;
     mProblemKinds = problem == ProblemNone ? PairKinds() : kinds;
+    mServiceReach = reach;
     refreshRows();
 }
 
@@ -423,6 +430,10 @@ void MainWindow::setPairStatus(PairStatus status, QString msg)
     qDebug() << "status:" << int(status);
 
     // The receiver's own states leave the bubble alone: a result stays as it was sized.
+    if (status == PairStatus::Working && mRefused) {
+        mRefused = false;
+        refreshHint();
+    }
     if (status == PairStatus::Working)
         mBubble->start();
     else if (status == PairStatus::Success || status == PairStatus::Failed)
@@ -438,6 +449,8 @@ void MainWindow::showPairOutcome(const PairOutcome &outcome)
     else
         qDebug().noquote() << "status:" << int(PairStatus::Failed) << "failure:" << PairOutcome::key(outcome.reason);
     mBubble->showResult(outcome);
+    mRefused = outcome.reason == PairOutcome::NotAuthorised;
+    refreshHint();
     updatePairButton();
 }
 

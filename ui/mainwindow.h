@@ -7,6 +7,7 @@
 
 #include "config/pairkind.h"
 #include "pairing/pairoutcome.h"
+#include "pairing/pairservice.h"
 #include "ui/decorative.h"
 #include "ui/pairstatus.h"
 
@@ -48,7 +49,9 @@ public:
     // shown, for a state that follows a result the user must still see.
     void setConnectState(PairKinds devType, bool connected, bool tovrik, bool goHome = true);
     // kinds: those whose receivers have the problem; a damaged catalogue concerns both.
-    void setReceiverProblem(int problem, PairKinds kinds = kBothKinds);
+    // With no access, `reach` says why the pairing service cannot stand in.
+    void setReceiverProblem(int problem, PairKinds kinds = kBothKinds,
+                            PairService::Reach reach = PairService::Reach::NoBus);
     // The receivers a pairing page can pair with, as named to the user, and
     // the one it shows (-1 for none).
     void setPageReceivers(PairKind kind, const QStringList &labels, int current);
@@ -133,6 +136,9 @@ private:
     int mCurrentDev = 0;
     int mProblem = ProblemNone;
     PairKinds mProblemKinds;
+    PairService::Reach mServiceReach = PairService::Reach::NoBus;
+    // The last run was refused by the pairing service's authorisation; until the next run.
+    bool mRefused = false;
     ReceiverLine *mReceiverLine = nullptr;
     QStringList mPageReceivers[3];
     int mPageChoice[3] = {-1, -1, -1};

@@ -251,6 +251,24 @@ if [ "${1:-}" = --inside ]; then
         kill "$cli" 2>/dev/null
     fi
 
+    # The window: connected through the service, pairing, stopping, and refused.
+    window_test() { # window_test USER LOG CASES...
+        local user=$1 log=$2
+        shift 2
+        as "$user" BONDARA_SERVICE_TRACE="$trace" "$build/tests/service/tst_pairservice" "$@" >"$out/$log" 2>&1
+    }
+    if window_test "$ok_user" window-ok.log receiversClosedToTheUserShowConnected pairsThroughTheService \
+        stopEndsTheServiceRun; then
+        pass "the window shows receivers closed to $ok_user as connected, pairs and stops through the service"
+    else
+        fail "the window as $ok_user: $(grep -E '^(FAIL|   Loc|Totals)' "$out/window-ok.log")"
+    fi
+    if window_test "$other_user" window-other.log refusedUserSeesTheHint; then
+        pass "the window tells $other_user that pairing was not authorised, with its hint; nothing is sent"
+    else
+        fail "the window as $other_user: $(grep -E '^(FAIL|   Loc|Totals)' "$out/window-other.log")"
+    fi
+
     pid=$(service_pid)
     deadline=$((SECONDS + idle_seconds + 10))
     while [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
@@ -270,8 +288,9 @@ build=$(realpath "$1")
 out=$(realpath -m "$2")
 mkdir -p "$out"
 rm -rf "$out"/*.log "$out"/*.txt "$out"/*.service "$out"/runtime-*
-[ -x "$build/bondara-pairingd" ] && [ -x "$build/bondara-cli" ] ||
-    { echo "$build has no bondara-pairingd or bondara-cli: build it first" >&2; exit 2; }
+for program in bondara-pairingd bondara-cli tests/service/tst_pairservice; do
+    [ -x "$build/$program" ] || { echo "$build has no $program: build it first (with the tests)" >&2; exit 2; }
+done
 
 # What the run must leave as it found it.
 machine_state() {
@@ -294,7 +313,7 @@ fi
 
 # The test users run programs from the build and read the scene: every folder
 # on the way must let them through.
-for path in "$build/bondara-cli" "$data/receivers.json"; do
+for path in "$build/bondara-cli" "$build/tests/service/tst_pairservice" "$data/receivers.json"; do
     if ! setpriv --reuid nobody --regid nogroup --clear-groups -- test -r "$path"; then
         fail "$path cannot be read by another user: the test users could not run it"
         summary
