@@ -31,7 +31,9 @@ int main(int argc, char *argv[])
         {"problem", "receiver problem: 1 no access, 2 unusable device list", "problem"},
         {"unplugged", "the receiver was unplugged during pairing"},
         {"failure", "how the pairing ended, by the outcome's key: unplugged, open-failed, write-failed, read-failed, "
-                    "no-answer, refused, stopped, busy", "key"},
+                    "no-answer, refused, stopped, busy, not-authorised", "key"},
+        {"service", "with --problem 1, why the pairing service cannot help: not-installed or no-bus", "why",
+         "no-bus"},
         {"progress", "polls done of the run's wait (with --status 2)", "polls"},
         {"detail", "the system's words for --failure", "words", "Input/output error"},
         {"popup", "theme or language", "popup"},
@@ -68,7 +70,9 @@ int main(int argc, char *argv[])
     else if (parser.value("page") == "keyboard")
         clickChild("keyboardCode");
     if (parser.isSet("problem"))
-        window.setReceiverProblem(parser.value("problem").toInt());
+        window.setReceiverProblem(parser.value("problem").toInt(), kBothKinds,
+                                  parser.value("service") == "not-installed" ? PairService::Reach::NotInstalled
+                                                                              : PairService::Reach::NoBus);
     if (parser.isSet("status"))
         window.setPairStatus(PairStatus(parser.value("status").toInt()), QString());
     if (parser.isSet("progress"))
@@ -80,9 +84,7 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet("failure")) {
         PairOutcome outcome{PairOutcome::Stopped, parser.value("detail")};
-        for (int reason = PairOutcome::Paired; reason <= PairOutcome::Busy; ++reason)
-            if (PairOutcome::key(PairOutcome::Reason(reason)) == parser.value("failure"))
-                outcome.reason = PairOutcome::Reason(reason);
+        PairOutcome::fromKey(parser.value("failure"), &outcome.reason);
         window.setPairStatus(PairStatus::Working, QString());
         window.showPairOutcome(outcome);
     }
