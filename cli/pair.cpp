@@ -143,16 +143,24 @@ int pairCommand(const QStringList &args)
     const auto showPoll = [](int attempt, const QString &status) {
         emitEvent(QStringLiteral("poll"), QJsonObject{{"attempt", attempt}, {"status", status}});
     };
-    if (!json)
-        progress.start(1000);
-    else if (worker)
+    bool finished = false;
+    if (json && worker)
         QObject::connect(worker, &MouseCommunity::sigPollAttempt, &progress, showPoll);
-    else
+    else if (json)
         QObject::connect(service.get(), &PairService::sigPollAttempt, &progress, showPoll);
+    else if (worker)
+        progress.start(1000);
+    else
+        // The wait begins once polkit has let the service start, after any password.
+        QObject::connect(service.get(), &PairService::sigPollAttempt, &progress, [&] {
+            if (!finished && !progress.isActive())
+                progress.start(1000);
+        });
 
     int code = ExitNotFound;
     int stopSignal = 0;
     const auto finish = [&](const PairOutcome &outcome) {
+        finished = true;
         progress.stop();
         if (json) {
             QJsonObject fields{{"ok", outcome.ok()}, {"reason", PairOutcome::key(outcome.reason)},

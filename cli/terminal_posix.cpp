@@ -3,7 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
+#include <cstdlib>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
@@ -34,9 +34,12 @@ long startTextAgent()
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, ready[0]);
     posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
+    // In a login session, a desktop's agent comes first. polkit uses a fallback
+    // agent only through a session, so outside one ours is the agent.
+    const char *const session = std::getenv("XDG_SESSION_ID");
     const std::string process = std::to_string(getpid());
-    const char *const argv[] = {"pkttyagent", "--process", process.c_str(), "--notify-fd", "3", "--fallback",
-                                nullptr};
+    const char *const argv[] = {"pkttyagent", "--process", process.c_str(), "--notify-fd", "3",
+                                session && *session ? "--fallback" : nullptr, nullptr};
     pid_t agent = 0;
     const int spawned = posix_spawnp(&agent, "pkttyagent", &actions, nullptr, const_cast<char *const *>(argv),
                                      environ);

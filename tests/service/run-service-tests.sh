@@ -173,6 +173,33 @@ if [ "${1:-}" = --inside ]; then
         fail "$other_user's pairing: status $code, $(($(lines) - start)) reports: $(cat "$out/pair-other.log")"
     fi
 
+    # On a terminal, outside a login session, the command line starts polkit's
+    # text agent: the administrator's password is asked there, and a wrong one
+    # is a refusal.
+    start=$(lines)
+    rm -f "$out/agent-input"
+    mkfifo "$out/agent-input"
+    as "$other_user" timeout 60 script -qec "$build/bondara-cli pair mouse --receiver sim:rx#col02 --config $build/Config/DeviceConfig.json" \
+        /dev/null <"$out/agent-input" >"$out/agent.log" 2>&1 &
+    terminal=$!
+    exec 7>"$out/agent-input"
+    if wait_log "$out/agent.log" 'Password:' 20; then
+        printf 'not-the-password\n' >&7
+        wait "$terminal"
+        code=$?
+        if [ $code -eq 2 ] && grep -q '==== AUTHENTICATING FOR org.bondara.pair ====' "$out/agent.log" &&
+            grep -q 'Matched failed: pairing was not authorised for this user' "$out/agent.log" &&
+            [ "$(lines)" -eq "$start" ]; then
+            pass "on a terminal polkit's text agent asks for the password; a wrong one is refused (exit 2), nothing sent"
+        else
+            fail "the text agent: status $code, $(($(lines) - start)) reports: $(cat "$out/agent.log")"
+        fi
+    else
+        fail "no password was asked on the terminal: $(cat "$out/agent.log")"
+        kill "$terminal" 2>/dev/null
+    fi
+    exec 7>&-
+
     # What the service refuses, each by its own name; nothing reaches a receiver.
     start=$(lines)
     refusals=(
