@@ -21,11 +21,17 @@ idle_seconds=2
 
 # as USER COMMAND...: runs the command as that user, with no groups of root's
 # and an environment of its own.
+# A sanitizer build's options go along.
+sanitizer_env=()
+for variable in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS TSAN_OPTIONS; do
+    [ -n "${!variable:-}" ] && sanitizer_env+=("$variable=${!variable}")
+done
 as() {
     local user=$1
     shift
     setpriv --reuid "$user" --regid "$user" --clear-groups -- env -i PATH=/usr/bin:/bin LANG=C.UTF-8 \
-        XDG_RUNTIME_DIR="$out/runtime-$user" QT_QPA_PLATFORM=offscreen BONDARA_SIMULATE="$scene" "$@"
+        XDG_RUNTIME_DIR="$shared/runtime-$user" QT_QPA_PLATFORM=offscreen BONDARA_SIMULATE="$scene" \
+        "${sanitizer_env[@]}" "$@"
 }
 bus_call() { # bus_call METHOD [ARGS...]
     local method=$1
@@ -80,13 +86,21 @@ wait_trace() {
     done
 }
 
+# What the test users run and read, in a folder they can reach wherever the build is.
+set_shared() {
+    shared=$1
+    cli=$shared/bondara-cli
+    catalogue=$shared/Config/DeviceConfig.json
+    window=$shared/window/tst_pairservice
+    scene=$shared/receivers.json
+    trace=$shared/trace.txt
+}
+
 if [ "${1:-}" = --inside ]; then
-    build=$2
-    out=$3
-    scene=$data/receivers.json
-    trace=$out/trace.txt
+    out=$2
+    set_shared "$3"
     for user in "$ok_user" "$other_user"; do
-        install -d -m 700 -o "$user" -g "$user" "$out/runtime-$user"
+        install -d -m 700 -o "$user" -g "$user" "$shared/runtime-$user"
     done
     echo "private system bus and polkit up in $PRIVATEBUS_UP_SECONDS s"
     services=$(ls /usr/share/dbus-1/system-services | tr '\n' ' ')
@@ -132,7 +146,7 @@ if [ "${1:-}" = --inside ]; then
 
     # The node is root's alone: the user's own program cannot open it, the service pairs it.
     start=$(lines)
-    as "$ok_user" "$build/bondara-cli" pair mouse --receiver 'sim:rx#col02' --config "$build/Config/DeviceConfig.json" \
+    as "$ok_user" "$cli" pair mouse --receiver 'sim:rx#col02' --config "$catalogue" \
         >"$out/pair-ok.log" 2>&1
     code=$?
     frames=$(frames_since "$start")
@@ -151,8 +165,8 @@ if [ "${1:-}" = --inside ]; then
     fi
 
     start=$(lines)
-    as "$ok_user" "$build/bondara-cli" pair keyboard --json --receiver 'sim:rx#col02' \
-        --config "$build/Config/DeviceConfig.json" >"$out/pair-json.log" 2>&1
+    as "$ok_user" "$cli" pair keyboard --json --receiver 'sim:rx#col02' \
+        --config "$catalogue" >"$out/pair-json.log" 2>&1
     code=$?
     if [ $code -eq 0 ] && [ "$(grep -c '"event":"poll"' "$out/pair-json.log")" -eq 3 ] &&
         grep -q '"status":"paired"' "$out/pair-json.log" && grep -q '"reason":"paired"' "$out/pair-json.log" &&
@@ -163,8 +177,8 @@ if [ "${1:-}" = --inside ]; then
     fi
 
     start=$(lines)
-    as "$other_user" "$build/bondara-cli" pair mouse --receiver 'sim:rx#col02' \
-        --config "$build/Config/DeviceConfig.json" >"$out/pair-other.log" 2>&1
+    as "$other_user" "$cli" pair mouse --receiver 'sim:rx#col02' \
+        --config "$catalogue" >"$out/pair-other.log" 2>&1
     code=$?
     if [ $code -eq 2 ] && grep -qx 'Matched failed: pairing was not authorised for this user' "$out/pair-other.log" &&
         [ "$(lines)" -eq "$start" ]; then
@@ -179,7 +193,7 @@ if [ "${1:-}" = --inside ]; then
     start=$(lines)
     rm -f "$out/agent-input"
     mkfifo "$out/agent-input"
-    as "$other_user" timeout 60 script -qec "$build/bondara-cli pair mouse --receiver sim:rx#col02 --config $build/Config/DeviceConfig.json" \
+    as "$other_user" timeout 60 script -qec "$cli pair mouse --receiver sim:rx#col02 --config $catalogue" \
         /dev/null <"$out/agent-input" >"$out/agent.log" 2>&1 &
     terminal=$!
     exec 7>"$out/agent-input"
@@ -260,8 +274,8 @@ if [ "${1:-}" = --inside ]; then
 
     # Ctrl+C in the command line: it asks the service to stop, which sends the end command.
     start=$(lines)
-    as "$ok_user" "$build/bondara-cli" pair mouse --receiver 'sim:slow#col02' \
-        --config "$build/Config/DeviceConfig.json" >"$out/pair-stopped.log" 2>&1 &
+    as "$ok_user" "$cli" pair mouse --receiver 'sim:slow#col02' \
+        --config "$catalogue" >"$out/pair-stopped.log" 2>&1 &
     cli=$!
     if wait_trace "$((start + 1))" 10; then
         pkill -INT -P "$cli"
@@ -282,7 +296,7 @@ if [ "${1:-}" = --inside ]; then
     window_test() { # window_test USER LOG CASES...
         local user=$1 log=$2
         shift 2
-        as "$user" BONDARA_SERVICE_TRACE="$trace" "$build/tests/service/tst_pairservice" "$@" >"$out/$log" 2>&1
+        as "$user" BONDARA_SERVICE_TRACE="$trace" "$window" "$@" >"$out/$log" 2>&1
     }
     if window_test "$ok_user" window-ok.log receiversClosedToTheUserShowConnected pairsThroughTheService \
         stopEndsTheServiceRun; then
@@ -307,6 +321,9 @@ if [ "${1:-}" = --inside ]; then
     else
         fail "the service (pid '$pid') is still there after $((idle_seconds + 10)) s"
     fi
+    if grep -q 'Sanitizer' "$PRIVATEBUS_LOGS/dbus-daemon.log"; then
+        fail "a sanitizer reported on the service: $(grep -A20 'Sanitizer' "$PRIVATEBUS_LOGS/dbus-daemon.log" | head -40)"
+    fi
     exit 0
 fi
 
@@ -314,7 +331,7 @@ fi
 build=$(realpath "$1")
 out=$(realpath -m "$2")
 mkdir -p "$out"
-rm -rf "$out"/*.log "$out"/*.txt "$out"/*.service "$out"/runtime-*
+rm -rf "$out"/*.log "$out"/*.service
 for program in bondara-pairingd bondara-cli tests/service/tst_pairservice; do
     [ -x "$build/$program" ] || { echo "$build has no $program: build it first (with the tests)" >&2; exit 2; }
 done
@@ -338,26 +355,29 @@ else
     fail "without CAP_SYS_ADMIN the harness gave status $code: $(cat "$out/refused.log")"
 fi
 
-# The test users run programs from the build and read the scene: every folder
-# on the way must let them through.
-for path in "$build/bondara-cli" "$build/tests/service/tst_pairservice" "$data/receivers.json"; do
-    if ! setpriv --reuid nobody --regid nogroup --clear-groups -- test -r "$path"; then
-        fail "$path cannot be read by another user: the test users could not run it"
-        summary
-        exit 1
-    fi
-done
-
+set_shared "$(mktemp -d "${TMPDIR:-/tmp}/bondara-service.XXXXXX")"
+trap 'rm -rf "$shared"' EXIT
+chmod 755 "$shared"
+mkdir -p "$shared/Config" "$shared/window/Config"
+cp "$build/bondara-cli" "$cli"
+cp "$build/tests/service/tst_pairservice" "$window"
+cp "$build/Config/DeviceConfig.json" "$catalogue"
+cp "$build/Config/DeviceConfig.json" "$shared/window/Config/"
+cp "$data/receivers.json" "$scene"
 # The service's trace: written by root, read by the checks.
-: >"$out/trace.txt"
-# The launch helper clears the environment: the Exec line names everything.
-sed -e "s|@BONDARA_PAIRINGD@|$build/bondara-pairingd|" \
-    -e "s|@BONDARA_CATALOGUE@|$build/Config/DeviceConfig.json --simulate $data/receivers.json --trace $out/trace.txt --idle-seconds $idle_seconds|" \
+: >"$trace"
+chmod -R a+rX "$shared"
+# The launch helper clears the environment: the Exec line names everything,
+# a sanitizer build's options included.
+exec_line="$build/bondara-pairingd"
+[ ${#sanitizer_env[@]} -gt 0 ] && exec_line="/usr/bin/env ${sanitizer_env[*]} $exec_line"
+sed -e "s|@BONDARA_PAIRINGD@|$exec_line|" \
+    -e "s|@BONDARA_CATALOGUE@|$catalogue --simulate $scene --trace $trace --idle-seconds $idle_seconds|" \
     "$here/../../service/org.bondara.Pairing1.service.in" >"$out/org.bondara.Pairing1.service"
 "$here/privatebus.sh" --action "$here/../../service/org.bondara.pair.policy" --rules "$data/50-bondara-test.rules" \
     --policy "$here/../../service/org.bondara.Pairing1.conf" --service "$out/org.bondara.Pairing1.service" \
     --user "$ok_user" --user "$other_user" --logs "$out" \
-    -- "$here/$(basename "$0")" --inside "$build" "$out" | tee "$out/inside.log"
+    -- "$here/$(basename "$0")" --inside "$out" "$shared" | tee "$out/inside.log"
 code=${PIPESTATUS[0]}
 passed=$((passed + $(grep -c '^PASS:' "$out/inside.log")))
 failed=$((failed + $(grep -c '^FAIL:' "$out/inside.log")))
