@@ -42,10 +42,6 @@ MainControl::MainControl(QObject *parent)
 
     mService = new PairService(this);
     connect(mService, &PairService::sigPairOutcome, this, &MainControl::updateStatus);
-    connect(mService, &PairService::sigPollAttempt, this, [this](int attempt) {
-        if (mWindow && mRun == RunSent)
-            mWindow->setPairProgress(attempt, MouseCommunityBT::kPollAttempts);
-    });
 
     mConfig = new ConfigController;
     // Before the window exists, so that the form's own font families can be
@@ -66,10 +62,12 @@ MainControl::MainControl(QObject *parent)
     });
     connect(mWindow, &MainWindow::sigStopPair, this, &MainControl::slotStopPair);
     // Queued from the worker's thread; a poll of a run whose outcome was shown already is dropped.
-    connect(mCommunity, &MouseCommunity::sigPollAttempt, this, [this](int attempt) {
+    const auto showPoll = [this](int attempt) {
         if (mWindow && mRun == RunSent)
             mWindow->setPairProgress(attempt, MouseCommunityBT::kPollAttempts);
-    }, Qt::QueuedConnection);
+    };
+    connect(mCommunity, &MouseCommunity::sigPollAttempt, this, showPoll, Qt::QueuedConnection);
+    connect(mService, &PairService::sigPollAttempt, this, showPoll);
 
     mTrans = new Trans;
     mTrans->init();

@@ -429,11 +429,11 @@ void MainWindow::setPairStatus(PairStatus status, QString msg)
     Q_UNUSED(msg)
     qDebug() << "status:" << int(status);
 
-    // The receiver's own states leave the bubble alone: a result stays as it was sized.
     if (status == PairStatus::Working && mRefused) {
         mRefused = false;
         refreshHint();
     }
+    // The receiver's own states leave the bubble alone: a result stays as it was sized.
     if (status == PairStatus::Working)
         mBubble->start();
     else if (status == PairStatus::Success || status == PairStatus::Failed)
