@@ -170,6 +170,7 @@ if [ "${1:-}" = --inside ]; then
     code=$?
     if [ $code -eq 0 ] && [ "$(grep -c '"event":"poll"' "$out/pair-json.log")" -eq 3 ] &&
         grep -q '"status":"paired"' "$out/pair-json.log" && grep -q '"reason":"paired"' "$out/pair-json.log" &&
+        python3 "$here/../../cli/validate-jsonl.py" "$here/../../cli/events.schema.json" "$out/pair-json.log" &&
         [ "$(frames_since "$start")" = "begin-keyboard,poll*3,end" ]; then
         pass "the service's polls reach its caller: three poll events, then paired"
     else
