@@ -7,7 +7,7 @@
 # reads them from there. The last line is "VMTEST: end", then the power goes off.
 
 /bin/busybox --install -s /bin
-export PATH=/bin:/opt/bondara
+export PATH=/bin:/usr/bin:/opt/bondara
 export HOME=/tmp LC_ALL=C.UTF-8
 mount -t devtmpfs dev /dev
 mount -t proc proc /proc
@@ -372,10 +372,20 @@ verdict 4 "pair with the receiver unplugged mid-poll: Matched failed, the receiv
 # --- 5. unprivileged ------------------------------------------------------------
 
 echo "--- check 5: an unprivileged user, the node's permissions withheld"
-as_tester() { su -s /bin/sh -c "$*" tester; }
-if start_receiver /tmp/user.log "$PID" --pair-after 0; then
+# as USER COMMAND: with no terminal, so that no password can be asked for.
+as() {
+    user=$1
+    shift
+    su -s /bin/sh -c "$*" "$user" </dev/null
+}
+as_tester() { as tester "$@"; }
+# As the kernel makes it without udev; a rule would have widened it.
+withhold_node() {
     chown 0:0 "/dev/$NODE"
     chmod 0600 "/dev/$NODE"
+}
+if start_receiver /tmp/user.log "$PID" --pair-after 0; then
+    withhold_node
     uid=$(as_tester "id -u")
     [ "$uid" = 1000 ] || problem "could not run as the unprivileged user (uid \"$uid\")"
     as_tester "$CLI list --json" >/tmp/user-list.json 2>/tmp/user-list.err
@@ -386,8 +396,10 @@ if start_receiver /tmp/user.log "$PID" --pair-after 0; then
     as_tester "$CLI -v pair keyboard" >/tmp/user-pair.out 2>/tmp/user-pair.err
     rc=$?
     [ $rc -eq 2 ] || problem "pair as uid 1000 exited $rc, expected 2"
-    grep -qx "bondara-cli: cannot open the receiver $CATALOGUE_NAME: Permission denied" /tmp/user-pair.err ||
-        problem "pair as uid 1000 did not say it cannot open the receiver $CATALOGUE_NAME: Permission denied"
+    # No system bus yet: nothing to turn to.
+    grep -q "^bondara-cli: cannot open the receiver $CATALOGUE_NAME: Permission denied; and the system bus is not running" \
+        /tmp/user-pair.err ||
+        problem "pair as uid 1000 did not say it cannot open the receiver $CATALOGUE_NAME (Permission denied) and has no system bus"
     # The doctor names the problem and its fix, and sends nothing either.
     as_tester "$CLI doctor" >/tmp/user-doctor.out 2>/tmp/user-doctor.err
     rc=$?
@@ -400,7 +412,7 @@ if start_receiver /tmp/user.log "$PID" --pair-after 0; then
     stop_receiver
     details && show /tmp/user-list.json /tmp/user-list.err /tmp/user-pair.out /tmp/user-pair.err /tmp/user-doctor.out
 fi
-verdict 5 "unprivileged: list finds the receiver through sysfs, pair fails with Permission denied, doctor names the fix"
+verdict 5 "unprivileged: list finds the receiver through sysfs, pair fails with Permission denied and no bus, doctor names the fix"
 
 # --- 6. record ------------------------------------------------------------------
 
@@ -501,5 +513,61 @@ if start_receiver /tmp/sigint.log "$PID" --pair-after never; then
     details && show /tmp/sigint.out /tmp/sigint.err /tmp/sigint.log
 fi
 verdict 8 "Ctrl+C during pair: the end command is the last report the receiver gets, exit 130"
+
+# The system bus and polkit, started for the checks that follow.
+. /guest-bus.sh
+
+# --- 9. through the pairing service -------------------------------------------------
+
+echo "--- check 9: a user who cannot open the node pairs through the pairing service"
+began=$(now_ms)
+if start_bus; then
+    echo "  system bus and polkit up in $(($(now_ms) - began)) ms"
+else
+    problem "$BUS_PROBLEM"
+    show "$BUS_LOG"
+fi
+if [ -z "$BUS_PROBLEM" ] && start_receiver /tmp/service.log "$PID" --pair-after 4; then
+    withhold_node
+    as bondara-ok "$CLI pair mouse" >/tmp/service.out 2>/tmp/service.err
+    rc=$?
+    stop_receiver
+    [ $rc -eq 0 ] || problem "pair mouse as bondara-ok exited $rc, expected 0"
+    grep -qx "This user cannot open it: the pairing service pairs it, if polkit allows." /tmp/service.out ||
+        problem "pair mouse as bondara-ok did not find the node closed to it and turn to the service"
+    grep -qx "Matched successfully" /tmp/service.out || problem "pair mouse as bondara-ok did not print \"Matched successfully\""
+    got=$(frames /tmp/service.log)
+    [ "$got" = "begin-mouse,poll*5,end" ] || problem "frames $got, expected begin-mouse,poll*5,end"
+    check_gaps /tmp/service.log 5
+    fetches_match /tmp/service.log || problem "not one fetch of report 0xBA per command"
+    { grep -q "Activating service name='org.bondara.Pairing1'.*(using servicehelper)" "$BUS_LOG" &&
+        grep -q "Successfully activated service 'org.bondara.Pairing1'" "$BUS_LOG"; } ||
+        problem "the bus did not start the service through its launch helper"
+    details && show /tmp/service.out /tmp/service.err /tmp/service.log "$BUS_LOG"
+fi
+verdict 9 "pairing service: bondara-ok cannot open the node, the bus starts the service, which pairs: begin, polls every 350 ms, end"
+
+# --- 10. not authorised -------------------------------------------------------------
+
+echo "--- check 10: a user polkit does not authorise is refused"
+if [ -n "$BUS_PROBLEM" ]; then
+    problem "no system bus and polkit: $BUS_PROBLEM"
+elif start_receiver /tmp/refused.log "$PID" --pair-after 0; then
+    withhold_node
+    seen=$(wc -l </tmp/refused.log)
+    as_tester "$CLI pair mouse" >/tmp/refused.out 2>/tmp/refused.err
+    rc=$?
+    after=$(wc -l </tmp/refused.log)
+    stop_receiver
+    [ $rc -eq 2 ] || problem "pair mouse as tester exited $rc, expected 2"
+    grep -qx "Matched failed: pairing was not authorised for this user" /tmp/refused.out ||
+        problem "pair mouse as tester did not print \"Matched failed: pairing was not authorised for this user\""
+    # polkit's own no, not a polkit that could not be asked.
+    grep -q "refused .*: authentication is required and none was given" "$BUS_LOG" ||
+        problem "the service did not log polkit's refusal"
+    [ "$after" -eq "$seen" ] || problem "the receiver saw $((after - seen)) events from a refused request"
+    details && show /tmp/refused.out /tmp/refused.err /tmp/refused.log "$BUS_LOG"
+fi
+verdict 10 "pairing service: tester, whom polkit does not authorise, is refused (exit 2) and the receiver sees nothing"
 
 finish

@@ -2,9 +2,11 @@
 # SPDX-License-Identifier: MIT
 # Runs bondara-cli on the kernel's own HID stack: a virtual machine with Debian's
 # kernel boots an initramfs in which an emulated receiver on /dev/uhid answers
-# as hardware does, and the guest's checks report on the console.
+# as hardware does, and the guest's checks report on the console. The last
+# checks pair through bondara-pairingd, which Debian's system bus starts and
+# polkitd authorises, for a user who cannot open the node.
 # Usage: run-vm-test.sh BUILD_DIR WORK_DIR
-#   BUILD_DIR  the plain build (bondara-cli and tests/vm/uhid-receiver)
+#   BUILD_DIR  the plain build (bondara-cli, bondara-pairingd and tests/vm/uhid-receiver)
 #   WORK_DIR   where the kernel is kept between runs and the initramfs is built
 # BONDARA_VM_TIMEOUT (seconds, default 300) bounds the virtual machine's run;
 # BONDARA_VM_KVM_WATCHDOG (seconds, default 25): a KVM guest silent that long
@@ -23,7 +25,7 @@ build=$(cd "$1" 2>/dev/null && pwd) || build=$1
 work=$2
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../tools/testlib.sh"
-checks=8
+checks=10
 time_limit=${BONDARA_VM_TIMEOUT:-300}
 started=$SECONDS
 
@@ -44,6 +46,7 @@ flock -n 9 || give_up "another run is using $work"
 command -v qemu-system-x86_64 >/dev/null ||
     give_up "qemu-system-x86_64 is not installed (tools/setup installs qemu-system-x86)"
 [ -x "$build/bondara-cli" ] || give_up "$build/bondara-cli is missing: build $build first"
+[ -x "$build/bondara-pairingd" ] || give_up "$build/bondara-pairingd is missing: build $build first"
 [ -x "$build/tests/vm/uhid-receiver" ] || give_up "$build/tests/vm/uhid-receiver is missing: build $build first"
 
 # --- the kernel: Debian's own, unpacked here, never installed ----------------------
