@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QLoggingCategory>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -81,6 +82,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("bondara-pairingd"));
+    // The journal keeps each request and how it ended, not the catalogue's and the worker's chatter.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.contains(QLatin1String("--help"))) {
         std::fputs(kUsage, stdout);

@@ -136,7 +136,9 @@ QString PairingService::Pair(const QString &receiver, const QString &kind, QStri
         mIdle->start();
         return {};
     }
-    qInfo().noquote() << "pair" << kind << "on" << receiver << "for" << run.caller << "(uid" << uid.value() << ")";
+    qInfo().noquote() << QStringLiteral("pair %1 on %2 for %3 (uid %4)")
+                             .arg(kind, receiver, run.caller)
+                             .arg(uid.value());
     run.check = new QDBusPendingCallWatcher(
         PolkitAuthority::check(mBus, run.caller, QLatin1String(kAction),
                                {{QStringLiteral("receiver"), receiver}, {QStringLiteral("kind"), kind}},
