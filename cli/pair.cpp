@@ -109,12 +109,10 @@ int pairCommand(const QStringList &args)
     // The request crosses to the worker's thread as a queued call, wired before the thread runs.
     QTimer request;
     request.setSingleShot(true);
-    QObject::connect(&request, &QTimer::timeout, &request, [&] {
-        if (worker)
-            QMetaObject::invokeMethod(worker, [worker, type] { worker->startPairing(type); });
-        else
-            service->start(receiver, type);
-    });
+    if (worker)
+        QObject::connect(&request, &QTimer::timeout, worker, [worker, type] { worker->startPairing(type); });
+    else
+        QObject::connect(&request, &QTimer::timeout, service.get(), [&] { service->start(receiver, type); });
 
     const QString kind = kindName(type);
     if (json) {
