@@ -20,9 +20,8 @@ QString source(const QString &relative)
 }
 
 // A scene relative to the source tree, or an absolute path. No system bus, whatever the
-// machine has: the pairing service is out of reach. `rules`: udev's folders instead of the machine's.
-Run runCli(const QStringList &args, const QString &scene = QString(), const QString &trace = QString(),
-           const QString &rules = QString())
+// machine has: the pairing service is out of reach.
+Run runCli(const QStringList &args, const QString &scene = QString(), const QString &trace = QString())
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -30,8 +29,6 @@ Run runCli(const QStringList &args, const QString &scene = QString(), const QStr
     env.remove("BONDARA_SIMULATE");
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bondara-test-bus");
     env.remove("BONDARA_UDEV_RULES_DIRS");
-    if (!rules.isEmpty())
-        env.insert("BONDARA_UDEV_RULES_DIRS", rules);
     if (!scene.isEmpty())
         env.insert("BONDARA_SIMULATE", QDir::isAbsolutePath(scene) ? scene : source(scene));
     if (!trace.isEmpty())
@@ -543,48 +540,6 @@ private slots:
                             && line.endsWith(" -- fix: " + startBus.toUtf8());
                  }),
                  plain.out);
-    }
-
-    // A uaccess rule left behind is named with its line, in either form, on the machine's own platform.
-    void doctorNamesAUaccessRuleLeftBehind()
-    {
-        QTemporaryDir root;
-        const QString etc = root.filePath("etc/udev/rules.d"), lib = root.filePath("usr/lib/udev/rules.d");
-        QVERIFY(QDir().mkpath(etc) && QDir().mkpath(lib));
-        const QByteArray rule = R"(SUBSYSTEM=="hidraw", ATTRS{idVendor}=="1209", ATTRS{idProduct}=="0002", TAG+="uaccess")";
-        QFile local(etc + "/70-local.rules"), packaged(lib + "/70-bondara.rules");
-        QVERIFY(local.open(QIODevice::WriteOnly) && local.write("# mine\n" + rule + "\n") > 0);
-        QVERIFY(packaged.open(QIODevice::WriteOnly) && packaged.write(QByteArray(rule).replace("0002", "0001")) > 0);
-        local.close();
-        packaged.close();
-        const QStringList args{"doctor", "--config", source("config/DeviceConfig.json")};
-
-        const Run json = runCli(QStringList(args) << "--json", QString(), QString(), etc + ':' + lib);
-        const QByteArray errors = schemaErrors(json.out.simplified() + '\n', QStringLiteral("cli/doctor.schema.json"));
-        QVERIFY2(errors.isEmpty(), errors);
-        QList<QJsonObject> found;
-        for (const QJsonValue &value : QJsonDocument::fromJson(json.out).object().value("checks").toArray()) {
-            if (value.toObject().value("check") == "udev-rule")
-                found << value.toObject();
-        }
-        // By file name, as udev reads them: the file and line, the receiver, and how to be rid of it.
-        const QList<QStringList> expected{
-            {lib + "/70-bondara.rules line 1 ", "2.4G Receiver (1209:0001) uaccess", "dpkg -S " + lib + "/70-bondara.rules"},
-            {etc + "/70-local.rules line 2 ", "2.4G Receiver Tovrik (1209:0002) uaccess",
-             "delete line 2 of " + etc + "/70-local.rules"}};
-        QCOMPARE(found.size(), expected.size());
-        for (int i = 0; i < found.size(); ++i) {
-            const QString text = found.at(i).value("text").toString(), fix = found.at(i).value("fix").toString();
-            QCOMPARE(found.at(i).value("level").toString(), QString("warning"));
-            QVERIFY2(text.startsWith(expected.at(i).at(0)) && text.contains(expected.at(i).at(1))
-                         && text.contains("keystrokes included") && fix.contains(expected.at(i).at(2)),
-                     qPrintable(text + "\n" + fix));
-        }
-
-        const Run plain = runCli(args, QString(), QString(), etc + ':' + lib);
-        QCOMPARE(plain.out.count("\nwarning udev-rule  "), 2);
-        // None where the folders hold no such rule.
-        QVERIFY(!runCli(args, QString(), QString(), root.filePath("none")).out.contains("udev-rule"));
     }
 
     // Raw bytes from a file, text from standard input; every top-level collection as JSON.

@@ -32,6 +32,25 @@ QStringList described(const QVector<UaccessRule> &rules)
     return out;
 }
 
+QString source(const QString &relative)
+{
+    return QStringLiteral(BONDARA_SOURCE_DIR "/") + relative;
+}
+
+// The check names the schema of doctor --json allows.
+QStringList schemaNames()
+{
+    QFile file(source("cli/doctor.schema.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList names;
+    const QJsonObject items = QJsonDocument::fromJson(file.readAll()).object()["properties"].toObject()["checks"]
+                                  .toObject()["items"].toObject();
+    for (const QJsonValue &name : items["properties"].toObject()["check"].toObject()["enum"].toArray())
+        names << name.toString();
+    return names;
+}
+
 // A simulated machine whose platform also tells of the node, as Linux does.
 class NodeCheckingPlatform : public KHID::KSimPlatform
 {
@@ -133,6 +152,48 @@ private slots:
                  (QStringList{"60-local.rules:2=0", "70-bondara.rules:1=0", "80-vendor.rules:3=0+1"}));
     }
 
+    // A rule left behind, on the machine's own platform with udev's folders of the test's own:
+    // the file and line, the receiver, how to be rid of it, and whether the service makes it unneeded.
+    void ruleLeftBehind()
+    {
+        QTemporaryDir root;
+        const QString etc = root.filePath("etc/udev/rules.d"), lib = root.filePath("usr/lib/udev/rules.d");
+        QVERIFY(QDir().mkpath(etc) && QDir().mkpath(lib));
+        QVERIFY(writeFile(etc + "/70-local.rules", "# mine\n" + QString(kOldLine).replace("0001", "0002").toUtf8()));
+        QVERIFY(writeFile(lib + "/70-bondara.rules", kOldLine.toUtf8()));
+        qputenv("BONDARA_UDEV_RULES_DIRS", QFile::encodeName(etc + ':' + lib));
+        KHID::installPlatform(KHID::makeNativePlatform());
+        const QList<QStringList> expected{
+            {lib + "/70-bondara.rules line 1 ", "2.4G Receiver (1209:0001) uaccess", "dpkg -S " + lib + "/70-bondara.rules"},
+            {etc + "/70-local.rules line 2 ", "2.4G Receiver Tovrik (1209:0002) uaccess",
+             "delete line 2 of " + etc + "/70-local.rules"}};
+        const QStringList names = schemaNames();
+        for (const bool pairs : {false, true}) {
+            ServiceFacts facts;
+            facts.pairs = pairs;
+            QVector<Finding> found;
+            for (const Finding &f : diagnose(source("config/DeviceConfig.json"), facts)) {
+                QVERIFY2(names.contains(f.name), qPrintable(f.name + " is not in cli/doctor.schema.json"));
+                if (f.name == "udev-rule")
+                    found << f;
+            }
+            QCOMPARE(found.size(), expected.size());
+            for (int i = 0; i < found.size(); ++i) {
+                QCOMPARE(found.at(i).level, KHID::KCheck::Warning);
+                QVERIFY2(found.at(i).text.startsWith(expected.at(i).at(0)) && found.at(i).text.contains(expected.at(i).at(1))
+                             && found.at(i).text.contains("keystrokes included")
+                             && found.at(i).fix.contains(expected.at(i).at(2)),
+                         qPrintable(found.at(i).text + "\n" + found.at(i).fix));
+                QCOMPARE(found.at(i).fix.endsWith("the pairing service pairs it without the rule"), pairs);
+            }
+        }
+        // None where the folders hold no such rule.
+        qputenv("BONDARA_UDEV_RULES_DIRS", QFile::encodeName(root.filePath("none")));
+        for (const Finding &f : diagnose(source("config/DeviceConfig.json")))
+            QVERIFY(f.name != "udev-rule");
+        qunsetenv("BONDARA_UDEV_RULES_DIRS");
+    }
+
     // What the service's state makes of a receiver this user cannot open.
     void serviceStates_data()
     {
@@ -165,6 +226,7 @@ private slots:
         const ServiceFacts facts = serviceFacts(reach, "unreached", answer, "unanswered");
         QStringList found;
         for (const Finding &f : facts.findings) {
+            QVERIFY2(schemaNames().contains(f.name), qPrintable(f.name + " is not in cli/doctor.schema.json"));
             found << levelName(f.level) + ' ' + f.name;
             QCOMPARE(f.fix.isEmpty(), f.level == KHID::KCheck::Ok);
         }

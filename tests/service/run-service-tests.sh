@@ -85,6 +85,18 @@ doctor_as() {
     shift 2
     as "$user" "$cli" doctor --config "$catalogue" "$@" >"$out/$log" 2>&1
 }
+# doctor_says USER STATUS PATTERN...: true when doctor as that user exits with
+# STATUS (left in $code) and prints a line matching each grep pattern.
+doctor_says() {
+    local user=$1 status=$2 pattern
+    shift 2
+    doctor_as "$user" "doctor-$user.log"
+    code=$?
+    [ $code -eq "$status" ] || return 1
+    for pattern in "$@"; do
+        grep -q -- "$pattern" "$out/doctor-$user.log" || return 1
+    done
+}
 # doctor_json LOG: "check level" per line of the doctor's JSON in $out/LOG, after
 # the object has passed the schema; nothing when it does not.
 doctor_json() {
@@ -159,39 +171,29 @@ if [ "${1:-}" = --inside ]; then
 
     # doctor asks the bus and polkit about itself, without a prompt; the
     # scene's receivers are root's alone, so pairing goes through the service.
-    doctor_as "$ok_user" doctor-ok.log
-    code=$?
-    if [ $code -eq 0 ] &&
-        grep -qx 'ok      service    the pairing service org.bondara.Pairing1 is installed and the system bus reaches it' \
-            "$out/doctor-ok.log" &&
-        grep -qx 'ok      polkit     polkit lets this user pair through the service (action org.bondara.pair)' \
-            "$out/doctor-ok.log" &&
-        [ "$(grep -c '^ok      access     this user cannot open sim:.*; pairing goes through the pairing service$' \
-            "$out/doctor-ok.log")" -eq 2 ] && ! grep -q '^problem' "$out/doctor-ok.log"; then
+    closed='^ok      access     this user cannot open sim:%s#col02: .*; pairing goes through the pairing service$'
+    # shellcheck disable=SC2059
+    if doctor_says "$ok_user" 0 \
+        '^ok      service    the pairing service org.bondara.Pairing1 is installed and the system bus reaches it$' \
+        '^ok      polkit     polkit lets this user pair through the service (action org.bondara.pair)$' \
+        "$(printf "$closed" rx)" "$(printf "$closed" slow)"; then
         pass "doctor as $ok_user: the service is installed and reachable, polkit authorises this user, the closed receivers pair through it"
     else
-        fail "doctor as $ok_user: status $code: $(cat "$out/doctor-ok.log")"
+        fail "doctor as $ok_user: status $code: $(cat "$out/doctor-$ok_user.log")"
     fi
-    doctor_as "$other_user" doctor-other.log
-    code=$?
-    if [ $code -eq 0 ] &&
-        grep -q '^ok      service    the pairing service org.bondara.Pairing1 is installed' "$out/doctor-other.log" &&
-        grep -q '^warning polkit     polkit lets this user pair through the service (action org.bondara.pair) once a password is given: .* -- fix: .*' \
-            "$out/doctor-other.log"; then
+    if doctor_says "$other_user" 0 '^ok      service    the pairing service org.bondara.Pairing1 is installed' \
+        '^warning polkit     polkit lets this user pair through the service (action org.bondara.pair) once a password is given: .* -- fix: '; then
         pass "doctor as $other_user: polkit authorises this user only with a password (a warning, exit 0)"
     else
-        fail "doctor as $other_user: status $code: $(cat "$out/doctor-other.log")"
+        fail "doctor as $other_user: status $code: $(cat "$out/doctor-$other_user.log")"
     fi
-    doctor_as "$refused_user" doctor-refused.log
-    code=$?
-    if [ $code -eq 1 ] &&
-        grep -q '^problem polkit     polkit does not let this user pair through the service (action org.bondara.pair): not authorised -- fix: ask an administrator to allow you the polkit action org.bondara.pair' \
-            "$out/doctor-refused.log" &&
-        [ "$(grep -c '^problem access     this user cannot open sim:.* -- fix: ask an administrator to allow you the polkit action org.bondara.pair .*; or, ' \
-            "$out/doctor-refused.log")" -eq 2 ]; then
+    allow='ask an administrator to allow you the polkit action org.bondara.pair'
+    if doctor_says "$refused_user" 1 \
+        "^problem polkit     polkit does not let this user pair through the service (action org.bondara.pair): not authorised -- fix: $allow" \
+        "^problem access     this user cannot open sim:rx#col02: .* -- fix: $allow .*; or, "; then
         pass "doctor as $refused_user, whom polkit refuses: a problem (exit 1), and the access problem's fix says to ask an administrator"
     else
-        fail "doctor as $refused_user: status $code: $(cat "$out/doctor-refused.log")"
+        fail "doctor as $refused_user: status $code: $(cat "$out/doctor-$refused_user.log")"
     fi
     doctor_as "$ok_user" doctor-ok.json --json
     ok_json=$(doctor_json doctor-ok.json | tr '\n' ' ')
