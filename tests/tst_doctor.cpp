@@ -94,7 +94,7 @@ private slots:
         QTest::newRow("the tag taken off again") << kOldLine.toUtf8() + R"(, TAG-="uaccess")" << none;
         QTest::newRow("TAG= sets the tags anew") << kOldLine.toUtf8() + R"(, TAG="systemd")" << none;
         QTest::newRow("TAG= uaccess") << old("TAG+=", "TAG=") << first;
-        QTest::newRow("ATTR instead of ATTRS") << old("ATTRS{", "ATTR{") << none;
+        QTest::newRow("ATTR: the node has no ids of its own") << old("ATTRS{idProduct}", "ATTR{idProduct}") << none;
         QTest::newRow("the USB device, not the node") << old(R"("hidraw")", R"("usb")") << none;
         QTest::newRow("every subsystem but hidraw") << old("SUBSYSTEM==", "SUBSYSTEM!=") << none;
         QTest::newRow("event nodes") << old("hidraw*", "event*") << none;
