@@ -23,8 +23,8 @@ ServiceFacts serviceFacts(PairService::Reach reach, const QString &unreached,
         return facts;
     case PairService::Reach::NotInstalled:
         add(KHID::KCheck::Warning, "service", unreached,
-            QStringLiteral("install the pairing service of bondara's package (bondara-pairingd), which the system "
-                           "bus starts when asked"));
+            QStringLiteral("reinstall bondara's package: it brings the pairing service (bondara-pairingd), which "
+                           "the system bus starts when asked"));
         return facts;
     case PairService::Reach::Offered:
         add(KHID::KCheck::Ok, "service",
@@ -39,15 +39,15 @@ ServiceFacts serviceFacts(PairService::Reach reach, const QString &unreached,
             QStringLiteral("polkit lets this user pair through the service (action %1)").arg(kAction), QString());
         break;
     case PairService::Authorisation::Challenge:
-        // A prompt needs the session's authentication agent: from a terminal
-        // without one, or without the password, the pairing is refused.
+        // A warning: without the password, or with no agent to ask for it
+        // (a desktop's, or polkit's text agent on a terminal), it is refused.
         facts.pairs = true;
         add(KHID::KCheck::Warning, "polkit",
             QStringLiteral("polkit lets this user pair through the service (action %1) once a password is given: "
                            "yours or an administrator's, as the system's policy says")
                 .arg(kAction),
-            QStringLiteral("pair from a desktop session, whose authentication agent asks for the password, and have "
-                           "it ready; or ask an administrator to allow %1 for you without one")
+            QStringLiteral("have that password ready: the desktop's authentication agent asks for it, or bondara-cli "
+                           "pair on its terminal; or ask an administrator to allow %1 for you without one")
                 .arg(kAction));
         break;
     case PairService::Authorisation::No:

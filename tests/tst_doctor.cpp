@@ -207,7 +207,7 @@ private slots:
         QTest::newRow("no such service here") << R::Unsupported << A::Unknown << "" << false << "";
         QTest::newRow("no bus") << R::NoBus << A::Unknown << "warning service" << false << "start the system bus";
         QTest::newRow("not installed") << R::NotInstalled << A::Unknown << "warning service" << false
-                                       << "install the pairing service";
+                                       << "reinstall bondara's package";
         QTest::newRow("authorised") << R::Offered << A::Yes << "ok service, ok polkit" << true << "";
         QTest::newRow("a password asked") << R::Offered << A::Challenge << "ok service, warning polkit" << true << "";
         QTest::newRow("refused") << R::Offered << A::No << "ok service, problem polkit" << false
