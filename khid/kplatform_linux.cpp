@@ -697,9 +697,9 @@ public:
 
     std::string accessFix() const override
     {
-        return "where there is no polkit, install the opt-in udev rule instead (README: Troubleshooting), then "
-               "unplug the receiver and plug it in again; udevadm trigger does not give access to a node that is "
-               "already open";
+        return "where there is no polkit, install the opt-in udev rule instead (README: Opting in to standing "
+               "access), then unplug the receiver and plug it in again; udevadm trigger does not give access to a "
+               "node that is already open";
     }
 
     KDeviceInstance deviceInstance(const std::u16string &path) override
@@ -759,7 +759,7 @@ public:
         else
             checks.push_back({KCheck::Problem, "uaccess", "no udev rule tags " + node + " uaccess",
                               "without the pairing service or polkit, install the opt-in udev rule (README: "
-                              "Troubleshooting), then unplug the receiver and plug it in again"});
+                              "Opting in to standing access), then unplug the receiver and plug it in again"});
 
         const uid_t uid = ::getuid();
         if (uid == 0)
