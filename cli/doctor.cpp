@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
-// doctor: the findings of config/diagnosis, as text or one JSON object.
+// doctor: the findings of config/diagnosis, with the pairing service's, as text or one JSON object.
 
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "config/diagnosis.h"
+#include "pairing/pairservicecheck.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,7 +20,7 @@ int doctorCommand(const QStringList &args)
     if (const int code = readJsonAndConfig(QStringLiteral("doctor"), args, json, config))
         return code;
 
-    const QVector<Finding> findings = diagnose(config);
+    const QVector<Finding> findings = diagnose(config, examineService());
     const KHID::KCheck::Level worst = worstLevel(findings);
 
     if (json) {

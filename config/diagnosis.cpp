@@ -2,6 +2,7 @@
 #include "config/diagnosis.h"
 
 #include "config/configcontroller.h"
+#include "config/uaccessrules.h"
 #include "khid/khid.h"
 
 #include <QFileInfo>
@@ -29,6 +30,44 @@ QString idsText(const KHID::KHidDetail &detail)
              hex(detail.capAbilities.Usage));
 }
 
+// Rules that open a catalogue receiver's node to every program of the seat's user.
+QVector<Finding> ruleFindings(const QList<DeviceDetail> &entries, const ServiceFacts &service)
+{
+    QStringList directories;
+    for (const std::string &directory : KHID::platform().accessRuleDirectories())
+        directories << QString::fromStdString(directory);
+    QVector<UsbId> ids;
+    for (const DeviceDetail &entry : entries)
+        ids.append({entry.vid, entry.pid});
+    QVector<Finding> findings;
+    for (const UaccessRule &rule : uaccessRules(directories, ids)) {
+        QStringList receivers;
+        for (const int index : rule.receivers)
+            receivers << QStringLiteral("%1 (%2:%3)").arg(entries.at(index).name, hex(ids.at(index).vendor),
+                                                          hex(ids.at(index).product));
+        const QFileInfo file(rule.file);
+        // udev's own folders under /lib hold the packages' files; /etc and /run the administrator's.
+        const QString removal =
+            file.path().endsWith(QLatin1String("/lib/udev/rules.d"))
+                ? QStringLiteral("the file comes with a package (dpkg -S %1 names it): upgrade or remove that package, "
+                                 "or as root mask the file with ln -s /dev/null /etc/udev/rules.d/%2 and run udevadm "
+                                 "control --reload")
+                      .arg(rule.file, file.fileName())
+                : QStringLiteral("as root, delete line %1 of %2 (or the file, if nothing else is in it) and run udevadm "
+                                 "control --reload")
+                      .arg(QString::number(rule.line), rule.file);
+        findings.append({KHID::KCheck::Warning, "udev-rule",
+                         QStringLiteral("%1 line %2 tags the raw node of %3 uaccess: every program of the seat's user "
+                                        "can read that receiver's raw reports, keystrokes included")
+                             .arg(rule.file, QString::number(rule.line), receivers.join(QStringLiteral(", "))),
+                         removal + QStringLiteral(", then unplug the receiver and plug it in again; ")
+                             + (service.pairs ? QStringLiteral("the pairing service pairs it without the rule")
+                                              : QStringLiteral("keep the rule only where there is no pairing service "
+                                                               "or no polkit: there it is the way to pair"))});
+    }
+    return findings;
+}
+
 } // namespace
 
 QString levelName(KHID::KCheck::Level level)
@@ -52,30 +91,40 @@ KHID::KCheck::Level worstLevel(const QVector<Finding> &findings)
     return worst;
 }
 
-QVector<Finding> accessFindings(const QString &path)
+QVector<Finding> accessFindings(const QString &path, const ServiceFacts &service)
 {
     QVector<Finding> findings;
     KHID::KHidPlatform &hid = KHID::platform();
     const std::u16string node = path.toStdU16String();
     std::string reason;
     const bool open = hid.probeAccess(node, &reason);
+    const QString closed = QStringLiteral("this user cannot open %1: %2").arg(path, QString::fromStdString(reason));
+    const QString platformFix = QString::fromStdString(hid.accessFix());
     if (open)
         findings.append({KHID::KCheck::Ok, "access",
                          QStringLiteral("this user can open %1 for reading and writing").arg(path), QString()});
+    else if (service.pairs)
+        findings.append({KHID::KCheck::Ok, "access", closed + QStringLiteral("; pairing goes through the pairing service"),
+                         QString()});
     else
-        findings.append({KHID::KCheck::Problem, "access",
-                         QStringLiteral("this user cannot open %1: %2").arg(path, QString::fromStdString(reason)),
-                         QString::fromStdString(hid.accessFix())});
+        findings.append({KHID::KCheck::Problem, "access", closed,
+                         service.missing.isEmpty() ? platformFix : service.missing + QStringLiteral("; or, ") + platformFix});
     for (KHID::KCheck check : hid.nodeChecks(node)) {
-        // With the node open to us, a missing grant only matters for other users.
-        if (open && check.level == KHID::KCheck::Problem)
+        // Through the service nobody needs the node; with it open to us, a
+        // missing grant only matters for other users.
+        if (service.pairs)
+            check.level = KHID::KCheck::Ok;
+        else if (open && check.level == KHID::KCheck::Problem)
             check.level = KHID::KCheck::Warning;
-        findings.append(finding(check));
+        Finding f = finding(check);
+        if (f.level == KHID::KCheck::Ok)
+            f.fix.clear();
+        findings.append(f);
     }
     return findings;
 }
 
-QVector<Finding> diagnose(const QString &config)
+QVector<Finding> diagnose(const QString &config, const ServiceFacts &service)
 {
     QVector<Finding> findings;
     const QString addFix = QStringLiteral("add it to the catalogue (README: Adding a receiver)");
@@ -124,7 +173,7 @@ QVector<Finding> diagnose(const QString &config)
             findings.append({KHID::KCheck::Ok, "receiver",
                              QStringLiteral("%1 at %2 (%3)").arg(entry->name, detail.DevicePath, idsText(detail)),
                              QString()});
-            findings += accessFindings(detail.DevicePath);
+            findings += accessFindings(detail.DevicePath, service);
         }
         // Near misses: the vendor of a catalogue receiver, but no interface of that
         // product matching an entry. One finding per product.
@@ -164,6 +213,10 @@ QVector<Finding> diagnose(const QString &config)
                              reported.isEmpty() ? QStringLiteral("plug the receiver in; if it is plugged in, ") + addFix
                                                 : QStringLiteral("see the near misses above, or plug the receiver in")});
     }
+
+    findings += service.findings;
+    if (usable)
+        findings += ruleFindings(catalogue.devices().values(), service);
 
     for (const KHID::KCheck &check : KHID::platform().systemChecks())
         findings.append(finding(check));

@@ -180,6 +180,10 @@ public:
     virtual std::vector<KCheck> nodeChecks(const std::u16string &path);
     // The machine and the session: rights, device events, session, sandbox.
     virtual std::vector<KCheck> systemChecks();
+    // The folders of the rules that can open a device's node to the user at
+    // the seat, the one that wins a file name first (udev's on Linux); none
+    // where the system has no such rules.
+    virtual std::vector<std::string> accessRuleDirectories() const;
 
     // The protocol's pauses.
     virtual void sleepMs(uint32_t milliseconds) = 0;

@@ -38,4 +38,9 @@ std::vector<KCheck> KHidPlatform::systemChecks()
     return {};
 }
 
+std::vector<std::string> KHidPlatform::accessRuleDirectories() const
+{
+    return {};
+}
+
 } // namespace KHID

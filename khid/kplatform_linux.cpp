@@ -697,8 +697,9 @@ public:
 
     std::string accessFix() const override
     {
-        return "install the udev rule (README: Troubleshooting), then unplug the receiver and plug it in "
-               "again; udevadm trigger does not give access to a node that is already open";
+        return "where there is no polkit, install the opt-in udev rule instead (README: Opting in to standing "
+               "access), then unplug the receiver and plug it in again; udevadm trigger does not give access to a "
+               "node that is already open";
     }
 
     KDeviceInstance deviceInstance(const std::u16string &path) override
@@ -757,8 +758,8 @@ public:
             checks.push_back({KCheck::Ok, "uaccess", "a udev rule tags " + node + " uaccess", {}});
         else
             checks.push_back({KCheck::Problem, "uaccess", "no udev rule tags " + node + " uaccess",
-                              "install the udev rule (README: Troubleshooting), then unplug the receiver and "
-                              "plug it in again"});
+                              "without the pairing service or polkit, install the opt-in udev rule (README: "
+                              "Opting in to standing access), then unplug the receiver and plug it in again"});
 
         const uid_t uid = ::getuid();
         if (uid == 0)
@@ -785,7 +786,7 @@ public:
         std::vector<KCheck> checks;
         if (::geteuid() == 0)
             checks.push_back({KCheck::Warning, "root", "running as root, which pairing does not need",
-                              "run bondara as your own user once the udev rule is installed"});
+                              "run bondara as your own user: the pairing service pairs for it"});
         else
             checks.push_back({KCheck::Ok, "root", "running as an ordinary user", {}});
 
@@ -810,6 +811,23 @@ public:
         const std::vector<KCheck> session = sessionChecks(facts);
         checks.insert(checks.end(), session.begin(), session.end());
         return checks;
+    }
+
+    std::vector<std::string> accessRuleDirectories() const override
+    {
+        // Tests name folders of their own: a process that reads them can only mislead itself.
+        if (const char *dirs = std::getenv("BONDARA_UDEV_RULES_DIRS"); dirs && *dirs) {
+            std::vector<std::string> list;
+            std::string_view rest(dirs);
+            while (!rest.empty()) {
+                const std::size_t colon = rest.find(':');
+                if (colon != 0)
+                    list.emplace_back(rest.substr(0, colon));
+                rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+            }
+            return list;
+        }
+        return {"/etc/udev/rules.d", "/run/udev/rules.d", "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
     }
 
     void closeHandle(KHandle handle) override { delete toHandle(handle); }

@@ -22,7 +22,15 @@ public:
     enum class Reach {
         Offered,      // the bus can start the service, or it runs
         NotInstalled, // the bus knows no such service
-        NoBus         // there is no system bus to ask (or none on this system)
+        NoBus,        // there is no system bus to ask
+        Unsupported   // this system has no pairing service at all
+    };
+    // Whether polkit lets this user pair through the service.
+    enum class Authorisation {
+        Yes,
+        Challenge, // once the user gives a password (theirs or an administrator's)
+        No,
+        Unknown    // polkit could not be asked
     };
 
     explicit PairService(QObject *parent = nullptr);
@@ -30,6 +38,9 @@ public:
 
     // Whether the service can be asked; `why` says what is missing otherwise.
     static Reach reach(QString *why = nullptr);
+    // polkit's answer for this very process, asked without any prompt; `why`
+    // says why for anything but Yes.
+    static Authorisation authorised(QString *why = nullptr);
 
     // Starts a run on the receiver; its polls come as sigPollAttempt and its end
     // as sigPairOutcome, also when the service cannot be asked. False (and

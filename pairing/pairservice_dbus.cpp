@@ -3,6 +3,7 @@
 #include "pairing/pairservice.h"
 
 #include "pairing/pairservicebus.h"
+#include "pairing/polkitauthority.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -96,6 +97,37 @@ PairService::Reach PairService::reach(QString *why)
     if (why)
         *why = QStringLiteral("the pairing service (%1) is not installed").arg(name);
     return Reach::NotInstalled;
+}
+
+PairService::Authorisation PairService::authorised(QString *why)
+{
+    QString reason;
+    Authorisation result = Authorisation::Unknown;
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) {
+        reason = QStringLiteral("the system bus is not running (%1)").arg(bus.lastError().message());
+    } else {
+        // Named by our own unique name, polkit looks the process up on the bus itself.
+        QDBusPendingCall check = PolkitAuthority::check(bus, bus.baseService(), QLatin1String(kAction), {},
+                                                        false, QString());
+        check.waitForFinished();
+        switch (PolkitAuthority::answer(check, &reason)) {
+        case PolkitAuthority::Answer::Yes:
+            result = Authorisation::Yes;
+            break;
+        case PolkitAuthority::Answer::Challenge:
+            result = Authorisation::Challenge;
+            break;
+        case PolkitAuthority::Answer::No:
+            result = Authorisation::No;
+            break;
+        case PolkitAuthority::Answer::Unknown:
+            break;
+        }
+    }
+    if (why)
+        *why = reason;
+    return result;
 }
 
 bool PairService::start(const Receiver &receiver, PairKind kind)

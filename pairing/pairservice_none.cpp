@@ -18,7 +18,14 @@ PairService::Reach PairService::reach(QString *why)
 {
     if (why)
         *why = QStringLiteral("this system has no pairing service");
-    return Reach::NoBus;
+    return Reach::Unsupported;
+}
+
+PairService::Authorisation PairService::authorised(QString *why)
+{
+    if (why)
+        *why = QStringLiteral("this system has no pairing service");
+    return Authorisation::Unknown;
 }
 
 bool PairService::start(const Receiver &, PairKind)

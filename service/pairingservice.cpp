@@ -4,7 +4,7 @@
 #include "config/configcontroller.h"
 #include "pairing/mousecommunitybt.h"
 #include "pairing/pairservicebus.h"
-#include "service/polkitauthority.h"
+#include "pairing/polkitauthority.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>

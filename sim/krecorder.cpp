@@ -222,6 +222,11 @@ std::vector<KCheck> KRecordPlatform::systemChecks()
     return mInner->systemChecks();
 }
 
+std::vector<std::string> KRecordPlatform::accessRuleDirectories() const
+{
+    return mInner->accessRuleDirectories();
+}
+
 void KRecordPlatform::sleepMs(uint32_t milliseconds)
 {
     mInner->sleepMs(milliseconds);

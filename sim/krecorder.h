@@ -52,6 +52,7 @@ public:
     std::vector<KCheck> nodeChecks(const std::u16string &path) override;
     KDeviceInstance deviceInstance(const std::u16string &path) override;
     std::vector<KCheck> systemChecks() override;
+    std::vector<std::string> accessRuleDirectories() const override;
     void sleepMs(uint32_t milliseconds) override;
 
 private:

@@ -19,13 +19,16 @@ QString source(const QString &relative)
     return QStringLiteral(BONDARA_SOURCE_DIR "/") + relative;
 }
 
-// A scene relative to the source tree, or an absolute path.
+// A scene relative to the source tree, or an absolute path. No system bus, whatever the
+// machine has: the pairing service is out of reach.
 Run runCli(const QStringList &args, const QString &scene = QString(), const QString &trace = QString())
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("BONDARA_SIMULATE_TRACE");
     env.remove("BONDARA_SIMULATE");
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bondara-test-bus");
+    env.remove("BONDARA_UDEV_RULES_DIRS");
     if (!scene.isEmpty())
         env.insert("BONDARA_SIMULATE", QDir::isAbsolutePath(scene) ? scene : source(scene));
     if (!trace.isEmpty())
@@ -434,11 +437,13 @@ private slots:
             << "tools/scenes/receiver.json" << QString() << 0
             << QStringList{"ok catalogue: lists 2 receivers", "ok interfaces: 5 HID interfaces",
                            "ok receiver: 2.4G Receiver at sim:receiver#col04",
-                           "ok access: this user can open sim:receiver#col04 for reading and writing"};
+                           "ok access: this user can open sim:receiver#col04 for reading and writing",
+                           "warning service: the pairing service cannot be asked: the system bus is not running"};
         QTest::newRow("receiver without access")
             << "tests/scenes/locked-receiver.json" << QString() << 1
             << QStringList{"ok receiver: 2.4G Receiver at sim:rx#col02",
-                           "problem access: this user cannot open sim:rx#col02: Permission denied"};
+                           "problem access: this user cannot open sim:rx#col02: Permission denied",
+                           "warning service: the pairing service cannot be asked"};
         QTest::newRow("no catalogue")
             << "tools/scenes/receiver.json" << "tests/scenes/absent.json" << 1
             << QStringList{"problem catalogue: no catalogue at", "ok interfaces: 5 HID interfaces"};
@@ -503,6 +508,38 @@ private slots:
         QCOMPARE(plainRun.lines().size(), found.size());
         for (const QByteArray &line : plainRun.lines())
             QCOMPARE(line.contains(" -- fix: "), !line.startsWith("ok "));
+    }
+
+    // Without a system bus: the service's finding, and the access problem's fix says what is missing.
+    void doctorWithoutASystemBus()
+    {
+        const QString startBus = "start the system bus (dbus), which starts the pairing service when asked";
+        const Run json = runCli({"doctor", "--json"}, "tests/scenes/locked-receiver.json");
+        QCOMPARE(json.exitCode, 1);
+        QMap<QString, QJsonObject> checks;
+        for (const QJsonValue &value : QJsonDocument::fromJson(json.out).object().value("checks").toArray())
+            checks.insert(value.toObject().value("check").toString(), value.toObject());
+        QVERIFY2(hasFields(checks.value("access"), {{"level", "problem"}}), json.out);
+        QVERIFY2(checks.value("access").value("fix").toString().startsWith(startBus + "; or, "), json.out);
+        QVERIFY2(hasFields(checks.value("service"), {{"level", "warning"}, {"fix", startBus}}), json.out);
+        QVERIFY2(checks.value("service").value("text").toString().startsWith(
+                     "the pairing service cannot be asked: the system bus is not running ("),
+                 json.out);
+        // polkit is not asked without a bus.
+        QVERIFY2(!checks.contains("polkit"), json.out);
+
+        const Run plain = runCli({"doctor"}, "tests/scenes/locked-receiver.json");
+        QCOMPARE(plain.exitCode, 1);
+        const QList<QByteArray> lines = plain.lines();
+        QVERIFY2(lines.contains("problem access     this user cannot open sim:rx#col02: Permission denied -- fix: "
+                                + startBus.toUtf8() + "; or, close any other program that uses the receiver, then "
+                                                      "unplug it and plug it in again"),
+                 plain.out);
+        QVERIFY2(std::any_of(lines.begin(), lines.end(), [&](const QByteArray &line) {
+                     return line.startsWith("warning service    the pairing service cannot be asked: ")
+                            && line.endsWith(" -- fix: " + startBus.toUtf8());
+                 }),
+                 plain.out);
     }
 
     // Raw bytes from a file, text from standard input; every top-level collection as JSON.

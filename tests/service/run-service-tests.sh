@@ -2,9 +2,10 @@
 # SPDX-License-Identifier: MIT
 # The pairing service on a private system bus with Debian's dbus-daemon and
 # polkitd (tests/service/privatebus.sh), the simulated machine and a polkit
-# rules file that authorises one test user: the bus starts the service as
-# root without systemd; the authorised user pairs a receiver whose node is
-# root's alone, the other is refused and the receiver receives nothing; bad
+# rules file that authorises one test user and refuses another: doctor tells
+# each what polkit answers, without starting the service; the bus starts the
+# service as root without systemd; the authorised user pairs a receiver whose
+# node is root's alone, another is refused and the receiver receives nothing; bad
 # requests, a second request and a stranger's stop are refused with named
 # errors; a run whose caller goes away or stops ends with the end command; the
 # service ends when idle. The machine's own bus, policies and users are left
@@ -17,6 +18,7 @@ source "$here/../../tools/testlib.sh"
 
 ok_user=bondara-ok
 other_user=bondara-other
+refused_user=bondara-refused
 idle_seconds=2
 
 # as USER COMMAND...: runs the command as that user, with no groups of root's
@@ -77,6 +79,35 @@ frames_since() {
 }
 lines() { wc -l <"$trace"; }
 service_pid() { bus_call GetConnectionUnixProcessID string:org.bondara.Pairing1 2>/dev/null | awk '{print $2}'; }
+# doctor_as USER LOG [ARGS...]: bondara-cli doctor as that user, its output in $out/LOG.
+doctor_as() {
+    local user=$1 log=$2
+    shift 2
+    as "$user" "$cli" doctor --config "$catalogue" "$@" >"$out/$log" 2>&1
+}
+# doctor_says USER STATUS PATTERN...: true when doctor as that user exits with
+# STATUS (left in $code) and prints a line matching each grep pattern.
+doctor_says() {
+    local user=$1 status=$2 pattern
+    shift 2
+    doctor_as "$user" "doctor-$user.log"
+    code=$?
+    [ $code -eq "$status" ] || return 1
+    for pattern in "$@"; do
+        grep -q -- "$pattern" "$out/doctor-$user.log" || return 1
+    done
+}
+# doctor_json LOG: "check level" per line of the doctor's JSON in $out/LOG, after
+# the object has passed the schema; nothing when it does not.
+doctor_json() {
+    python3 -c 'import json, sys; print(json.dumps(json.load(sys.stdin)))' <"$out/$1" >"$out/$1.line" &&
+        python3 "$here/../../cli/validate-jsonl.py" "$here/../../cli/doctor.schema.json" "$out/$1.line" \
+            >"$out/$1.schema" 2>&1 &&
+        python3 -c 'import json, sys
+d = json.load(sys.stdin)
+print("result", d["result"])
+for c in d["checks"]: print(c["check"], c["level"])' <"$out/$1"
+}
 # wait_trace N SECONDS: true once the trace has more than N lines.
 wait_trace() {
     local deadline=$((SECONDS + $2))
@@ -99,7 +130,7 @@ set_shared() {
 if [ "${1:-}" = --inside ]; then
     out=$2
     set_shared "$3"
-    for user in "$ok_user" "$other_user"; do
+    for user in "$ok_user" "$other_user" "$refused_user"; do
         install -d -m 700 -o "$user" -g "$user" "$shared/runtime-$user"
     done
     echo "private system bus and polkit up in $PRIVATEBUS_UP_SECONDS s"
@@ -138,8 +169,45 @@ if [ "${1:-}" = --inside ]; then
         fail "pkcheck: $ok_user status $ok_code, $other_user status $other_code: $(cat "$out"/pkcheck-*.log)"
     fi
 
+    # doctor asks the bus and polkit about itself, without a prompt; the
+    # scene's receivers are root's alone, so pairing goes through the service.
+    closed='^ok      access     this user cannot open sim:%s#col02: .*; pairing goes through the pairing service$'
+    # shellcheck disable=SC2059
+    if doctor_says "$ok_user" 0 \
+        '^ok      service    the pairing service org.bondara.Pairing1 is installed and the system bus reaches it$' \
+        '^ok      polkit     polkit lets this user pair through the service (action org.bondara.pair)$' \
+        "$(printf "$closed" rx)" "$(printf "$closed" slow)"; then
+        pass "doctor as $ok_user: the service is installed and reachable, polkit authorises this user, the closed receivers pair through it"
+    else
+        fail "doctor as $ok_user: status $code: $(cat "$out/doctor-$ok_user.log")"
+    fi
+    if doctor_says "$other_user" 0 '^ok      service    the pairing service org.bondara.Pairing1 is installed' \
+        '^warning polkit     polkit lets this user pair through the service (action org.bondara.pair) once a password is given: .* -- fix: '; then
+        pass "doctor as $other_user: polkit authorises this user only with a password (a warning, exit 0)"
+    else
+        fail "doctor as $other_user: status $code: $(cat "$out/doctor-$other_user.log")"
+    fi
+    allow='ask an administrator to allow you the polkit action org.bondara.pair'
+    if doctor_says "$refused_user" 1 \
+        "^problem polkit     polkit does not let this user pair through the service (action org.bondara.pair): not authorised -- fix: $allow" \
+        "^problem access     this user cannot open sim:rx#col02: .* -- fix: $allow .*; or, "; then
+        pass "doctor as $refused_user, whom polkit refuses: a problem (exit 1), and the access problem's fix says to ask an administrator"
+    else
+        fail "doctor as $refused_user: status $code: $(cat "$out/doctor-$refused_user.log")"
+    fi
+    doctor_as "$ok_user" doctor-ok.json --json
+    ok_json=$(doctor_json doctor-ok.json | tr '\n' ' ')
+    doctor_as "$other_user" doctor-other.json --json
+    other_json=$(doctor_json doctor-other.json | tr '\n' ' ')
+    if [[ $ok_json == "result ok "*"service ok polkit ok "* ]] &&
+        [[ $other_json == "result warning "*"service ok polkit warning "* ]]; then
+        pass "doctor --json passes its schema and says the same: $ok_user authorised, $other_user challenged"
+    else
+        fail "doctor --json: $ok_user: $ok_json; $other_user: $other_json: $(cat "$out"/doctor-*.json "$out"/doctor-*.schema 2>&1)"
+    fi
+
     if [ "$(bus_call NameHasOwner string:org.bondara.Pairing1 2>&1)" = "   boolean false" ]; then
-        pass "the service is not running before its first call"
+        pass "the service is not running before its first call: doctor did not start it"
     else
         fail "the service was running before its first call"
     fi
@@ -339,7 +407,7 @@ done
 
 # What the run must leave as it found it.
 machine_state() {
-    getent passwd "$ok_user" "$other_user"
+    getent passwd "$ok_user" "$other_user" "$refused_user"
     ls -la /run/dbus /etc/dbus-1 /usr/share/dbus-1/system.d /usr/share/dbus-1/system-services \
         /etc/polkit-1 /usr/share/polkit-1/actions /usr/share/polkit-1/rules.d
     md5sum /etc/passwd /etc/group /etc/shadow /etc/gshadow
@@ -377,7 +445,7 @@ sed -e "s|@BONDARA_PAIRINGD@|$exec_line|" \
     "$here/../../service/org.bondara.Pairing1.service.in" >"$out/org.bondara.Pairing1.service"
 "$here/privatebus.sh" --action "$here/../../service/org.bondara.pair.policy" --rules "$data/50-bondara-test.rules" \
     --policy "$here/../../service/org.bondara.Pairing1.conf" --service "$out/org.bondara.Pairing1.service" \
-    --user "$ok_user" --user "$other_user" --logs "$out" \
+    --user "$ok_user" --user "$other_user" --user "$refused_user" --logs "$out" \
     -- "$here/$(basename "$0")" --inside "$out" "$shared" | tee "$out/inside.log"
 code=${PIPESTATUS[0]}
 passed=$((passed + $(grep -c '^PASS:' "$out/inside.log")))

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "service/polkitauthority.h"
+#include "pairing/polkitauthority.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -68,8 +68,8 @@ QDBusPendingCall check(QDBusConnection bus, const QString &caller, const QString
     const Subject subject{QStringLiteral("system-bus-name"), {{QStringLiteral("name"), caller}}};
     call << QVariant::fromValue(subject) << action << QVariant::fromValue(Details(details))
          << uint(interactive ? kAllowUserInteraction : 0) << cancelId;
-    // The user may take their time over a password.
-    return bus.asyncCall(call, 24 * 60 * 60 * 1000);
+    // The user may take their time over a password; without one polkit answers at once.
+    return bus.asyncCall(call, interactive ? 24 * 60 * 60 * 1000 : -1);
 }
 
 void cancel(QDBusConnection bus, const QString &cancelId)
@@ -81,17 +81,17 @@ void cancel(QDBusConnection bus, const QString &cancelId)
     bus.send(call);
 }
 
-bool allowed(const QDBusPendingCall &answer, QString *why)
+Answer answer(const QDBusPendingCall &reply, QString *why)
 {
-    const QDBusMessage reply = answer.reply();
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        *why = QStringLiteral("polkit could not be asked: %1").arg(reply.errorMessage());
-        return false;
+    const QDBusMessage message = reply.reply();
+    if (message.type() != QDBusMessage::ReplyMessage) {
+        *why = QStringLiteral("polkit could not be asked: %1").arg(message.errorMessage());
+        return Answer::Unknown;
     }
-    const QList<QVariant> values = reply.arguments();
+    const QList<QVariant> values = message.arguments();
     if (values.isEmpty() || !values.first().canConvert<QDBusArgument>()) {
         *why = QStringLiteral("polkit's answer could not be read");
-        return false;
+        return Answer::Unknown;
     }
     // (bba{ss}): authorised, a challenge (authentication would be needed), details.
     bool authorised = false;
@@ -102,14 +102,22 @@ bool allowed(const QDBusPendingCall &answer, QString *why)
     result >> authorised >> challenge >> details;
     result.endStructure();
     if (authorised)
-        return true;
-    if (details.value(QStringLiteral("polkit.dismissed")) == QLatin1String("true"))
+        return Answer::Yes;
+    if (details.value(QStringLiteral("polkit.dismissed")) == QLatin1String("true")) {
         *why = QStringLiteral("authentication was cancelled");
-    else if (challenge)
+        return Answer::No;
+    }
+    if (challenge) {
         *why = QStringLiteral("authentication is required and none was given");
-    else
-        *why = QStringLiteral("not authorised");
-    return false;
+        return Answer::Challenge;
+    }
+    *why = QStringLiteral("not authorised");
+    return Answer::No;
+}
+
+bool allowed(const QDBusPendingCall &reply, QString *why)
+{
+    return answer(reply, why) == Answer::Yes;
 }
 
 } // namespace PolkitAuthority

@@ -1,0 +1,209 @@
+// SPDX-License-Identifier: MIT
+#include "config/uaccessrules.h"
+
+#include "base/kfileread.h"
+
+#include <QDir>
+#include <QMap>
+#include <QRegularExpression>
+
+namespace {
+
+// Far above any rules file a system ships; a larger one is not read.
+constexpr qint64 kRulesFileLimit = 1024 * 1024;
+// The node names a KERNEL condition is judged against.
+constexpr int kNodeNames = 100;
+
+// KEY{attribute} OP "value"
+struct Term {
+    QString key;
+    QString attribute;
+    QString op;
+    QString value;
+};
+
+// udev's own syntax, with either quote and any spacing; false for anything else.
+bool parseRule(const QString &rule, QVector<Term> &terms)
+{
+    const int n = rule.size();
+    int i = 0;
+    const auto skipSeparators = [&] {
+        while (i < n && (rule.at(i).isSpace() || rule.at(i) == QLatin1Char(',')))
+            ++i;
+    };
+    const auto skipSpaces = [&] {
+        while (i < n && rule.at(i).isSpace())
+            ++i;
+    };
+    skipSeparators();
+    while (i < n) {
+        Term term;
+        const int start = i;
+        while (i < n && (rule.at(i).isLetterOrNumber() || rule.at(i) == QLatin1Char('_')))
+            ++i;
+        term.key = rule.mid(start, i - start);
+        if (term.key.isEmpty())
+            return false;
+        if (i < n && rule.at(i) == QLatin1Char('{')) {
+            const int close = rule.indexOf(QLatin1Char('}'), i);
+            if (close < 0)
+                return false;
+            term.attribute = rule.mid(i + 1, close - i - 1).trimmed();
+            i = close + 1;
+        }
+        skipSpaces();
+        for (const char *op : {"==", "!=", "+=", "-=", ":=", "="}) {
+            if (rule.midRef(i).startsWith(QLatin1String(op))) {
+                term.op = QLatin1String(op);
+                break;
+            }
+        }
+        if (term.op.isEmpty())
+            return false;
+        i += term.op.size();
+        skipSpaces();
+        // e"..." holds C escapes; the ids and tags we judge have none.
+        if (i + 1 < n && rule.at(i) == QLatin1Char('e') && rule.at(i + 1) == QLatin1Char('"'))
+            ++i;
+        if (i < n && (rule.at(i) == QLatin1Char('"') || rule.at(i) == QLatin1Char('\''))) {
+            const QChar quote = rule.at(i++);
+            const int from = i;
+            while (i < n && rule.at(i) != quote)
+                i += rule.at(i) == QLatin1Char('\\') ? 2 : 1;
+            if (i >= n)
+                return false;
+            term.value = rule.mid(from, i - from);
+            ++i;
+        } else {
+            const int from = i;
+            while (i < n && !rule.at(i).isSpace() && rule.at(i) != QLatin1Char(','))
+                ++i;
+            term.value = rule.mid(from, i - from);
+        }
+        terms.append(term);
+        skipSeparators();
+    }
+    return !terms.isEmpty();
+}
+
+// udev's patterns: shell globs, alternatives split by '|'.
+bool globMatches(const QString &pattern, const QString &text)
+{
+    for (const QString &alternative : pattern.split(QLatin1Char('|'))) {
+        const QRegularExpression glob(QRegularExpression::wildcardToRegularExpression(alternative),
+                                      QRegularExpression::CaseInsensitiveOption);
+        if (glob.isValid() && glob.match(text).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+QString hex(int value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+
+QStringList nodeNames()
+{
+    QStringList names;
+    for (int node = 0; node < kNodeNames; ++node)
+        names << QStringLiteral("hidraw%1").arg(node);
+    return names;
+}
+
+} // namespace
+
+bool tagsUaccess(const QString &rule, UsbId id)
+{
+    QVector<Term> terms;
+    if (!parseRule(rule, terms))
+        return false;
+    static const QStringList nodes = nodeNames();
+    bool tagged = false;
+    bool vendorNamed = false;
+    for (const Term &term : terms) {
+        if (term.key == QLatin1String("TAG")) {
+            const bool uaccess = term.value == QLatin1String("uaccess");
+            if (term.op == QLatin1String("+="))
+                tagged = tagged || uaccess;
+            else if (term.op == QLatin1String("=") || term.op == QLatin1String(":="))
+                tagged = uaccess; // replaces every tag given before
+            else if (term.op == QLatin1String("-=") && uaccess)
+                tagged = false;
+            continue;
+        }
+        const bool equal = term.op == QLatin1String("==");
+        if (!equal && term.op != QLatin1String("!="))
+            continue;
+        QStringList candidates;
+        if (term.key == QLatin1String("SUBSYSTEM")) {
+            candidates << QStringLiteral("hidraw");
+        } else if (term.key == QLatin1String("KERNEL")) {
+            candidates = nodes;
+        } else if (term.key == QLatin1String("ATTRS") && term.attribute == QLatin1String("idVendor")) {
+            candidates << hex(id.vendor);
+            vendorNamed = vendorNamed || equal;
+        } else if (term.key == QLatin1String("ATTRS") && term.attribute == QLatin1String("idProduct")) {
+            candidates << hex(id.product);
+        } else if (term.key == QLatin1String("ATTR")
+                   && (term.attribute == QLatin1String("idVendor") || term.attribute == QLatin1String("idProduct"))) {
+            // The ids are attributes of the USB device, never of the hidraw node itself.
+            if (equal)
+                return false;
+            continue;
+        } else {
+            continue; // a condition we cannot judge is taken to hold
+        }
+        bool holds = false;
+        for (const QString &candidate : candidates)
+            holds = holds || globMatches(term.value, candidate) == equal;
+        if (!holds)
+            return false;
+    }
+    return tagged && vendorNamed;
+}
+
+QVector<UaccessRule> uaccessRules(const QStringList &directories, const QVector<UsbId> &ids)
+{
+    // udev reads each name once, from the first directory that has it.
+    QMap<QString, QString> files;
+    for (const QString &directory : directories) {
+        const QDir dir(directory);
+        for (const QString &name : dir.entryList(QDir::Files | QDir::System, QDir::Name)) {
+            if (name.endsWith(QLatin1String(".rules")) && !files.contains(name))
+                files.insert(name, dir.filePath(name));
+        }
+    }
+    QVector<UaccessRule> found;
+    for (const QString &path : files) {
+        QByteArray content;
+        QString reason;
+        if (!KHID::readFileCapped(path, kRulesFileLimit, content, &reason))
+            continue;
+        // All of it: a NUL byte ends the text of fromUtf8(QByteArray).
+        const QStringList lines = QString::fromUtf8(content.constData(), content.size()).split(QLatin1Char('\n'));
+        for (int at = 0; at < lines.size();) {
+            const int first = at;
+            QString rule = lines.at(at++);
+            if (rule.endsWith(QLatin1Char('\r')))
+                rule.chop(1);
+            while (rule.endsWith(QLatin1Char('\\')) && at < lines.size()) {
+                rule.chop(1);
+                rule += lines.at(at++);
+                if (rule.endsWith(QLatin1Char('\r')))
+                    rule.chop(1);
+            }
+            rule = rule.trimmed();
+            if (rule.startsWith(QLatin1Char('#')) || !rule.contains(QLatin1String("uaccess")))
+                continue;
+            UaccessRule match{path, first + 1, {}};
+            for (int index = 0; index < ids.size(); ++index) {
+                if (tagsUaccess(rule, ids.at(index)))
+                    match.receivers.append(index);
+            }
+            if (!match.receivers.isEmpty())
+                found.append(match);
+        }
+    }
+    return found;
+}
