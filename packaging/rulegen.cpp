@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Makes, from the receiver catalogue, the udev rule that lets the seat's user open the
-// receivers' hidraw nodes, and the AppStream metainfo's list of the hardware it supports.
+// Makes, from the receiver catalogue, the AppStream metainfo's list of the hardware it supports
+// and the opt-in udev rule (an example the package ships, never installs) that opens the
+// receivers' hidraw nodes to the seat's user on a system without polkit.
 //
 //   rulegen --catalogue DeviceConfig.json --rules OUT.rules
 //           [--metainfo-template IN.xml --metainfo OUT.xml]
@@ -87,10 +88,16 @@ QString oneLine(QString text)
 QByteArray udevRules(const QMap<int, DeviceDetail> &receivers)
 {
     QString out = QStringLiteral(
-        "# Bondara: the user at the seat may open the hidraw nodes of the receivers that\n"
-        "# Bondara's catalogue lists. Generated from the catalogue when Bondara was built;\n"
-        "# a receiver added to /etc/bondara/DeviceConfig.json needs a line of its own in a\n"
-        "# file of /etc/udev/rules.d/ numbered below 73 (see bondara(1)).\n");
+        "# Bondara, opt-in, for a system without polkit, where the pairing service refuses\n"
+        "# every request: lets the user at the seat open every hidraw node of the receivers\n"
+        "# that Bondara's catalogue lists, without the service. Every program of that user\n"
+        "# can then read the receivers' raw reports, keystrokes included, and write to them.\n"
+        "# To opt in, as root: copy this file to /etc/udev/rules.d/, then\n"
+        "#   udevadm control --reload-rules\n"
+        "#   udevadm trigger --subsystem-match=hidraw --action=change\n"
+        "# Generated from the catalogue when Bondara was built; a receiver added to\n"
+        "# /etc/bondara/DeviceConfig.json needs a line of its own, and the file's number\n"
+        "# must stay below 73 (see bondara(1)).\n");
     for (const DeviceDetail &receiver : receivers) {
         // sysfs spells USB ids in lower case, four digits.
         out += QStringLiteral("\n# %1\n").arg(oneLine(receiver.name));
