@@ -404,7 +404,7 @@ if start_receiver /tmp/user.log "$PID" --pair-after 0; then
     as_tester "$CLI doctor" >/tmp/user-doctor.out 2>/tmp/user-doctor.err
     rc=$?
     [ $rc -eq 1 ] || problem "doctor as uid 1000 exited $rc, expected 1"
-    grep -q "^problem access .*cannot open /dev/$NODE#col03: Permission denied -- fix: install the udev rule" \
+    grep -q "^problem access .*cannot open /dev/$NODE#col03: Permission denied -- fix: start the system bus" \
         /tmp/user-doctor.out || problem "doctor as uid 1000 did not name the access problem and its fix"
     grep -q "^problem acl .*does not name this user -- fix: " /tmp/user-doctor.out ||
         problem "doctor as uid 1000 did not say that the node's ACL leaves the user out"
