@@ -58,6 +58,18 @@ private:
         QCOMPARE(control().chosenReceiver(PairKind::Mouse)->path(), QString(path));
     }
 
+    // Starts a mouse pairing on the receiver at `path`; the trace's length before it.
+    int startRun(const char *path)
+    {
+        choose(path);
+        const int before = traceLines().size();
+        click("mouseCode");
+        if (!QTest::qWaitFor([this] { return child("btnPair")->isEnabled(); }))
+            return -1;
+        click("btnPair");
+        return before;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -85,11 +97,8 @@ private slots:
 
     void pairsThroughTheService()
     {
-        choose(kFast);
-        const int before = traceLines().size();
-        click("mouseCode");
-        QTRY_VERIFY(child("btnPair")->isEnabled());
-        click("btnPair");
+        const int before = startRun(kFast);
+        QVERIFY(before >= 0);
         QTRY_COMPARE_WITH_TIMEOUT(text("pairStatus"), QString("Matched successfully"), 20000);
         QTRY_VERIFY(!control().isPairing());
         const QStringList frames = traceLines().mid(before);
@@ -102,11 +111,8 @@ private slots:
     // The service's polls move the bar; Stop ends the service's run with the end command.
     void stopEndsTheServiceRun()
     {
-        choose(kSlow);
-        const int before = traceLines().size();
-        click("mouseCode");
-        QTRY_VERIFY(child("btnPair")->isEnabled());
-        click("btnPair");
+        const int before = startRun(kSlow);
+        QVERIFY(before >= 0);
         auto *bar = child<PairProgress>("pairProgress");
         QTRY_VERIFY_WITH_TIMEOUT(bar->left() < 1, 10000);
         QVERIFY(shown("btnStop"));
@@ -122,11 +128,8 @@ private slots:
     // For a user polkit does not allow: the outcome is its own, with a hint, and nothing is sent.
     void refusedUserSeesTheHint()
     {
-        choose(kFast);
-        const int before = traceLines().size();
-        click("mouseCode");
-        QTRY_VERIFY(child("btnPair")->isEnabled());
-        click("btnPair");
+        const int before = startRun(kFast);
+        QVERIFY(before >= 0);
         QTRY_COMPARE_WITH_TIMEOUT(text("pairStatus"),
                                   QString("Matched failed: pairing was not authorised for this user"), 20000);
         QVERIFY(shown("labelHint"));
