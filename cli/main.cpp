@@ -54,9 +54,10 @@ QString usageText()
         "With BONDARA_SIMULATE=SCENE.json the simulated receiver stands in for the machine's HID devices.\n"
         "--json prints JSON Lines: one event per line, each with \"schema\": 1 and \"event\".\n"
         "Exit status: 0 success; 1 not found, or no device answered the pairing; 2 bad input (an unusable\n"
-        "file, catalogue or scene), no receiver, several and none chosen, no access to it, or another\n"
-        "program pairing with it; 3 the receiver failed during pairing (unplugged, a report not written\n"
-        "or read, or it refused); 130 stopped by Ctrl+C (143 SIGTERM), the receiver told to stop waiting.\n"
+        "file, catalogue or scene), no receiver, several and none chosen, no access to it, another\n"
+        "program pairing with it, or the pairing service not authorised by polkit; 3 the receiver failed\n"
+        "during pairing (unplugged, a report not written or read, or it refused); 130 stopped by Ctrl+C\n"
+        "(143 SIGTERM), the receiver told to stop waiting.\n"
         "doctor: 0 no problem, 1 a problem, 2 bad input.\n");
 }
 
