@@ -296,7 +296,7 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("hintWord");
         const QString noAccessZh = "状态：无法访问接收器", noAccessEn = "Status:No access to the receiver";
-        // The hint names the part that is missing: the service, or the bus that reaches it.
+        // The hint names what is missing: the service, or the bus that reaches it.
         QTest::newRow("no access, no service, zh") << int(MainWindow::ProblemNoAccess)
                                                    << PairService::Reach::NotInstalled << LANG_ZH << noAccessZh
                                                    << "未安装对码服务";

@@ -211,7 +211,7 @@ void MainWindow::refreshHint()
     QString text;
     const PairKinds kinds = mPage == PageHome ? kBothKinds : PairKinds(pageKind(mPage));
     if (mProblem == ProblemNoAccess && (mProblemKinds & kinds)) {
-        // Which part is missing: this user's own access, and the service that would stand in.
+        // What is missing: this user's own access, and the service that would stand in.
         if (QSysInfo::productType() == QLatin1String("windows"))
             text = tr("Another program is holding the receiver: close it, then unplug the receiver and plug it in again.");
         else if (mServiceReach == PairService::Reach::NotInstalled)
