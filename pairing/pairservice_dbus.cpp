@@ -41,6 +41,12 @@ private:
     PairService *mOwner;
 };
 
+QDBusMessage serviceCall(const char *method)
+{
+    return QDBusMessage::createMethodCall(QLatin1String(kName), QLatin1String(kPath), QLatin1String(kInterface),
+                                          QLatin1String(method));
+}
+
 PairOutcome outcomeOf(const QDBusMessage &reply)
 {
     if (reply.type() == QDBusMessage::ReplyMessage) {
@@ -140,8 +146,7 @@ bool PairService::start(const Receiver &receiver, PairKind kind)
                                    QStringLiteral("Poll"), d->listener,
                                    SLOT(slotPoll(QString, int, QString)));
     d->listener->path = receiver.path();
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kName), QLatin1String(kPath),
-                                                       QLatin1String(kInterface), QStringLiteral("Pair"));
+    QDBusMessage call = serviceCall("Pair");
     call << receiver.path()
          << (kind == PairKind::Keyboard ? QStringLiteral("keyboard") : QStringLiteral("mouse"));
     // polkit may ask this user's agent for a password.
@@ -163,8 +168,7 @@ void PairService::stop()
 {
     if (!running())
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kName), QLatin1String(kPath),
-                                                       QLatin1String(kInterface), QStringLiteral("Stop"));
+    QDBusMessage call = serviceCall("Stop");
     call << d->listener->path;
     QDBusConnection::systemBus().send(call);
 }

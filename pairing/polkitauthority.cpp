@@ -44,6 +44,12 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, Subject &subject)
     return argument;
 }
 
+QDBusMessage authorityCall(const char *method)
+{
+    return QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface),
+                                          QLatin1String(method));
+}
+
 void registerTypes()
 {
     static const bool registered = [] {
@@ -62,9 +68,7 @@ QDBusPendingCall check(QDBusConnection bus, const QString &caller, const QString
                        const QMap<QString, QString> &details, bool interactive, const QString &cancelId)
 {
     registerTypes();
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                                       QLatin1String(kInterface),
-                                                       QStringLiteral("CheckAuthorization"));
+    QDBusMessage call = authorityCall("CheckAuthorization");
     const Subject subject{QStringLiteral("system-bus-name"), {{QStringLiteral("name"), caller}}};
     call << QVariant::fromValue(subject) << action << QVariant::fromValue(Details(details))
          << uint(interactive ? kAllowUserInteraction : 0) << cancelId;
@@ -74,9 +78,7 @@ QDBusPendingCall check(QDBusConnection bus, const QString &caller, const QString
 
 void cancel(QDBusConnection bus, const QString &cancelId)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                                       QLatin1String(kInterface),
-                                                       QStringLiteral("CancelCheckAuthorization"));
+    QDBusMessage call = authorityCall("CancelCheckAuthorization");
     call << cancelId;
     bus.send(call);
 }

@@ -234,7 +234,7 @@ void PairingService::cancelRun(const char *why)
         mRun->check = nullptr;
     }
     // Nothing reached the receiver.
-    answer(mRun->request.createReply({PairOutcome::key(PairOutcome::Stopped), QString()}));
+    mBus.send(mRun->request.createReply({PairOutcome::key(PairOutcome::Stopped), QString()}));
     endRun();
 }
 
@@ -243,7 +243,7 @@ void PairingService::slotOutcome(const PairOutcome &outcome)
     if (!mRun || !mRun->pairing)
         return;
     qInfo().noquote() << "pairing on" << mRun->path << "for" << mRun->caller << ":" << outcome.describe();
-    answer(mRun->request.createReply({PairOutcome::key(outcome.reason), outcome.detail}));
+    mBus.send(mRun->request.createReply({PairOutcome::key(outcome.reason), outcome.detail}));
     endRun();
 }
 
@@ -255,11 +255,6 @@ void PairingService::slotPoll(int attempt, const QString &status)
                                                            QLatin1String(kInterface), QStringLiteral("Poll"));
     poll << mRun->path << attempt << status;
     mBus.send(poll);
-}
-
-void PairingService::answer(const QDBusMessage &reply)
-{
-    mBus.send(reply);
 }
 
 void PairingService::refuse(const QDBusMessage &request, const char *error, const QString &words)

@@ -83,7 +83,6 @@ private:
     void slotPoll(int attempt, const QString &status);
     // Ends the run's wait for polkit or its pairing; `why` goes to the log.
     void cancelRun(const char *why);
-    void answer(const QDBusMessage &reply);
     void refuse(const QDBusMessage &request, const char *error, const QString &words);
     void endRun();
     void idleNow();
