@@ -6,6 +6,7 @@
 #include "app/maincontrol.h"
 #include "ui/deferredpolish.h"
 #include "ui/guide.h"
+#include "ui/qtmajor.h"
 #include "ui/receiverline.h"
 #include "ui/resultbubble.h"
 #include "ui/themes.h"
@@ -63,7 +64,7 @@ MainWindow::MainWindow(QWidget *parent)
     const QString interfaceFamily = QApplication::font().family();
     for (QWidget *widget : findChildren<QWidget *>()) {
         const QFont font = widget->font();
-        if ((font.resolve() & QFont::FamilyResolved) && font.family() != interfaceFamily
+        if (namesFamily(font) && font.family() != interfaceFamily
             && !QFont::substitutes(font.family()).contains(interfaceFamily, Qt::CaseInsensitive))
             QFont::insertSubstitution(font.family(), interfaceFamily);
     }

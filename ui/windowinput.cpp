@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "ui/focusring.h"
+#include "ui/qtmajor.h"
 #include "ui/receiverline.h"
 #include "ui/resultbubble.h"
 #include "ui/themes.h"
@@ -116,7 +117,7 @@ void MainWindow::mousePressEvent(QMouseEvent *event)
         // The window system moves the window itself where it can; moving it
         // here follows the pointer everywhere else.
         mPressed = !mSystemMove(windowHandle());
-        mDragOffset = event->globalPos() - pos();
+        mDragOffset = screenPointOf(*event) - pos();
         event->accept();
     }
     if (!ui->widgetLanguage->hasFocus()) {
@@ -132,7 +133,7 @@ void MainWindow::mousePressEvent(QMouseEvent *event)
 void MainWindow::mouseMoveEvent(QMouseEvent *event)
 {
     if (mPressed && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPos() - mDragOffset);
+        move(screenPointOf(*event) - mDragOffset);
         event->accept();
     }
 }
