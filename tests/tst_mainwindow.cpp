@@ -21,6 +21,7 @@
 #include <QPushButton>
 
 #include <functional>
+#include <utility>
 
 Q_DECLARE_METATYPE(PairService::Reach)
 
@@ -1044,9 +1045,9 @@ private slots:
         }
         QVERIFY(paths.size() > 30);
         QHash<QString, qint64> first;
-        for (const QString &path : qAsConst(paths))
+        for (const QString &path : std::as_const(paths))
             first.insert(path, QPixmap(path).cacheKey());
-        for (const QString &path : qAsConst(paths))
+        for (const QString &path : std::as_const(paths))
             QVERIFY2(QPixmap(path).cacheKey() == first.value(path), qPrintable(path));
     }
 

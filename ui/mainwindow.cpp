@@ -18,6 +18,8 @@
 #include <QPixmapCache>
 #include <QWindow>
 
+#include <utility>
+
 namespace {
 
 const char *const kEnglish = "en";
@@ -227,7 +229,7 @@ void MainWindow::refreshHint()
         // The fields' places read alike in every language; the log has the rest. On a pairing
         // page the tip about pairing matters more.
         QStringList places;
-        for (const QString &warning : qAsConst(mCatalogueWarnings))
+        for (const QString &warning : std::as_const(mCatalogueWarnings))
             places << warning.section(QLatin1String(": "), 0, 0);
         if (places.size() > 3)
             places = places.mid(0, 3) << QStringLiteral("...");
