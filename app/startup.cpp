@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/startup.h"
 
+#include "app/highdpi.h"
 #include "app/maincontrol.h"
 #include "ui/mainwindow.h"
 #include "app/singleapplication.h"
@@ -89,11 +90,7 @@ int runBondara(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
 
-    // Laid out in device-independent pixels with every picture also drawn at
-    // 2 x: the window follows the desktop's scale, 1.25 and 1.5 included.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    setUpHighDpi();
 
     // Qt takes its options' values only apart from their names; the command
     // line is handed over as it came unless one had to be parted.

@@ -12,6 +12,8 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 
+#include <utility>
+
 ConfigController::ConfigController(QObject *parent)
     : QObject(parent)
 {
@@ -58,7 +60,7 @@ bool ConfigController::loadConfigData(const QByteArray &bytes, const QString &pa
     mError = check.error;
     mWarnings = check.warnings;
     // The log, not a warning: bondara-cli and the window tell the user in their own way.
-    for (const QString &warning : qAsConst(mWarnings))
+    for (const QString &warning : std::as_const(mWarnings))
         qDebug().noquote() << QStringLiteral("catalogue %1: %2").arg(path, warning);
     if (!mError.isEmpty()) {
         qDebug().noquote() << QStringLiteral("catalogue %1: %2").arg(path, mError);

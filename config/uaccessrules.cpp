@@ -53,7 +53,7 @@ bool parseRule(const QString &rule, QVector<Term> &terms)
         }
         skipSpaces();
         for (const char *op : {"==", "!=", "+=", "-=", ":=", "="}) {
-            if (rule.midRef(i).startsWith(QLatin1String(op))) {
+            if (QStringView(rule).mid(i).startsWith(QLatin1String(op))) {
                 term.op = QLatin1String(op);
                 break;
             }

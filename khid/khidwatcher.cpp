@@ -30,7 +30,7 @@ bool KHIDWatcher::registerNotification()
     return true;
 }
 
-bool KHIDWatcher::nativeEvent(const QByteArray &eventType, void *message, long *result)
+bool KHIDWatcher::nativeEvent(const QByteArray &eventType, void *message, KNativeResult *result)
 {
     if (mMonitor)
         mMonitor->handleNativeEvent(eventType, message);

@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <utility>
+
 DeferredPolish::DeferredPolish(QWidget *window, const QVector<QWidget *> &parts, const QVector<QWidget *> &measured,
                                QWidget *firstFrame, std::function<QStringList()> pictures)
     : QObject(window)
@@ -17,11 +19,11 @@ DeferredPolish::DeferredPolish(QWidget *window, const QVector<QWidget *> &parts,
     , mPictures(std::move(pictures))
     , mHiddenParts(parts)
 {
-    for (QWidget *part : qAsConst(mHiddenParts)) {
+    for (QWidget *part : std::as_const(mHiddenParts)) {
         QVector<QWidget *> widgets = {part};
         for (QWidget *child : part->findChildren<QWidget *>())
             widgets << child;
-        for (QWidget *widget : qAsConst(widgets)) {
+        for (QWidget *widget : std::as_const(widgets)) {
             if (measured.contains(widget))
                 continue;
             widget->installEventFilter(this);
@@ -82,7 +84,7 @@ bool DeferredPolish::eventFilter(QObject *watched, QEvent *event)
         return true;
     // Whatever shows a part, it is polished before it paints.
     if (event->type() == QEvent::Show) {
-        for (QWidget *part : qAsConst(mHiddenParts)) {
+        for (QWidget *part : std::as_const(mHiddenParts)) {
             if (part == widget || part->isAncestorOf(widget))
                 polishPart(part);
         }
@@ -105,7 +107,7 @@ void setFirstSheet(QWidget *parent, const QString &sheet)
     for (auto it = own.crbegin(); it != own.crend(); ++it)
         it->first->setStyleSheet(QString());
     setSheet(parent, sheet);
-    for (const auto &widget : qAsConst(own))
+    for (const auto &widget : std::as_const(own))
         widget.first->setStyleSheet(widget.second);
 }
 

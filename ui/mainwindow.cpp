@@ -6,6 +6,7 @@
 #include "app/maincontrol.h"
 #include "ui/deferredpolish.h"
 #include "ui/guide.h"
+#include "ui/qtmajor.h"
 #include "ui/receiverline.h"
 #include "ui/resultbubble.h"
 #include "ui/themes.h"
@@ -16,6 +17,8 @@
 #include <QGraphicsOpacityEffect>
 #include <QPixmapCache>
 #include <QWindow>
+
+#include <utility>
 
 namespace {
 
@@ -63,7 +66,7 @@ MainWindow::MainWindow(QWidget *parent)
     const QString interfaceFamily = QApplication::font().family();
     for (QWidget *widget : findChildren<QWidget *>()) {
         const QFont font = widget->font();
-        if ((font.resolve() & QFont::FamilyResolved) && font.family() != interfaceFamily
+        if (namesFamily(font) && font.family() != interfaceFamily
             && !QFont::substitutes(font.family()).contains(interfaceFamily, Qt::CaseInsensitive))
             QFont::insertSubstitution(font.family(), interfaceFamily);
     }
@@ -226,7 +229,7 @@ void MainWindow::refreshHint()
         // The fields' places read alike in every language; the log has the rest. On a pairing
         // page the tip about pairing matters more.
         QStringList places;
-        for (const QString &warning : qAsConst(mCatalogueWarnings))
+        for (const QString &warning : std::as_const(mCatalogueWarnings))
             places << warning.section(QLatin1String(": "), 0, 0);
         if (places.size() > 3)
             places = places.mid(0, 3) << QStringLiteral("...");

@@ -5,6 +5,8 @@
 #include <QFontMetrics>
 #include <QLabel>
 
+#include <utility>
+
 namespace {
 
 const int kPageWidth = 1200;
@@ -68,7 +70,7 @@ void ReceiverLine::layOut()
     const int label = mLabel->fontMetrics().horizontalAdvance(mLabel->text()) + 4;
     int choice = 0;
     if (mChoice->isVisibleTo(this)) {
-        for (const QString &text : qAsConst(mLabels))
+        for (const QString &text : std::as_const(mLabels))
             choice = qMax(choice, mChoice->fontMetrics().horizontalAdvance(text));
         choice += 48; // the frame, the padding and the arrow
     }

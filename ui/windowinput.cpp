@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "ui/focusring.h"
+#include "ui/qtmajor.h"
 #include "ui/receiverline.h"
 #include "ui/resultbubble.h"
 #include "ui/themes.h"
@@ -69,7 +70,7 @@ void MainWindow::setUpKeyboard()
     setTabOrder(ui->keyboardCode, choice);
     setTabOrder(choice, ui->btnPair);
     // The frameless window has no menu of its own to close it from.
-    for (const QKeySequence &keys : {QKeySequence(Qt::CTRL + Qt::Key_Q), QKeySequence(Qt::ALT + Qt::Key_F4)}) {
+    for (const QKeySequence &keys : {QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence(Qt::ALT | Qt::Key_F4)}) {
         auto *shortcut = new QShortcut(keys, this);
         connect(shortcut, &QShortcut::activated, this, &MainWindow::on_btnClose_clicked);
     }
@@ -116,7 +117,7 @@ void MainWindow::mousePressEvent(QMouseEvent *event)
         // The window system moves the window itself where it can; moving it
         // here follows the pointer everywhere else.
         mPressed = !mSystemMove(windowHandle());
-        mDragOffset = event->globalPos() - pos();
+        mDragOffset = screenPointOf(*event) - pos();
         event->accept();
     }
     if (!ui->widgetLanguage->hasFocus()) {
@@ -132,7 +133,7 @@ void MainWindow::mousePressEvent(QMouseEvent *event)
 void MainWindow::mouseMoveEvent(QMouseEvent *event)
 {
     if (mPressed && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPos() - mDragOffset);
+        move(screenPointOf(*event) - mDragOffset);
         event->accept();
     }
 }

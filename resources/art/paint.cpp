@@ -72,7 +72,7 @@ void setFamily(const QString &family)
     gFamily = family;
 }
 
-QFont font(qreal pixelSize, int weight)
+QFont font(qreal pixelSize, QFont::Weight weight)
 {
     QFont f(gFamily);
     f.setPixelSize(qRound(pixelSize));

@@ -15,7 +15,7 @@ namespace paint {
 
 // The interface font's family, set once the generator has registered the font.
 void setFamily(const QString &family);
-QFont font(qreal pixelSize, int weight = QFont::Normal);
+QFont font(qreal pixelSize, QFont::Weight weight = QFont::Normal);
 
 // Pixels per unit of the pictures' sizes: 1, or 2 for the "@2x" set.
 void setScale(qreal scale);
