@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "base/kfileread.h"
 
+#include "base/kfileopen.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -11,22 +13,6 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-// Where the C library knows no such flag, there is nothing it would protect from.
-#ifndef O_NONBLOCK
-#define O_NONBLOCK 0
-#endif
-#ifndef O_NOCTTY
-#define O_NOCTTY 0
-#endif
-#ifndef O_CLOEXEC
-#define O_CLOEXEC 0
-#endif
-// Where the C library translates line ends and stops at ^Z (Windows), bytes
-// are read as they are.
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
-
 namespace KHID {
 
 namespace {
@@ -36,7 +22,7 @@ QString systemReason(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-QString kindOf(mode_t mode)
+QString kindOf(unsigned mode)
 {
     if (S_ISDIR(mode))
         return QStringLiteral("a directory");
@@ -104,19 +90,19 @@ bool readBounded(int fd, qint64 limit, QByteArray &content, QString *reason)
 // Opens `path` only when it names a regular file, and never waits doing so.
 int openRegular(const QString &path, int flags, QString *reason, bool mayCreate)
 {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat before {};
-    if (::stat(name.constData(), &before) != 0) {
+    const std::u16string name = path.toStdU16String();
+    unsigned before = 0;
+    if (!fileModeByName(name, &before)) {
         if (!(mayCreate && errno == ENOENT)) {
             setReason(reason, systemReason(errno));
             return -1;
         }
-    } else if (!S_ISREG(before.st_mode)) {
-        setReason(reason, QStringLiteral("not a regular file (%1)").arg(kindOf(before.st_mode)));
+    } else if (!S_ISREG(before)) {
+        setReason(reason, QStringLiteral("not a regular file (%1)").arg(kindOf(before)));
         return -1;
     }
     // Checked again on the open file: the name may have changed in between.
-    const int fd = ::open(name.constData(), flags | O_BINARY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int fd = openByName(name, flags);
     if (fd < 0) {
         setReason(reason, systemReason(errno));
         return -1;

@@ -566,13 +566,14 @@ void KSimPlatform::sleepMs(uint32_t milliseconds)
 
 bool installPlatformFromEnvironment(std::string *error)
 {
-    const char *scene = std::getenv(kSimulateVariable);
-    if (!scene || !*scene) {
+    // Qt reads Windows' wide environment: the narrow one loses what its code page cannot spell.
+    const QString scene = qEnvironmentVariable(kSimulateVariable);
+    if (scene.isEmpty()) {
         installPlatform(makeNativePlatform());
         return true;
     }
     QString reason;
-    std::unique_ptr<KSimPlatform> simulated = KSimPlatform::fromFile(QString::fromLocal8Bit(scene), &reason,
+    std::unique_ptr<KSimPlatform> simulated = KSimPlatform::fromFile(scene, &reason,
                                                                        qEnvironmentVariable(kTraceVariable));
     if (!simulated) {
         if (error)

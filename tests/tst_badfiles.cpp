@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Every file bondara-cli reads, given as something hostile: each is refused
 // at once, in one line naming the file and the reason, without the program
-// growing; nothing blocks on opening.
+// growing; nothing blocks on opening. And each is read whatever script its
+// folder is named in.
 
 #include <QtTest>
 
@@ -35,6 +36,28 @@ QString makeFile(const QString &path, const QByteArray &content, qint64 size = -
     if (size >= 0 && !file.resize(size)) // sparse: quick to make whatever the size
         return QString();
     return path;
+}
+
+struct Run {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const QStringList &args, const QString &scene, const QString &trace)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("BONDARA_SIMULATE", scene);
+    env.insert("BONDARA_SIMULATE_TRACE", trace);
+    process.setProcessEnvironment(env);
+    process.start(BONDARA_CLI, args);
+    Run run;
+    if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit)
+        run.code = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
 }
 
 } // namespace
@@ -139,6 +162,34 @@ private slots:
         const QString err = QString::fromUtf8(process.readAllStandardError());
         QCOMPARE(err.count('\n'), 1);
         QVERIFY2(err.contains(file + ": " + reason), qPrintable(err));
+    }
+
+    // A name narrowed to an 8-bit code page on its way to the system names
+    // another file, or none.
+    void readWhateverScriptItsFolder_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("Cyrillic") << QStringLiteral("Приёмник");
+        QTest::newRow("Chinese") << QStringLiteral("接收器");
+    }
+
+    void readWhateverScriptItsFolder()
+    {
+        QFETCH(QString, folder);
+        const QString base = dir.filePath(folder);
+        QVERIFY(QDir().mkpath(base));
+        const QString scene = base + "/receiver.json", catalogue = base + "/DeviceConfig.json",
+                      trace = base + "/trace.txt";
+        QVERIFY(QFile::copy(source("tools/scenes/receiver.json"), scene));
+        QVERIFY(QFile::copy(source("config/DeviceConfig.json"), catalogue));
+        const QString descriptor = makeFile(base + "/descriptor.hex", "06 00 ff 09 01 a1 01 c0");
+        QVERIFY(!descriptor.isEmpty());
+
+        const Run list = runCli({"list", "--config", catalogue}, scene, trace);
+        QVERIFY2(list.code == 0 && list.out.contains("match: 2.4G Receiver"), qPrintable(list.err));
+        QVERIFY2(QFileInfo::exists(trace), "the trace is made under its own name");
+        const Run parsed = runCli({"descriptor", descriptor}, scene, QString());
+        QVERIFY2(parsed.code == 0 && parsed.out.contains("ff00:0001"), qPrintable(parsed.err));
     }
 };
 

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Walks the machine's HID interfaces through the Windows backend and prints
-// them, then puts the backend and the device-change side through what can be
-// checked without a receiver. Exit status 0 when every check held.
+// them, then puts the backend, the device-change side and the opening of the
+// user's files through what can be checked without a receiver. Exit status 0
+// when every check held.
 
+#include "base/kfileopen.h"
 #include "khid/kplatform.h"
 #include "khid/kwinmessage.h"
 #include "khid/kwinnotify.h"
@@ -10,10 +12,14 @@
 #include "khid/kwindows.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -269,6 +275,59 @@ void checkNotifications()
     check(!winnotify::decodeMessage(nullptr, change), "no message is ignored");
 }
 
+
+// Scenes, catalogues and descriptors live in folders the ANSI code page may not
+// spell; the reader opens them by their UTF-16 names all the same.
+void checkWideNames()
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    check(length > 0 && length <= MAX_PATH, "the temporary folder is known");
+    const struct {
+        const char *script;
+        const char16_t *folder;
+    } folders[] = {{"Cyrillic", u"bondara-Приёмник"},
+                   {"Chinese", u"bondara-接收器"}};
+    for (const auto &row : folders) {
+        const std::u16string dir = std::u16string(reinterpret_cast<const char16_t *>(temp)) + row.folder;
+        const std::u16string file = dir + u"\\scene.json";
+        const auto *wideDir = reinterpret_cast<const wchar_t *>(dir.c_str());
+        const auto *wideFile = reinterpret_cast<const wchar_t *>(file.c_str());
+        BOOL lossy = FALSE;
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wideDir, -1, nullptr, 0, nullptr, &lossy);
+        std::printf("       (%s folder %s, %s in the ANSI code page %u)\n", row.script, utf8(dir).c_str(),
+                    lossy ? "not spelled" : "spelled", GetACP());
+        CreateDirectoryW(wideDir, nullptr);
+
+        std::string what = std::string("a file under the ") + row.script + " folder: ";
+        int fd = openByName(file, O_WRONLY | O_APPEND | O_CREAT);
+        check(fd >= 0 && GetFileAttributesW(wideFile) != INVALID_FILE_ATTRIBUTES,
+              (what + "created by its own name").c_str());
+        // CR LF and ^Z, which a text-mode descriptor would change.
+        const char bytes[] = "{}\r\n\x1a!";
+        const int size = static_cast<int>(sizeof bytes - 1);
+        if (fd >= 0) {
+            check(_write(fd, bytes, size) == size, (what + "written").c_str());
+            _close(fd);
+        }
+        unsigned mode = 0;
+        check(fileModeByName(file, &mode) && S_ISREG(mode), (what + "a regular file").c_str());
+        check(fileModeByName(dir, &mode) && S_ISDIR(mode), (what + "its folder a directory").c_str());
+        char back[32] = {};
+        fd = openByName(file, O_RDONLY);
+        check(fd >= 0 && _read(fd, back, sizeof back) == size && std::memcmp(back, bytes, size) == 0,
+              (what + "read back byte for byte").c_str());
+        if (fd >= 0)
+            _close(fd);
+        errno = 0;
+        check(openByName(dir + u"\\absent.json", O_RDONLY) < 0 && errno == ENOENT
+                  && !fileModeByName(dir + u"\\absent.json", &mode) && errno == ENOENT,
+              (what + "one missing beside it is missing").c_str());
+        DeleteFileW(wideFile);
+        RemoveDirectoryW(wideDir);
+    }
+}
+
 } // namespace
 
 int main()
@@ -278,6 +337,7 @@ int main()
     walk(*hid);
     checkRefusals(*hid);
     checkNotifications();
+    checkWideNames();
     if (gFailures == 0)
         std::printf("wincheck: all %d checks held\n", gChecks);
     else

@@ -203,6 +203,35 @@ else
     fail "cli descriptor from standard input (exit $stdin_code, from the file $file_code)"
     diff "$out/cli-descriptor-file.txt" "$out/cli-descriptor-stdin.txt"
 fi
+# The program, its catalogue, a scene (with its trace) and a descriptor in folders that wine's
+# ANSI code page cannot spell; on Western Windows these are a Russian's or a Chinese user's.
+acp=$("$wine" reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP 2>/dev/null \
+    | sed -n 's/.*REG_SZ[[:space:]]*\([0-9]*\).*/\1/p')
+[ "$acp" = 1252 ] || fatal "wine's ANSI code page is ${acp:-unknown}, not the Western 1252 the folder checks need"
+for folder in Приёмник 接收器; do
+    dir="$out/$folder"
+    mkdir -p "$dir/Config"
+    cp "$stage"/*.dll "$cli" "$dir/"
+    cp "$stage/Config/DeviceConfig.json" "$dir/Config/"
+    cp "$scenes/pairs.json" "$out/crlf.bin" "$dir/"
+    BONDARA_SIMULATE=$(winpath "$dir/pairs.json") BONDARA_SIMULATE_TRACE=$(winpath "$dir/trace.txt") \
+        timeout 60 "$wine" "$dir/bondara-cli.exe" list >"$out/cli-list-$folder.txt" 2>&1
+    code=$?
+    if [ $code -eq 0 ] && grep -q 'sim:receiver#col02' "$out/cli-list-$folder.txt" && [ -f "$dir/trace.txt" ]; then
+        pass "cli in $folder: its catalogue and the scene there are read, the trace made"
+    else
+        fail "cli in $folder: list on the scene there (exit $code, trace $([ -f "$dir/trace.txt" ] && echo made || echo missing))"
+        cat "$out/cli-list-$folder.txt"
+    fi
+    timeout 60 "$wine" "$cli" descriptor "$(winpath "$dir/crlf.bin")" >"$out/cli-descriptor-$folder.txt" 2>&1
+    code=$?
+    if [ $code -eq 0 ] && cmp -s "$out/cli-descriptor-$folder.txt" "$out/cli-descriptor-file.txt"; then
+        pass "cli reads a descriptor in $folder"
+    else
+        fail "cli descriptor in $folder (exit $code)"
+        cat "$out/cli-descriptor-$folder.txt"
+    fi
+done
 echo "bondara-cli.exe checks: $((SECONDS - step)) s"
 
 # --- 2. The Linux program's screens, the layout the Windows ones must have -----------------
