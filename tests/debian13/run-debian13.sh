@@ -92,8 +92,9 @@ else
 fi
 
 # Every suite runs, the pairing service's too: it makes its own bus, polkit and users in a
-# namespace of its own, and binds that bus over /run/dbus, which a booted system has.
-mkdir -p /run/dbus
+# namespace of its own, binds that bus over /run/dbus and finds the machine unchanged after,
+# /run/mount (libmount's) included. A booted system has both; the root's empty /run does not.
+mkdir -p /run/dbus /run/mount
 if elapsed suites ctest --test-dir "$build" -j "$jobs" --output-on-failure >"$out/ctest.log" 2>&1; then
     pass "the suites, offscreen: $(grep -o '[0-9]*% tests passed.*' "$out/ctest.log" | head -n 1) ($(took suites) s)"
 else
