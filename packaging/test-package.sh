@@ -24,17 +24,6 @@ summary() {
         echo "package: $passed passed, $failed failed, $skipped skipped"
     fi
 }
-# check NAME COMMAND...: passes when the command succeeds; its output is shown when it fails.
-check() {
-    local name=$1 output
-    shift
-    if output=$("$@" 2>&1); then
-        pass "$name"
-    else
-        fail "$name"
-        printf '%s\n' "$output" | sed 's/^/    /' | tail -n 40
-    fi
-}
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -48,10 +37,14 @@ if ! "$root/tools/package" "$out"; then
     exit 1
 fi
 pass "tools/package builds the package ($((SECONDS - started)) s)"
-version=$(dpkg-parsechangelog -l "$root/packaging/debian/changelog" -S Version)
+# The program's version, and the package's that tools/package gave this release's copy of debian/.
+upstream=$(dpkg-parsechangelog -l "$root/packaging/debian/changelog" -S Version)
+version=$(dpkg-parsechangelog -l "$out/bondara-$upstream/debian/changelog" -S Version)
 arch=$(dpkg-architecture -qDEB_HOST_ARCH)
 deb="$out/bondara_${version}_${arch}.deb"
-obj="$out/bondara-$version/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)"
+obj="$out/bondara-$upstream/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)"
+
+check "the package is Debian 12's: $(basename "$deb")" "$here/check-release.sh" "$deb" 12 "$upstream"
 
 lintian_log="$out/lintian.log"
 if lintian --fail-on error,warning --info --pedantic --display-experimental "$deb" >"$lintian_log" 2>&1; then
@@ -76,7 +69,7 @@ check "appstreamcli validate-tree: metainfo, desktop entry and icon agree" \
 
 # The metainfo's release, launcher, screenshots and hardware, against the package and its parts.
 check "the metainfo names this release, the desktop entry, screenshots of docs/ and the receivers' modaliases" \
-    "$python" - "$metainfo" "$version" "$root/docs" "$tree/etc/bondara/DeviceConfig.json" <<'EOF'
+    "$python" - "$metainfo" "$upstream" "$root/docs" "$tree/etc/bondara/DeviceConfig.json" <<'EOF'
 import json, os, re, sys
 import xml.etree.ElementTree as ET
 path, version, docs, catalogue = sys.argv[1:]
@@ -310,8 +303,8 @@ check "the desktop entry's Icon and Exec are installed" bash -c '
     exec=$(sed -n "s/^Exec=\([^ ]*\).*/\1/p" /usr/share/applications/bondara.desktop)
     [ -f "/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] && [ -f "/usr/share/icons/hicolor/48x48/apps/$icon.png" ] &&
         [ "$(command -v "$exec")" = /usr/bin/bondara ]'
-check "bondara-cli --version names the package's version" bash -c \
-    '[ "$(bondara-cli --version)" = "bondara-cli $1" ]' _ "$version"
+check "bondara-cli --version names the program's version" bash -c \
+    '[ "$(bondara-cli --version)" = "bondara-cli $1" ]' _ "$upstream"
 check "bondara-cli --help lists the commands" bash -c \
     'help=$(bondara-cli --help) && for c in list pair watch descriptor; do grep -q "^  $c" <<<"$help" || exit 1; done'
 

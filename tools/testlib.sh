@@ -3,8 +3,20 @@
 
 passed=0
 failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+# With numbered set, each line carries its check's number.
+pass() { passed=$((passed + 1)); echo "PASS: ${numbered:+$((passed + failed)). }$*"; }
+fail() { failed=$((failed + 1)); echo "FAIL: ${numbered:+$((passed + failed)). }$*"; }
+# check NAME COMMAND...: passes when the command succeeds; its output is shown when it fails.
+check() {
+    local name=$1 output
+    shift
+    if output=$("$@" 2>&1); then
+        pass "$name"
+    else
+        fail "$name"
+        printf '%s\n' "$output" | sed 's/^/    /' | tail -n 40
+    fi
+}
 # summary: the counts; true only when nothing failed, so that it can end a script.
 summary() {
     echo "$passed passed, $failed failed"
