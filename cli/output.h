@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "base/plaintext.h"
 #include "config/receiver.h"
 
 #include <QJsonArray>
@@ -17,9 +18,6 @@ namespace cli {
 // 1 is also "no device answered": the pairing ran and nothing paired.
 enum ExitCode { ExitOk = 0, ExitNotFound = 1, ExitBadInput = 2, ExitReceiverFailed = 3 };
 
-// Text from devices and files, made safe for a terminal: one device stays one
-// line, and nothing in a name can move the cursor or change colours.
-QString plain(const QString &text);
 QTextStream &out();
 // The reason on standard error, after what standard output holds; returns `code`.
 int fail(int code, const QString &reason);

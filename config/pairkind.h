@@ -12,3 +12,11 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(PairKinds)
 Q_DECLARE_METATYPE(PairKind)
 
 constexpr PairKinds kBothKinds = PairKinds(PairKind::Mouse) | PairKind::Keyboard;
+
+class QString;
+
+// A kind's word in every program's interface: the command line's argument,
+// the pairing service's, the events' "kind".
+QString pairKindWord(PairKind kind);
+// False, and `kind` untouched, for a word that names no kind.
+bool pairKindFromWord(const QString &word, PairKind *kind);

@@ -124,6 +124,13 @@ struct KDeviceInstance {
     std::string serial; // the USB serial number, where the device has one
 };
 
+// Taking a receiver's pairing lock.
+enum class KLock {
+    Taken,      // this handle holds it until it is closed
+    Held,       // another handle holds it, in this program or another
+    Unsupported // the backend has no such lock: pairing goes on unguarded
+};
+
 class KDeviceMonitor;
 
 class KHidPlatform {
@@ -169,6 +176,16 @@ public:
     virtual bool lastIoDeviceGone() const { return false; }
     virtual void closeHandle(KHandle handle) = 0;
 
+    // One pairing per receiver, whoever runs it: the lock belongs to the
+    // receiver, not to a program or a user, and goes with the handle (opened
+    // for writing, so only those who could pair can hold it), however its
+    // holder ends.
+    virtual KLock lockForPairing(KHandle handle, const std::u16string &path);
+    // Which device an opened handle reached, as deviceInstance tells it; empty
+    // where the backend cannot tell. A node that a new device took over since
+    // the scan differs here.
+    virtual std::string handleInstance(KHandle handle);
+
     // Whether this user may open the interface for reading and writing: it is
     // opened and closed again, nothing is sent. False with the system's words.
     virtual bool probeAccess(const std::u16string &path, std::string *reason);
@@ -187,6 +204,9 @@ public:
 
     // The protocol's pauses.
     virtual void sleepMs(uint32_t milliseconds) = 0;
+    // A monotonic clock in milliseconds: the one sleepMs moves, so that a
+    // run's deadline holds in virtual time too.
+    virtual uint64_t nowMs();
 };
 
 // The backend in use. Until one is installed, the native backend of this build.

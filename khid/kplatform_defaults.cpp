@@ -3,6 +3,8 @@
 // Windows check can link the backend without the rest of the core.
 #include "khid/kplatform.h"
 
+#include <chrono>
+
 namespace KHID {
 
 bool KHidPlatform::probeAccess(const std::u16string &path, std::string *reason)
@@ -41,6 +43,23 @@ std::vector<KCheck> KHidPlatform::systemChecks()
 std::vector<std::string> KHidPlatform::accessRuleDirectories() const
 {
     return {};
+}
+
+KLock KHidPlatform::lockForPairing(KHandle, const std::u16string &)
+{
+    return KLock::Unsupported;
+}
+
+std::string KHidPlatform::handleInstance(KHandle)
+{
+    return {};
+}
+
+uint64_t KHidPlatform::nowMs()
+{
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 } // namespace KHID

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -13,6 +14,7 @@
 
 #include <fcntl.h>
 #include <libudev.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <linux/hid.h>
@@ -407,9 +409,17 @@ using UdevPtr = std::unique_ptr<udev, UdevUnref>;
 using EnumeratePtr = std::unique_ptr<udev_enumerate, UdevUnref>;
 using DevicePtr = std::unique_ptr<udev_device, UdevUnref>;
 
+using ParsedDescriptor = std::shared_ptr<const KReportDescriptor>;
+
 struct InterfaceSet {
     std::vector<std::u16string> paths;
+    // Each node's descriptor, read and parsed once for the whole walk, by the
+    // HID device's sysfs path: one that replaced it since is read afresh.
+    std::map<std::string, ParsedDescriptor> descriptors;
 };
+
+// The walk's own queries come on the thread that opened its set.
+thread_local const InterfaceSet *tWalk = nullptr;
 
 struct Handle {
     int fd = -1;
@@ -484,25 +494,59 @@ bool asciiPath(const std::u16string &path, std::string &out)
     return true;
 }
 
-// Reads the descriptor through sysfs; false when the node has gone.
-bool descriptorOf(udev_device *hidraw, KReportDescriptor &descriptor)
+std::string hidSyspath(udev_device *hidraw)
 {
     udev_device *hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
     const char *syspath = hid ? udev_device_get_syspath(hid) : nullptr;
+    return syspath ? syspath : "";
+}
+
+// Reads the descriptor through sysfs; null when the node has gone.
+ParsedDescriptor descriptorOf(udev_device *hidraw)
+{
+    const std::string syspath = hidSyspath(hidraw);
+    if (syspath.empty())
+        return nullptr;
+    if (tWalk) {
+        const auto known = tWalk->descriptors.find(syspath);
+        if (known != tWalk->descriptors.end())
+            return known->second;
+    }
     std::vector<uint8_t> bytes;
-    if (!syspath || !readDescriptorFile(std::string(syspath) + "/report_descriptor", bytes, nullptr))
-        return false;
-    descriptor = parseReportDescriptor(bytes.data(), bytes.size());
-    return true;
+    if (!readDescriptorFile(syspath + "/report_descriptor", bytes, nullptr))
+        return nullptr;
+    return std::make_shared<const KReportDescriptor>(parseReportDescriptor(bytes.data(), bytes.size()));
 }
 
 // The node's top-level collections, through sysfs: world-readable, unlike the node itself.
-bool readCollections(udev_device *hidraw, KReportDescriptor &descriptor)
+bool hasCollections(const ParsedDescriptor &descriptor)
 {
-    return descriptorOf(hidraw, descriptor) && descriptor.ok && !descriptor.collections.empty();
+    return descriptor && descriptor->ok && !descriptor->collections.empty();
 }
 
-std::vector<NodeListing> listNodes(udev *u, udev_enumerate *enumerate)
+// Which device a hidraw node belongs to. The kernel numbers every HID device it
+// creates ("0003:1209:0001.000A"), so a device plugged in again, or another one
+// on a reused hidraw number, differs here.
+KDeviceInstance instanceOf(udev_device *hidraw)
+{
+    KDeviceInstance result;
+    udev_device *hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
+    const char *hidName = hid ? udev_device_get_sysname(hid) : nullptr;
+    result.instance = hidName ? hidName : "";
+    udev_device *usb = udev_device_get_parent_with_subsystem_devtype(hidraw, "usb", "usb_device");
+    if (usb) {
+        const char *bus = udev_device_get_sysattr_value(usb, "busnum");
+        const char *dev = udev_device_get_sysattr_value(usb, "devnum");
+        const char *port = udev_device_get_sysname(usb);
+        const char *serial = udev_device_get_sysattr_value(usb, "serial");
+        result.instance += std::string(" usb ") + (bus ? bus : "?") + ":" + (dev ? dev : "?");
+        result.port = port ? port : "";
+        result.serial = serial ? serial : "";
+    }
+    return result;
+}
+
+std::vector<NodeListing> listNodes(udev *u, udev_enumerate *enumerate, InterfaceSet *set = nullptr)
 {
     std::vector<NodeListing> nodes;
     udev_list_entry *entry = nullptr;
@@ -516,9 +560,11 @@ std::vector<NodeListing> listNodes(udev *u, udev_enumerate *enumerate)
         NodeListing listing;
         if (!sysname || !parseNodeName(sysname, listing.node))
             continue;
-        KReportDescriptor descriptor;
-        if (readCollections(device.get(), descriptor))
-            listing.collections = descriptor.collections.size();
+        const ParsedDescriptor descriptor = descriptorOf(device.get());
+        if (hasCollections(descriptor))
+            listing.collections = descriptor->collections.size();
+        if (set && descriptor)
+            set->descriptors.emplace(hidSyspath(device.get()), descriptor);
         nodes.push_back(listing);
     }
     return nodes;
@@ -536,10 +582,11 @@ public:
             || udev_enumerate_scan_devices(enumerate.get()) < 0)
             return kNoInterfaceSet;
 
-        std::vector<NodeListing> nodes = listNodes(u.get(), enumerate.get());
         auto set = std::make_unique<InterfaceSet>();
+        std::vector<NodeListing> nodes = listNodes(u.get(), enumerate.get(), set.get());
         for (const std::string &path : listInterfacePaths(std::move(nodes)))
             set->paths.push_back(utf8ToUtf16(path));
+        tWalk = set.get();
         return reinterpret_cast<KInterfaceSet>(set.release());
     }
 
@@ -570,7 +617,12 @@ public:
         return true;
     }
 
-    void closeInterfaceSet(KInterfaceSet set) override { delete toSet(set); }
+    void closeInterfaceSet(KInterfaceSet set) override
+    {
+        if (tWalk == toSet(set))
+            tWalk = nullptr;
+        delete toSet(set);
+    }
 
     KHandle open(const std::u16string &path, KOpenMode mode, std::string *reason) override
     {
@@ -704,32 +756,42 @@ public:
 
     KDeviceInstance deviceInstance(const std::u16string &path) override
     {
-        KDeviceInstance result;
         std::string narrow;
         InterfacePath where;
         UdevPtr u(udev_new());
         if (!u || !asciiPath(path, narrow) || !splitInterfacePath(narrow, where))
-            return result;
+            return {};
         const std::string sysname = std::string(kNodePrefix) + std::to_string(where.node);
         DevicePtr device(udev_device_new_from_subsystem_sysname(u.get(), "hidraw", sysname.c_str()));
-        if (!device)
-            return result;
-        // The kernel numbers every HID device it creates ("0003:1209:0001.000A"), so a
-        // device plugged in again, or another one on a reused hidraw number, differs here.
-        udev_device *hid = udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr);
-        const char *hidName = hid ? udev_device_get_sysname(hid) : nullptr;
-        result.instance = hidName ? hidName : "";
-        udev_device *usb = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
-        if (usb) {
-            const char *bus = udev_device_get_sysattr_value(usb, "busnum");
-            const char *dev = udev_device_get_sysattr_value(usb, "devnum");
-            const char *port = udev_device_get_sysname(usb);
-            const char *serial = udev_device_get_sysattr_value(usb, "serial");
-            result.instance += std::string(" usb ") + (bus ? bus : "?") + ":" + (dev ? dev : "?");
-            result.port = port ? port : "";
-            result.serial = serial ? serial : "";
-        }
-        return result;
+        return device ? instanceOf(device.get()) : KDeviceInstance{};
+    }
+
+    std::string handleInstance(KHandle handle) override
+    {
+        const Handle *h = toHandle(handle);
+        struct stat info {};
+        if (!h || h->fd < 0 || ::fstat(h->fd, &info) != 0 || !S_ISCHR(info.st_mode))
+            return {};
+        // The device the descriptor reached, by its number, not by the path it was opened at.
+        UdevPtr u(udev_new());
+        DevicePtr device(u ? udev_device_new_from_devnum(u.get(), 'c', info.st_rdev) : nullptr);
+        return device ? instanceOf(device.get()).instance : std::string();
+    }
+
+    KLock lockForPairing(KHandle handle, const std::u16string &) override
+    {
+        const Handle *h = toHandle(handle);
+        if (!h || h->fd < 0)
+            return KLock::Unsupported;
+        // On the node itself: every program that opens it meets the same lock, and
+        // the kernel drops it with the descriptor.
+        int result;
+        do {
+            result = ::flock(h->fd, LOCK_EX | LOCK_NB);
+        } while (result < 0 && errno == EINTR);
+        if (result == 0)
+            return KLock::Taken;
+        return errno == EWOULDBLOCK ? KLock::Held : KLock::Unsupported;
     }
 
     std::vector<KCheck> nodeChecks(const std::u16string &path) override
@@ -856,9 +918,9 @@ private:
         }
 
         auto handle = std::make_unique<Handle>();
-        KReportDescriptor descriptor;
-        const bool parsed = readCollections(device.get(), descriptor);
-        const std::size_t collections = parsed ? descriptor.collections.size() : 1;
+        const ParsedDescriptor descriptor = descriptorOf(device.get());
+        const bool parsed = hasCollections(descriptor);
+        const std::size_t collections = parsed ? descriptor->collections.size() : 1;
         if (where.collection >= collections) {
             setReason(reason, "No collection " + std::to_string(where.collection + 1) + " on "
                                   + nodeDevicePath(where.node) + ", which has "
@@ -866,7 +928,7 @@ private:
             return kInvalidHandle;
         }
         if (parsed) {
-            handle->collection = std::move(descriptor.collections[where.collection]);
+            handle->collection = descriptor->collections[where.collection];
             handle->hasCollection = true;
         }
 
@@ -924,10 +986,10 @@ bool nodeCollections(unsigned node, std::size_t &collections)
         return false;
     const std::string sysname = std::string(kNodePrefix) + std::to_string(node);
     DevicePtr device(udev_device_new_from_subsystem_sysname(u.get(), "hidraw", sysname.c_str()));
-    KReportDescriptor descriptor;
-    if (!device || !descriptorOf(device.get(), descriptor))
+    const ParsedDescriptor descriptor = device ? descriptorOf(device.get()) : nullptr;
+    if (!descriptor)
         return false;
-    collections = descriptor.ok ? descriptor.collections.size() : 0;
+    collections = descriptor->ok ? descriptor->collections.size() : 0;
     return true;
 }
 

@@ -10,7 +10,9 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -149,6 +151,22 @@ bool ioFailed(std::string words, bool gone = false)
 bool systemFailed(DWORD error)
 {
     return ioFailed(systemMessage(error), error == ERROR_DEVICE_NOT_CONNECTED);
+}
+
+// Device interface paths differ in case between the system's own lists.
+std::wstring pairingLockName(const std::u16string &path)
+{
+    // FNV-1a over the lower-cased path: short enough for an object name, the same in every session.
+    uint64_t hash = 1469598103934665603ull;
+    for (char16_t unit : path) {
+        const char16_t lower = unit >= u'A' && unit <= u'Z' ? char16_t(unit - u'A' + u'a') : unit;
+        hash = (hash ^ lower) * 1099511628211ull;
+    }
+    wchar_t digits[17];
+    for (int i = 15; i >= 0; --i, hash >>= 4)
+        digits[i] = L"0123456789abcdef"[hash & 0xF];
+    digits[16] = 0;
+    return std::wstring(L"Global\\bondara-pairing-") + digits;
 }
 
 class WinHidPlatform final : public KHidPlatform {
@@ -355,11 +373,61 @@ public:
 
     void closeHandle(KHandle handle) override
     {
-        if (isUsable(handle))
-            CloseHandle(toHandle(handle));
+        if (!isUsable(handle))
+            return;
+        HANDLE lock = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(mLocksGuard);
+            const auto it = mLocks.find(handle);
+            if (it != mLocks.end()) {
+                lock = it->second;
+                mLocks.erase(it);
+            }
+        }
+        if (lock) {
+            ReleaseMutex(lock);
+            CloseHandle(lock);
+        }
+        CloseHandle(toHandle(handle));
+    }
+
+    // A named mutex in the global namespace, so that programs of every session
+    // meet on it; the system abandons it when its holder ends. Any local user can
+    // open a receiver's vendor collection on Windows, so one who holds the mutex
+    // without pairing blocks no one they could not keep waiting by pairing. The
+    // thread that holds it may take it again: a program's runs come one after
+    // another on its worker, another program's on threads of their own.
+    KLock lockForPairing(KHandle handle, const std::u16string &path) override
+    {
+        if (!isUsable(handle))
+            return KLock::Unsupported;
+        // A null DACL: a holder in another session or of another user must not
+        // make the mutex unopenable, which would read as held for ever.
+        SECURITY_DESCRIPTOR descriptor;
+        if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)
+            || !SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE))
+            return KLock::Unsupported;
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+        const HANDLE lock = CreateMutexW(&attributes, FALSE, pairingLockName(path).c_str());
+        if (!lock)
+            return GetLastError() == ERROR_ACCESS_DENIED ? KLock::Held : KLock::Unsupported;
+        const DWORD waited = WaitForSingleObject(lock, 0);
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+            CloseHandle(lock);
+            return waited == WAIT_TIMEOUT ? KLock::Held : KLock::Unsupported;
+        }
+        std::lock_guard<std::mutex> guard(mLocksGuard);
+        mLocks[handle] = lock;
+        return KLock::Taken;
     }
 
     void sleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
+
+private:
+    // The pairing lock each handle holds; released on the thread that closes the
+    // handle, which for a run is the one that took it.
+    std::mutex mLocksGuard;
+    std::map<KHandle, HANDLE> mLocks;
 };
 
 } // namespace

@@ -55,14 +55,38 @@ bool KUSBDevice::initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usa
     return openLocked(match);
 }
 
-bool KUSBDevice::openInterface(const KHidDetail &detail)
+bool KUSBDevice::openInterface(const KHidDetail &detail, const QString &instance)
 {
     std::lock_guard<std::mutex> lock(mLock);
     if (mOpen) {
         qDebug() << "initDevice : Device正在运行，请先停止Device!";
         return false;
     }
-    return openLocked(detail);
+    if (!openLocked(detail))
+        return false;
+    if (instance.isEmpty())
+        return true;
+    // Between the scan and the open the receiver may have gone and another device
+    // come in on the same node: what was opened must be what was found.
+    const QString reached = QString::fromStdString(platform().handleInstance(mWriteHandle));
+    if (reached.isEmpty() || reached == instance)
+        return true;
+    qDebug().noquote() << mDetail.DevicePath << "is another device now:" << reached << "where the scan saw"
+                       << instance;
+    platform().closeHandle(mWriteHandle);
+    platform().closeHandle(mReadHandle);
+    mWriteHandle = mReadHandle = kInvalidHandle;
+    mOpen = false;
+    mGone = true;
+    mError = QStringLiteral("another device is at %1 now").arg(mDetail.DevicePath);
+    return false;
+}
+
+KLock KUSBDevice::lockForPairing()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    // On the write handle alone: the run's read handle would otherwise meet it as another holder.
+    return mOpen ? platform().lockForPairing(mWriteHandle, mDetail.DevicePath.toStdU16String()) : KLock::Unsupported;
 }
 
 bool KUSBDevice::openLocked(const KHidDetail &detail)

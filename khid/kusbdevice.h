@@ -25,7 +25,11 @@ public:
     // A feature length of 0 accepts any. Opens the first interface the walk finds with these ids.
     bool initDevice(quint16 vid, quint16 pid, quint16 usage, quint16 usagePage, quint16 featureLength);
     // Opens exactly the interface a scan found, by its path: the thing opened is the thing found.
-    bool openInterface(const KHidDetail &detail);
+    // With the device instance the scan saw, a node that another device (or the same one
+    // plugged in again) has taken since is closed again at once: false, and isGone().
+    bool openInterface(const KHidDetail &detail, const QString &instance = QString());
+    // The receiver's pairing lock, held until the device is closed; see KHidPlatform.
+    KLock lockForPairing();
     bool writeReport(quint8 reportId, const quint8 *data, int length);
     // Copies InputReportByteLength bytes, byte 0 included, into `destination`.
     bool readReport(quint8 reportId, quint8 *destination);
@@ -42,8 +46,8 @@ private:
     bool ioFailed(const QString &words, bool gone = false);
     bool openLocked(const KHidDetail &detail);
 
-    // The GUI thread creates, opens and destroys the object; the pairing
-    // worker does its I/O. The lock orders the two.
+    // A run opens, uses and closes the object on the worker's thread; the
+    // lock keeps the state whole for a caller on another thread (the error words).
     mutable std::mutex mLock;
     KHidDetail mDetail;
     KHandle mWriteHandle = kInvalidHandle;

@@ -4,13 +4,16 @@
 # on this machine, checks what a user gets (the pairing service's unit with systemd-analyze, and
 # the service itself started by a private system bus, tests/service/privatebus.sh), upgrades
 # it, also from the version that shipped a udev rule, and removes and purges it again.
-# Usage: test-package.sh OUT_DIR
+# Usage: test-package.sh OUT_DIR TEST_SERVICE
+#   TEST_SERVICE  the service's test build (tests/service/bondara-pairingd-sim), which stands in
+#                 for the installed program on the simulated machine: the installed one takes none
 # Installing needs root (CI is root) or sudo without a password; without either, the checks of
 # the installed package are reported as skipped.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 out=$(realpath -m "$1")
+test_service=$(realpath -m "${2:-}")
 python=/usr/bin/python3
 
 source "$root/tools/testlib.sh"
@@ -390,7 +393,7 @@ check "systemd-analyze security: exposure ${exposure:-unknown}, at most 0.9" \
     systemd-analyze security --offline=true --threshold=9 "$unit"
 
 # The installed files on a private system bus with polkit: the bus starts the service from the
-# installed activation file (its Exec given the simulated machine), and a user that the test
+# installed activation file (its program the service's test build, on the simulated machine), and a user that the test
 # rules authorise pairs a receiver whose node is root's alone with the installed command.
 svc="$scratch/service"
 install -d -m 755 "$svc"
@@ -403,7 +406,13 @@ json.dump(scene, open(sys.argv[2], "w"))
 EOF
 chmod 644 "$svc/scene.json"
 : >"$svc/trace.txt"
-sed "s|^Exec=.*|& --simulate $svc/scene.json --trace $svc/trace.txt|" "$activation" >"$svc/$(basename "$activation")"
+check "the installed service takes no simulated machine and no trace" bash -c '
+    output=$(/usr/lib/bondara/bondara-pairingd --config /etc/bondara/DeviceConfig.json --simulate "$1" 2>&1)
+    [ $? -eq 2 ] && grep -q "unexpected argument \"--simulate\"" <<<"$output" || { echo "$output"; exit 1; }' _ "$svc/scene.json"
+# The installed activation file, its program swapped for the test build on the simulated machine.
+[ -x "$test_service" ] || fail "the service's test build is missing at '$test_service' (build the tests first)"
+sed "s|^Exec=[^ ]*\(.*\)|Exec=$test_service\1 --simulate $svc/scene.json --trace $svc/trace.txt|" "$activation" \
+    >"$svc/$(basename "$activation")"
 test_user=bondara-ok # the user tests/service/data/50-bondara-test.rules authorises
 $sudo "$root/tests/service/privatebus.sh" --action "$action" --policy "$bus_policy" \
     --service "$svc/$(basename "$activation")" --rules "$root/tests/service/data/50-bondara-test.rules" \
@@ -416,7 +425,7 @@ code=$?
 if [ $code -eq 125 ]; then
     fail "the private system bus and polkit could not be set up: $(tail -n 5 "$svc/pair.log")"
 else
-    check "the bus starts the installed service for $test_user, whose receiver is root's: it pairs; trace $(trace_frames "$svc/trace.txt")" \
+    check "the bus starts the service from the installed files for $test_user, whose receiver is root's: it pairs; trace $(trace_frames "$svc/trace.txt")" \
         bash -c '
         [ "$1" -eq 0 ] && grep -q "^This user cannot open it: the pairing service pairs it" "$2/pair.log" &&
             grep -qx "Matched successfully" "$2/pair.log" || { echo "status $1:"; cat "$2/pair.log"; exit 1; }

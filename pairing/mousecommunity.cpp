@@ -3,6 +3,7 @@
 
 #include "khid/kplatform.h"
 
+#include <QDebug>
 
 MouseCommunity::MouseCommunity(QObject *parent)
     : QObject(parent)
@@ -43,10 +44,19 @@ bool MouseCommunity::beginRun()
     return mReady;
 }
 
-bool MouseCommunity::openRunDevice()
+PairOutcome MouseCommunity::openRunDevice()
 {
     mRunDevice = std::make_unique<KHID::KUSBDevice>();
-    return mRunDevice->openInterface(mRunReceiver.interface);
+    if (!mRunDevice->openInterface(mRunReceiver.interface, mRunReceiver.instance)) {
+        if (mRunDevice->isGone())
+            return {PairOutcome::Unplugged, {}};
+        return {PairOutcome::OpenFailed, mRunDevice->errorString()};
+    }
+    if (mRunDevice->lockForPairing() == KHID::KLock::Held) {
+        qDebug().noquote() << "another program is pairing with" << mRunReceiver.path();
+        return {PairOutcome::Busy, {}};
+    }
+    return {PairOutcome::Paired, {}};
 }
 
 void MouseCommunity::endRun()

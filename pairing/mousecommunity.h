@@ -60,8 +60,11 @@ signals:
 protected:
     // Takes the hand-over state for one run; false before the first hand-over.
     bool beginRun();
-    // Opens the run's receiver; false (the reason kept by the device) when it cannot.
-    bool openRunDevice();
+    // Opens the run's receiver and takes its pairing lock: Busy while another
+    // program holds it, Unplugged when another device answers at its node now,
+    // OpenFailed (the reason kept by the device) when it cannot be opened;
+    // Paired stands for "open and held".
+    PairOutcome openRunDevice();
     void endRun();
     bool abortRequested() const { return mAbort.load() != 0; }
     PairOutcome::Reason abortReason() const { return PairOutcome::Reason(mAbort.load() - 1); }

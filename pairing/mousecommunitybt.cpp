@@ -2,7 +2,6 @@
 #include "pairing/mousecommunitybt.h"
 
 #include "khid/kplatform.h"
-#include "pairing/pairlock.h"
 #include "pairing/pairprotocol.h"
 
 #include <QDebug>
@@ -38,18 +37,12 @@ bool MouseCommunityBT::startPairing(PairKind pairDevType)
     }
     this->pairDevType = pairDevType;
     mWritten = false;
+    mDeadlineMs = KHID::platform().nowMs() + kRunLimitMs;
 
-    PairLock lock(mRunReceiver.path(), mRunReceiver.instance);
-    if (!lock.tryLock()) {
-        qDebug().noquote() << "another program is pairing with" << mRunReceiver.path();
+    const PairOutcome opened = openRunDevice();
+    if (!opened.ok()) {
         endRun();
-        finish(PairOutcome{PairOutcome::Busy, {}});
-        return false;
-    }
-    if (!openRunDevice()) {
-        const PairOutcome outcome{PairOutcome::OpenFailed, mRunDevice->errorString()};
-        endRun();
-        finish(outcome);
+        finish(opened);
         return false;
     }
 
@@ -67,6 +60,8 @@ void MouseCommunityBT::endPairMode()
     if (!mWritten || (mRunDevice && mRunDevice->isGone()))
         return;
     mClosing = true;
+    // Its first attempt whatever the time; the others only while one exchange's time lasts.
+    mDeadlineMs = KHID::platform().nowMs() + kExchangeLimitMs;
     exitPairMode();
     mClosing = false;
 }
@@ -115,7 +110,8 @@ quint8 MouseCommunityBT::queryState()
         qDebug() << "queryState: a pairing run is in progress";
         return 0;
     }
-    const bool ok = beginRun() && openRunDevice()
+    mDeadlineMs = KHID::platform().nowMs() + kExchangeLimitMs;
+    const bool ok = beginRun() && openRunDevice().ok()
         && exchange(payload, sizeof payload, kCommandPauseMs, kCommandAttempts, Reply::Valid, "send errot",
                     "read error");
     const quint8 state = ok ? mReceiveBuffer[1] : 0;
@@ -156,11 +152,13 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
     KHID::KHidPlatform &hid = KHID::platform();
     const bool poll = accept == Reply::Paired;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (stopAsked())
+        if (stopAsked() || hid.nowMs() >= mDeadlineMs)
             return false;
         hid.sleepMs(pauseMs);
         if (stopAsked()) // during the pause: nothing more goes out before the end command
             return false;
+        // A write that fails may still have reached the receiver: the end command follows it.
+        mWritten = mWritten || device;
         if (!device || !device->writeReport(kReportId, mSendBuffer, length)) {
             qDebug() << writeError << int(firstFeatureReportId());
             mStep = device && device->isGone() ? Step::Gone : Step::WriteFailed;
@@ -171,7 +169,6 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
                 return false;
             continue;
         }
-        mWritten = true;
         hid.sleepMs(kFetchPauseMs);
         if (!device->readReport(kReportId, mReceiveBuffer)) {
             qDebug() << readError;

@@ -11,6 +11,15 @@ class MouseCommunityBT : public MouseCommunity
 public:
     // Polls of one run's wait, 350 ms apart: about 30 s for the device to answer.
     static constexpr int kPollAttempts = 85;
+    // No exchange starts later than this after the run began: a receiver whose
+    // transfers hang cannot stretch the wait. Room for the 85 polls and the begin.
+    static constexpr quint32 kRunLimitMs = 35000;
+    // What one exchange may take: the longest pause, and the write and the
+    // fetch each up to the kernel's 5 s per USB transfer, which user space
+    // cannot cut short. A stop is honoured within one exchange; the end
+    // command gets another two at most, so a whole run ends within
+    // kRunLimitMs + 3 * kExchangeLimitMs, about 66 s.
+    static constexpr quint32 kExchangeLimitMs = 300 + 5000 + 50 + 5000;
 
     explicit MouseCommunityBT(QObject *parent = nullptr);
 
@@ -36,6 +45,8 @@ private:
     // The end command, whenever the begin command may have reached the receiver.
     void endPairMode();
 
+    // On the platform's clock: no attempt starts at or after it.
+    quint64 mDeadlineMs = 0;
     Step mStep = Step::Passed;
     // A report of this run reached the receiver: it may be open for pairing.
     bool mWritten = false;

@@ -232,6 +232,21 @@ void KRecordPlatform::sleepMs(uint32_t milliseconds)
     mInner->sleepMs(milliseconds);
 }
 
+KLock KRecordPlatform::lockForPairing(KHandle handle, const std::u16string &path)
+{
+    return mInner->lockForPairing(handle, path);
+}
+
+std::string KRecordPlatform::handleInstance(KHandle handle)
+{
+    return mInner->handleInstance(handle);
+}
+
+uint64_t KRecordPlatform::nowMs()
+{
+    return mInner->nowMs();
+}
+
 int KRecordPlatform::exchangeCount() const
 {
     std::lock_guard<std::mutex> lock(mLock);

@@ -54,6 +54,9 @@ public:
     std::vector<KCheck> systemChecks() override;
     std::vector<std::string> accessRuleDirectories() const override;
     void sleepMs(uint32_t milliseconds) override;
+    KLock lockForPairing(KHandle handle, const std::u16string &path) override;
+    std::string handleInstance(KHandle handle) override;
+    uint64_t nowMs() override;
 
 private:
     struct Interface {

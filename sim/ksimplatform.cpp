@@ -301,11 +301,56 @@ KDeviceInstance KSimPlatform::deviceInstance(const std::u16string &path)
     const KSimInterface *interface = findLocked(QString::fromStdU16String(path));
     if (!interface)
         return {};
+    return {instanceLocked(*interface, interface->plugging), interface->port.toStdString(),
+            interface->serial.toStdString()};
+}
+
+std::string KSimPlatform::instanceLocked(const KSimInterface &interface, quint64 plugging) const
+{
+    Q_UNUSED(interface);
     // A simulated machine is its process's own: another program's, made from
     // the same scene, is another machine.
-    return {"sim " + std::to_string(QCoreApplication::applicationPid()) + " plugging "
-                + std::to_string(interface->plugging),
-            interface->port.toStdString(), interface->serial.toStdString()};
+    return "sim " + std::to_string(QCoreApplication::applicationPid()) + " plugging " + std::to_string(plugging);
+}
+
+std::string KSimPlatform::handleInstance(KHandle handle)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mHandles.find(handle);
+    const KSimInterface *interface = it == mHandles.end() ? nullptr : findLocked(it->second.path);
+    return interface ? instanceLocked(*interface, it->second.plugging) : std::string();
+}
+
+KLock KSimPlatform::lockForPairing(KHandle handle, const std::u16string &path)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    const auto it = mHandles.find(handle);
+    if (it == mHandles.end() || it->second.mode != KOpenMode::Write
+        || it->second.path != QString::fromStdU16String(path))
+        return KLock::Unsupported;
+    const auto held = mPairingLocks.constFind(it->second.path);
+    if (held != mPairingLocks.constEnd() && held.value() != handle)
+        return KLock::Held;
+    mPairingLocks.insert(it->second.path, handle);
+    return KLock::Taken;
+}
+
+void KSimPlatform::pass(int milliseconds)
+{
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        if (mVirtualTime) {
+            mVirtualNow += static_cast<quint64>(milliseconds);
+            return;
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+uint64_t KSimPlatform::nowMs()
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mVirtualTime ? mVirtualNow : static_cast<uint64_t>(mClock.elapsed());
 }
 
 KInterfaceSet KSimPlatform::openInterfaceSet()
@@ -478,7 +523,7 @@ bool KSimPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t le
     recordLocked({Event::Write, mVirtualNow, 0, frame, interface->path});
     if (!mTraceFile.isEmpty()) {
         QString reason;
-        if (!appendToRegularFile(mTraceFile, frame.toHex(' ') + '\n', &reason))
+        if (!appendToRegularFile(mTraceFile, interface->path.toUtf8() + '\t' + frame.toHex(' ') + '\n', &reason))
             qDebug().noquote() << QStringLiteral("trace %1: %2").arg(mTraceFile, reason);
     }
     return true;
@@ -489,6 +534,16 @@ bool KSimPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_t l
     playDueChanges();
     InputReportHandler handler;
     QString path;
+    int taking = 0;
+    {
+        // A slow receiver holds its caller, not the whole machine.
+        std::lock_guard<std::mutex> lock(mMutex);
+        const auto it = mHandles.find(handle);
+        const KSimInterface *interface = it == mHandles.end() ? nullptr : pluggedLocked(it->second);
+        taking = interface && interface->hasReceiver ? interface->receiver.fetchMs : 0;
+    }
+    if (taking > 0)
+        pass(taking);
     {
         std::lock_guard<std::mutex> lock(mMutex);
         const auto it = mHandles.find(handle);
@@ -530,7 +585,13 @@ void KSimPlatform::setInputReportHandler(InputReportHandler handler)
 void KSimPlatform::closeHandle(KHandle handle)
 {
     std::lock_guard<std::mutex> lock(mMutex);
-    mHandles.erase(handle);
+    const auto it = mHandles.find(handle);
+    if (it == mHandles.end())
+        return;
+    const auto held = mPairingLocks.find(it->second.path);
+    if (held != mPairingLocks.end() && held.value() == handle)
+        mPairingLocks.erase(held);
+    mHandles.erase(it);
 }
 
 void KSimPlatform::setSleepHook(std::function<void(quint64)> hook)

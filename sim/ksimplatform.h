@@ -97,7 +97,8 @@ public:
     QVector<Event> events() const;
     void clearRecords();
 
-    // Also appends every written report as a line of hex bytes to this file.
+    // Also appends every written report to this file, a line each: the
+    // interface's path, a tab, then the report's bytes in hex.
     void setTraceFile(const QString &path);
 
     // Answers input report requests; without one, fetches fail.
@@ -126,7 +127,10 @@ public:
     bool lastIoDeviceGone() const override;
     void closeHandle(KHandle handle) override;
     KDeviceInstance deviceInstance(const std::u16string &path) override;
+    KLock lockForPairing(KHandle handle, const std::u16string &path) override;
+    std::string handleInstance(KHandle handle) override;
     void sleepMs(uint32_t milliseconds) override;
+    uint64_t nowMs() override;
 
 private:
     struct Handle {
@@ -144,12 +148,17 @@ private:
     // The interface a handle was opened on, while that plugging lasts.
     KSimInterface *pluggedLocked(const Handle &handle);
     void addLocked(KSimInterface interface);
+    std::string instanceLocked(const KSimInterface &interface, quint64 plugging) const;
+    // A transfer that takes its time: the clock moves on, virtual or real; outside the lock.
+    void pass(int milliseconds);
 
     mutable std::mutex mMutex;
     QVector<KSimInterface> mInterfaces;
     QHash<QString, int> mIndex; // path to position: a walk must not cost n squared
     std::map<KInterfaceSet, QVector<QString>> mSets;
     std::map<KHandle, Handle> mHandles;
+    // The pairing lock of each interface, by the handle that holds it.
+    QHash<QString, KHandle> mPairingLocks;
     std::map<KPreparsed, KSimInterface> mPreparsed;
     std::map<uint32_t, std::size_t> mPathLengthOverrides;
     std::map<uint32_t, bool> mPathFetchFails;

@@ -37,6 +37,9 @@ struct KSimReceiver {
     QVector<int> failReads;
     bool failAllWrites = false;
     bool failAllReads = false;
+    // Every fetch takes this long on the machine's clock: a receiver slow to
+    // answer, or with failReads a transfer the kernel gives up on (after 5 s).
+    int fetchMs = 0;
     // A recorded session: when present, the receiver answers exactly as
     // recorded instead of following the protocol above.
     QVector<KSimReplayStep> replay;

@@ -28,7 +28,7 @@ const QStringList kDescriptorKeys{"collection"};
 const QStringList kExplicitCapsKeys{"usagePage", "usage", "inputReportLength", "outputReportLength",
                                     "featureReportLength", "featureReportIds"};
 const QStringList kReceiverKeys{"pairAfterPolls", "pairStatus", "replyMarker", "queryState", "failWrites",
-                                "failReads", "replay"};
+                                "failReads", "fetchMs", "replay"};
 // One recorded exchange: the request, then its reply or the words of its failure.
 const QStringList kReplayKeys{"atMs", "write", "reply", "writeFails", "readFails"};
 constexpr int kReplayLimit = 10000;
@@ -212,6 +212,7 @@ public:
         if (!readNumber(receiver, field, "pairStatus", 0xFF, status)
             || !readNumber(receiver, field, "replyMarker", 0xFF, marker)
             || !readNumber(receiver, field, "queryState", 0xFF, state)
+            || !readNumber(receiver, field, "fetchMs", 60000, r.fetchMs)
             || !readExchangeList(receiver, field, "failWrites", r.failWrites, r.failAllWrites)
             || !readExchangeList(receiver, field, "failReads", r.failReads, r.failAllReads))
             return false;

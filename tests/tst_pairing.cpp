@@ -3,7 +3,6 @@
 
 #include "khid/khid.h"
 #include "pairing/mousecommunitybt.h"
-#include "pairing/pairlock.h"
 #include "tests/testsupport.h"
 
 #include <QtTest>
@@ -40,6 +39,7 @@ Receiver receiverAt(const QString &path, int pid)
     Receiver receiver;
     KHID::getHidDetail(path, receiver.interface);
     receiver.entry = catalogueEntry(pid);
+    receiver.instance = QString::fromStdString(KHID::platform().deviceInstance(path.toStdU16String()).instance);
     return receiver;
 }
 
@@ -244,9 +244,11 @@ private slots:
         for (int exchange = 2; exchange <= 86; ++exchange)
             polls << exchange;
         const QString io = QStringLiteral(": Input/output error (simulated)");
-        // No poll, no end, and each of the three begins after its pause.
+        // No poll; a failed write may have reached the receiver all the same, so the end is tried too.
         QTest::newRow("no report can be written") << true << false << QVector<int>() << QVector<int>()
                                                   << "write-failed" + io << 0;
+        QTest::newRow("the begins fail, the end gets through") << false << false << QVector<int>{1, 2, 3}
+                                                                << QVector<int>() << "write-failed" + io << 1;
         // The begin may have reached the receiver: the end follows, three times unanswered.
         QTest::newRow("no reply can be read") << false << true << QVector<int>() << QVector<int>()
                                               << "read-failed" + io << 3 + 3;
@@ -276,8 +278,10 @@ private slots:
         QCOMPARE(pair(2).value(0).toBool(), reason == "paired");
         QCOMPARE(lastReason(), reason);
         QCOMPARE(frames().size(), sent);
-        if (allWrites)
-            QCOMPARE(sim->virtualTimeMs(), quint64(3 * 50));
+        if (allWrites) // three begins and three ends, each after its pause
+            QCOMPARE(sim->virtualTimeMs(), quint64(2 * 3 * 50));
+        if (failWrites == QVector<int>{1, 2, 3})
+            QCOMPARE(frames(), QVector<QByteArray>{kEnd});
     }
 
     // However a run stops early, the end command is the next report the receiver gets, unless it is gone.
@@ -343,15 +347,97 @@ private slots:
     // Another program pairing with the same receiver: refused at once, nothing sent; then free again.
     void oneRunPerReceiverAcrossPrograms()
     {
-        plugAndHandOver(0);
+        plugAndHandOver(0, [](KSimInterface &interface) { interface.receiver.queryState = 0x5A; });
         {
-            PairLock other(kReceiverPath, worker->receiver().instance);
-            QVERIFY(other.tryLock());
+            // The lock goes with the other program's handle, not with a file of its own.
+            KUSBDevice other;
+            QVERIFY(other.openInterface(worker->receiver().interface));
+            QCOMPARE(other.lockForPairing(), KLock::Taken);
             QCOMPARE(pair(1).value(0).toBool(), false);
             QCOMPARE(lastReason(), QString("busy"));
+            QCOMPARE(queryOnWorkerThread(), quint8(0));
             QVERIFY(sim->events().isEmpty());
         }
+        QCOMPARE(queryOnWorkerThread(), quint8(0x5A));
         QCOMPARE(pair(1).value(0).toBool(), true);
+    }
+
+    // A receiver whose fetches hang (the kernel gives a USB transfer 5 s) or crawl decides
+    // nothing about how long a run lasts: no exchange starts after the run's deadline, a stop
+    // is honoured within one exchange, and the end command gets two exchanges' time at most.
+    void aRunIsBounded_data()
+    {
+        QTest::addColumn<int>("fetchMs");
+        QTest::addColumn<bool>("fetchesFail");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("every fetch hangs until the kernel gives up") << 5000 << true << false
+                                                                      << "read-failed: Input/output error (simulated)";
+        QTest::newRow("slow answers run into the deadline") << 400 << false << false << "no-answer";
+        // Its write and its fetch each the 5 s the kernel allows: the longest an exchange can be.
+        QTest::newRow("a stop while every exchange hangs its longest") << 10000 << true << true << "stopped";
+    }
+
+    void aRunIsBounded()
+    {
+        QFETCH(int, fetchMs);
+        QFETCH(bool, fetchesFail);
+        QFETCH(bool, stop);
+        QFETCH(QString, reason);
+        plugAndHandOver(-1, [&](KSimInterface &interface) {
+            interface.receiver.fetchMs = fetchMs;
+            interface.receiver.failAllReads = fetchesFail;
+        });
+        quint64 stoppedAt = 0;
+        if (stop) {
+            // In the pause before the begin's second attempt, right after its first hung.
+            sim->setSleepHook([&](quint64 now) {
+                if (stoppedAt == 0 && now > quint64(fetchMs)) {
+                    stoppedAt = now;
+                    worker->abortRun(PairOutcome::Stopped);
+                }
+            });
+        }
+        QCOMPARE(pair(1).value(0).toBool(), false);
+        sim->setSleepHook(nullptr);
+        QCOMPARE(lastReason(), reason);
+        const QVector<QByteArray> sent = frames();
+        QVERIFY(!sent.isEmpty());
+        QCOMPARE(sent.last(), kEnd);
+        QVERIFY2(sent.count(kPoll) < MouseCommunityBT::kPollAttempts, qPrintable(QString::number(sent.count(kPoll))));
+        const quint64 whole = sim->virtualTimeMs();
+        QVERIFY2(whole <= MouseCommunityBT::kRunLimitMs + 3 * MouseCommunityBT::kExchangeLimitMs,
+                 qPrintable(QString::number(whole)));
+        if (stop) {
+            // Nothing but the end command after the stop, and all of it within two exchanges.
+            QCOMPARE(sent, QVector<QByteArray>({beginFrame(1), kEnd, kEnd, kEnd}).mid(0, sent.size()));
+            QVERIFY(whole - stoppedAt <= 2 * MouseCommunityBT::kExchangeLimitMs);
+        }
+    }
+
+    // The node opened must be the device the scan found: a receiver plugged in again (or another
+    // device on its number) since the scan ends the run as unplugged, with nothing written.
+    void theOpenedNodeIsTheScannedDevice_data()
+    {
+        QTest::addColumn<bool>("replugged");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("the device the scan found") << false << "paired";
+        QTest::newRow("plugged in again since the scan") << true << "unplugged";
+    }
+
+    void theOpenedNodeIsTheScannedDevice()
+    {
+        QFETCH(bool, replugged);
+        QFETCH(QString, reason);
+        plugAndHandOver(0);
+        if (replugged) {
+            const KSimInterface plugged = sim->interfaces().first();
+            QVERIFY(sim->removeInterface(kReceiverPath));
+            sim->addInterface(plugged);
+        }
+        pair(1);
+        QCOMPARE(lastReason(), reason);
+        QCOMPARE(frames().isEmpty(), replugged);
     }
 
     void queuedRequestsRunOneAfterAnother()

@@ -45,11 +45,12 @@ in_own_bus_session() {
     rm -rf "$dir"
     exit $code
 }
-# trace_frames TRACE: the reports of a BONDARA_SIMULATE_TRACE file by name, with runs
-# counted: "begin-keyboard,poll*5,end". A report that is not exactly one of the
-# 32-byte pairing commands shows as other[bytes].
+# trace_frames TRACE [INTERFACE]: the reports of a simulated trace (a line each: the interface,
+# a tab, the bytes in hex) by name, with runs counted: "begin-keyboard,poll*5,end"; with
+# INTERFACE, only those it was sent. A report that is not exactly one of the 32-byte pairing
+# commands shows as other[bytes].
 trace_frames() {
-    awk '
+    awk -F '\t' -v only="${2:-}" '
     function zeros(n,   s, i) { s = ""; for (i = 0; i < n; i++) s = s " 00"; return s }
     function flush() { if (last != "") { out = out sep last (count > 1 ? "*" count : ""); sep = "," } }
     BEGIN {
@@ -58,8 +59,9 @@ trace_frames() {
         name["ba a1 01" zeros(29)] = "poll"
         name["ba a1 84" zeros(29)] = "end"
     }
+    only != "" && $1 != only { next }
     {
-        frame = ($0 in name) ? name[$0] : "other[" $0 "]"
+        frame = ($2 in name) ? name[$2] : "other[" $0 "]"
         if (frame == last) { count++ } else { flush(); last = frame; count = 1 }
     }
     END { flush(); print out }' "$1"

@@ -51,7 +51,7 @@ card_connected() {
 # ended_run TRACE KIND: that kind's begin, one poll or more, then the end command, the last report.
 ended_run() { [[ $(trace_frames "$1") =~ ^begin-$2,poll(\*[0-9]+)?,end$ ]]; }
 # pairing_started LOG TRACE: the window shows the run and the receiver has had a poll.
-pairing_started() { wait_log "$1" "^debug: status: 2" 5 && wait_log "$2" "^ba a1 01 " 5; }
+pairing_started() { wait_log "$1" "^debug: status: 2" 5 && wait_log "$2" "[[:blank:]]ba a1 01 " 5; }
 # The close button, then the exit code.
 close_app() {
     click 1156 36
@@ -431,7 +431,7 @@ trace="$out/cli-sigint.trace"
 BONDARA_SIMULATE="$scenes/never-pairs.json" BONDARA_SIMULATE_TRACE="$trace" "$build/bondara-cli" pair mouse \
     >"$out/cli-sigint.log" 2>&1 &
 cli_pid=$!
-wait_log "$trace" "^ba a1 01 " 5 && kill -INT "$cli_pid"
+wait_log "$trace" "[[:blank:]]ba a1 01 " 5 && kill -INT "$cli_pid"
 wait "$cli_pid"
 code=$?
 if [ $code -eq 130 ] && ended_run "$trace" mouse && grep -qx "Pairing stopped" "$out/cli-sigint.log"; then

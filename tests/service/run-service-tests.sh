@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The pairing service on a private system bus with Debian's dbus-daemon and
-# polkitd (tests/service/privatebus.sh), the simulated machine and a polkit
-# rules file that authorises one test user and refuses another: doctor tells
-# each what polkit answers, without starting the service; the bus starts the
-# service as root without systemd; the authorised user pairs a receiver whose
-# node is root's alone, another is refused and the receiver receives nothing; bad
-# requests, a second request and a stranger's stop are refused with named
-# errors; a run whose caller goes away or stops ends with the end command; the
-# service ends when idle. The machine's own bus, policies and users are left
+# polkitd (tests/service/privatebus.sh), the service's test build on the
+# simulated machine and a polkit rules file that authorises two test users and
+# refuses another: doctor tells each what polkit answers, without starting the
+# service; the bus starts the service as root without systemd; an authorised
+# user pairs a receiver whose node is root's alone, another is refused and the
+# receiver receives nothing; bad requests, a second request and a stranger's
+# stop are refused with named errors; hostile callers (a password question never
+# answered, refusals in loops, a flood, a forged notice) keep no one else from
+# pairing, and two users pair two receivers at once; a run whose caller goes
+# away or stops ends with the end command; the service ends when idle. The machine's own bus, policies and users are left
 # as they were. Run as root. Usage: run-service-tests.sh BUILD_DIR OUT_DIR
 # (it runs itself again inside the harness, with --inside BUILD_DIR OUT_DIR).
 set -uo pipefail
@@ -17,9 +19,12 @@ data=$here/data
 source "$here/../../tools/testlib.sh"
 
 ok_user=bondara-ok
+second_user=bondara-second
 other_user=bondara-other
 refused_user=bondara-refused
 idle_seconds=2
+# How long the service's test build lets a password question wait (the installed one: 120 s).
+question_seconds=10
 
 # as USER COMMAND...: runs the command as that user, with no groups of root's
 # and an environment of its own.
@@ -72,11 +77,15 @@ pair_call() {
     as "$user" dbus-send --system --print-reply --reply-timeout=60000 --dest=org.bondara.Pairing1 \
         /org/bondara/Pairing1 org.bondara.Pairing1.Pair "$@" >"$out/$log" 2>&1
 }
-# frames_since N: the trace's reports after its first N lines, by name.
+# frames_since N [INTERFACE]: the trace's reports after its first N lines, by name;
+# with INTERFACE, only those sent to it.
 frames_since() {
     tail -n +"$(($1 + 1))" "$trace" >"$out/trace-part.txt"
-    trace_frames "$out/trace-part.txt"
+    trace_frames "$out/trace-part.txt" "${2:-}"
 }
+# service_log_since N: the bus's log after its first N lines (the service's own lines among them).
+service_log_since() { tail -n +"$(($1 + 1))" "$PRIVATEBUS_LOGS/dbus-daemon.log"; }
+log_lines() { wc -l <"$PRIVATEBUS_LOGS/dbus-daemon.log"; }
 lines() { wc -l <"$trace"; }
 service_pid() { bus_call GetConnectionUnixProcessID string:org.bondara.Pairing1 2>/dev/null | awk '{print $2}'; }
 # doctor_as USER LOG [ARGS...]: bondara-cli doctor as that user, its output in $out/LOG.
@@ -130,7 +139,7 @@ set_shared() {
 if [ "${1:-}" = --inside ]; then
     out=$2
     set_shared "$3"
-    for user in "$ok_user" "$other_user" "$refused_user"; do
+    for user in "$ok_user" "$second_user" "$other_user" "$refused_user"; do
         install -d -m 700 -o "$user" -g "$user" "$shared/runtime-$user"
     done
     echo "private system bus and polkit up in $PRIVATEBUS_UP_SECONDS s"
@@ -318,19 +327,21 @@ if [ "${1:-}" = --inside ]; then
     # Begun and polling.
     if wait_trace "$((start + 1))" 10; then
         pair_call "$ok_user" second.log string:'sim:rx#col02' string:keyboard
+        pair_call "$second_user" same-receiver.log string:'sim:slow#col02' string:mouse
         as "$other_user" dbus-send --system --print-reply --dest=org.bondara.Pairing1 /org/bondara/Pairing1 \
             org.bondara.Pairing1.Stop string:'sim:slow#col02' >"$out/stranger-stop.log" 2>&1
-        if grep -q '^Error org.bondara.Pairing1.Error.Busy: a pairing is in progress on sim:slow#col02' "$out/second.log" &&
+        if grep -q '^Error org.bondara.Pairing1.Error.Busy: a pairing request of this user is in progress' "$out/second.log" &&
+            grep -q '^Error org.bondara.Pairing1.Error.Busy: a pairing is in progress on sim:slow#col02$' "$out/same-receiver.log" &&
             grep -q '^Error org.bondara.Pairing1.Error.NotRunning:' "$out/stranger-stop.log"; then
-            pass "during a run, a second request is refused (Busy) and another user cannot stop it (NotRunning)"
+            pass "during a run, its user's second request and another user's on its receiver are Busy, and another user cannot stop it (NotRunning)"
         else
-            fail "during a run: $(cat "$out/second.log" "$out/stranger-stop.log")"
+            fail "during a run: $(cat "$out/second.log" "$out/same-receiver.log" "$out/stranger-stop.log")"
         fi
         pkill -KILL -P "$caller" 2>/dev/null
         kill -KILL "$caller" 2>/dev/null
         wait "$caller" 2>/dev/null
-        if wait_log "$PRIVATEBUS_LOGS/dbus-daemon.log" 'ends: its caller went away' 10 &&
-            wait_log "$PRIVATEBUS_LOGS/dbus-daemon.log" 'pairing on sim:slow#col02 for .*: Pairing stopped' 10 &&
+        if wait_log "$PRIVATEBUS_LOGS/dbus-daemon.log" \
+            "pairing [0-9]* ends: uid $(id -u "$ok_user") on sim:slow#col02: Pairing stopped (its caller went away)" 10 &&
             [[ $(frames_since "$start") =~ ^begin-mouse,poll(\*[0-9]+)?,end$ ]]; then
             pass "a caller that goes away mid-run leaves the trace ending with the end command: $(frames_since "$start")"
         else
@@ -345,10 +356,10 @@ if [ "${1:-}" = --inside ]; then
     start=$(lines)
     as "$ok_user" "$cli" pair mouse --receiver 'sim:slow#col02' \
         --config "$catalogue" >"$out/pair-stopped.log" 2>&1 &
-    cli=$!
+    cli_pid=$!
     if wait_trace "$((start + 1))" 10; then
-        pkill -INT -P "$cli"
-        wait "$cli"
+        pkill -INT -P "$cli_pid"
+        wait "$cli_pid"
         code=$?
         if [ $code -eq 130 ] && grep -qx 'Pairing stopped' "$out/pair-stopped.log" &&
             [[ $(frames_since "$start") =~ ^begin-mouse,poll(\*[0-9]+)?,end$ ]]; then
@@ -358,7 +369,134 @@ if [ "${1:-}" = --inside ]; then
         fi
     else
         fail "the command line's run never reached the receiver: $(cat "$out/pair-stopped.log")"
-        kill "$cli" 2>/dev/null
+        kill "$cli_pid" 2>/dev/null
+    fi
+
+    # --- hostile callers: none keeps another user from pairing ------------------------------
+    ok_uid=$(id -u "$ok_user")
+    refused_uid=$(id -u "$refused_user")
+    # pairs USER KIND RECEIVER LOG: USER pairs through the service, exit 0, and the receiver's
+    # reports are that kind's begin, polls and the end command.
+    pairs() {
+        local start code
+        start=$(lines)
+        as "$1" "$cli" pair "$2" --receiver "$3" --config "$catalogue" >"$out/$4" 2>&1
+        code=$?
+        [ $code -eq 0 ] && [[ $(frames_since "$start" "$3") =~ ^begin-$2,poll(\*[0-9]+)?,end$ ]]
+    }
+    # refusing_loops N ARGS...: N loops of Pair calls as the refused user, in the background.
+    refusing_loops() {
+        local n=$1
+        shift
+        loops=()
+        for ((i = 0; i < n; i++)); do
+            (while :; do pair_call "$refused_user" "loop-$i.log" "$@"; done) &
+            loops+=($!)
+        done
+    }
+    stop_loops() {
+        kill "${loops[@]}" 2>/dev/null
+        wait "${loops[@]}" 2>/dev/null
+    }
+
+    # A password question that is never answered holds its own user's turn alone.
+    rm -f "$out/question-input"
+    mkfifo "$out/question-input"
+    as "$other_user" timeout 120 script -qec "$cli pair mouse --json --receiver sim:rx#col02 --config $catalogue" \
+        /dev/null <"$out/question-input" >"$out/question.log" 2>&1 &
+    asker=$!
+    exec 8>"$out/question-input"
+    if wait_log "$out/question.log" 'Password:' 20 && pairs "$ok_user" mouse 'sim:rx#col02' question-ok.log; then
+        pass "while $other_user's password question goes unanswered, $ok_user pairs the same receiver"
+    else
+        fail "beside an unanswered question: $(cat "$out/question.log" "$out/question-ok.log")"
+    fi
+    # ... and the question ends by itself, a refusal.
+    asked=$SECONDS
+    wait "$asker"
+    code=$?
+    exec 8>&-
+    if [ $code -eq 2 ] && grep -q '"reason":"not-authorised"' "$out/question.log" &&
+        grep -q "not answered within $question_seconds s" "$out/question.log" &&
+        [ $((SECONDS - asked)) -le "$question_seconds" ]; then
+        pass "a password question left unanswered is refused after the service's $question_seconds s (exit 2)"
+    else
+        fail "the unanswered question: status $code after $((SECONDS - asked)) s: $(cat "$out/question.log")"
+        pkill -KILL -P "$asker" 2>/dev/null
+    fi
+
+    # Refused callers in loops cost an allowed user nothing.
+    log_start=$(log_lines)
+    refusing_loops 4 string:'sim:rx#col02' string:mouse
+    paired=0
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        pairs "$ok_user" mouse 'sim:rx#col02' loops-ok.log && paired=$((paired + 1))
+    done
+    stop_loops
+    if [ "$paired" -eq 10 ] && service_log_since "$log_start" | grep -q "uid $refused_uid refused (NotAuthorized)"; then
+        pass "four loops of refused requests beside: $ok_user pairs ten times out of ten"
+    else
+        fail "beside the refused loops $ok_user paired $paired times of 10: $(cat "$out/loops-ok.log")"
+    fi
+
+    # A flood of malformed calls: the journal gets a few lines of it and the real run's lines all the same.
+    log_start=$(log_lines)
+    for ((i = 0; i < 4; i++)); do
+        (for _ in $(seq 100); do pair_call "$refused_user" flood.log string:'sim:rx#col02' string:cat; done) &
+        loops[i]=$!
+    done
+    wait "${loops[@]}"
+    pairs "$ok_user" keyboard 'sim:rx#col02' flood-ok.log
+    code=$?
+    service_log_since "$log_start" >"$out/flood-journal.log"
+    flood_lines=$(grep -c "uid $refused_uid" "$out/flood-journal.log")
+    if [ $code -eq 0 ] && [ "$flood_lines" -le 6 ] && grep -q '^Error org.bondara.Pairing1.Error.InvalidArgument' "$out/flood.log" &&
+        grep -q "pairing [0-9]* starts: uid $ok_uid, keyboard on sim:rx#col02" "$out/flood-journal.log" &&
+        grep -q "pairing [0-9]* ends: uid $ok_uid on sim:rx#col02: Matched successfully" "$out/flood-journal.log"; then
+        pass "400 malformed calls leave $flood_lines lines in the journal (at most 6), beside the allowed run's start and end"
+    else
+        fail "the flood: $flood_lines lines of uid $refused_uid, pairing status $code: $(head -20 "$out/flood-journal.log")"
+    fi
+
+    # A receiver argument that forges a notice reaches neither the journal nor another caller.
+    notice='NOTICE FROM YOUR ADMINISTRATOR: run sudo bondara-repair'
+    forged=(
+        "NotAReceiver|sim:zz $notice|printable, but no receiver's path"
+        "InvalidArgument|sim:rx#col02$(printf '\u202e')$notice|behind a right-to-left override"
+        "InvalidArgument|sim:rx#col02$(printf '\u0085')$notice|after a C1 line break"
+    )
+    for row in "${forged[@]}"; do
+        IFS='|' read -r error path what <<<"$row"
+        pair_call "$refused_user" forged.log "string:$path" string:mouse
+        if grep -q "^Error org.bondara.Pairing1.Error.$error" "$out/forged.log"; then
+            pass "a forged notice $what is refused with $error"
+        else
+            fail "a forged notice $what: $(cat "$out/forged.log")"
+        fi
+    done
+    if ! grep -q 'ADMINISTRATOR' "$PRIVATEBUS_LOGS/dbus-daemon.log"; then
+        pass "no journal line shows a forged notice"
+    else
+        fail "the journal shows a caller's text: $(grep 'ADMINISTRATOR' "$PRIVATEBUS_LOGS/dbus-daemon.log" | head -3)"
+    fi
+
+    # Two users, two receivers, at once: each run has its own begin and end.
+    start=$(lines)
+    as "$ok_user" "$cli" pair mouse --receiver 'sim:rx2#col02' --config "$catalogue" >"$out/two-ok.log" 2>&1 &
+    first=$!
+    wait_trace "$((start + 1))" 10
+    as "$second_user" "$cli" pair keyboard --receiver 'sim:rx#col02' --config "$catalogue" >"$out/two-second.log" 2>&1
+    second_code=$?
+    wait "$first"
+    first_code=$?
+    tail -n +"$((start + 1))" "$trace" | cut -f1 | uniq | tr '\n' ' ' >"$out/two-order.txt"
+    if [ $first_code -eq 0 ] && [ $second_code -eq 0 ] &&
+        [[ $(frames_since "$start" 'sim:rx2#col02') =~ ^begin-mouse,poll\*9,end$ ]] &&
+        [[ $(frames_since "$start" 'sim:rx#col02') =~ ^begin-keyboard,poll\*3,end$ ]] &&
+        [[ $(cat "$out/two-order.txt") == "sim:rx2#col02 sim:rx#col02 "*"sim:rx2#col02 " ]]; then
+        pass "$ok_user and $second_user pair two receivers at the same time, each with its own begin and end"
+    else
+        fail "two at once: status $first_code and $second_code, order $(cat "$out/two-order.txt"): $(cat "$out/two-ok.log" "$out/two-second.log")"
     fi
 
     # The window: connected through the service, pairing, stopping, and refused.
@@ -401,13 +539,13 @@ build=$(realpath "$1")
 out=$(realpath -m "$2")
 mkdir -p "$out"
 rm -rf "$out"/*.log "$out"/*.service
-for program in bondara-pairingd bondara-cli tests/service/tst_pairservice; do
+for program in tests/service/bondara-pairingd-sim bondara-cli tests/service/tst_pairservice; do
     [ -x "$build/$program" ] || { echo "$build has no $program: build it first (with the tests)" >&2; exit 2; }
 done
 
 # What the run must leave as it found it.
 machine_state() {
-    getent passwd "$ok_user" "$other_user" "$refused_user"
+    getent passwd "$ok_user" "$second_user" "$other_user" "$refused_user"
     ls -la /run/dbus /etc/dbus-1 /usr/share/dbus-1/system.d /usr/share/dbus-1/system-services \
         /etc/polkit-1 /usr/share/polkit-1/actions /usr/share/polkit-1/rules.d
     md5sum /etc/passwd /etc/group /etc/shadow /etc/gshadow
@@ -438,14 +576,14 @@ cp "$data/receivers.json" "$scene"
 chmod -R a+rX "$shared"
 # The launch helper clears the environment: the Exec line names everything,
 # a sanitizer build's options included.
-exec_line="$build/bondara-pairingd"
+exec_line="$build/tests/service/bondara-pairingd-sim"
 [ ${#sanitizer_env[@]} -gt 0 ] && exec_line="/usr/bin/env ${sanitizer_env[*]} $exec_line"
 sed -e "s|@BONDARA_PAIRINGD@|$exec_line|" \
-    -e "s|@BONDARA_CATALOGUE@|$catalogue --simulate $scene --trace $trace --idle-seconds $idle_seconds|" \
+    -e "s|@BONDARA_CATALOGUE@|$catalogue --simulate $scene --trace $trace --idle-seconds $idle_seconds --question-seconds $question_seconds|" \
     "$here/../../service/org.bondara.Pairing1.service.in" >"$out/org.bondara.Pairing1.service"
 "$here/privatebus.sh" --action "$here/../../service/org.bondara.pair.policy" --rules "$data/50-bondara-test.rules" \
     --policy "$here/../../service/org.bondara.Pairing1.conf" --service "$out/org.bondara.Pairing1.service" \
-    --user "$ok_user" --user "$other_user" --user "$refused_user" --logs "$out" \
+    --user "$ok_user" --user "$second_user" --user "$other_user" --user "$refused_user" --logs "$out" \
     -- "$here/$(basename "$0")" --inside "$out" "$shared" | tee "$out/inside.log"
 code=${PIPESTATUS[0]}
 passed=$((passed + $(grep -c '^PASS:' "$out/inside.log")))

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace KHID;
@@ -164,6 +165,30 @@ void checkRefusals(KHidPlatform &hid)
         check(!hid.getInputReport(nul, input, sizeof input) && !hid.lastIoError().empty(),
               "it gives no input report, and the system says why");
         hid.closeHandle(nul);
+    }
+
+    // The pairing lock belongs to the receiver, whichever handle asks: the null device stands in.
+    {
+        const std::u16string path = u"\\\\.\\NUL";
+        const KHandle first = hid.open(path, KOpenMode::Write, nullptr);
+        const KHandle second = hid.open(path, KOpenMode::Write, nullptr);
+        // Another run is another thread: a mutex's owner may take it again.
+        const auto elsewhere = [&](const std::u16string &asked) {
+            KLock got = KLock::Unsupported;
+            std::thread([&] {
+                got = hid.lockForPairing(second, asked);
+                hid.closeHandle(second);
+            }).join();
+            return got;
+        };
+        check(hid.lockForPairing(first, path) == KLock::Taken, "a handle takes the pairing lock");
+        check(elsewhere(u"\\\\.\\nul") == KLock::Held, "another run on the same path, in any case, finds it held");
+        hid.closeHandle(first);
+        const KHandle third = hid.open(path, KOpenMode::Write, nullptr);
+        std::thread([&] {
+            check(hid.lockForPairing(third, path) == KLock::Taken, "closing the holder releases it");
+            hid.closeHandle(third);
+        }).join();
     }
 
     std::u16string cut = u"\\\\.\\NUL";
