@@ -105,18 +105,19 @@ CatalogueCheck checkCatalogue(const QJsonDocument &document)
                 kept.remove(QLatin1String(field.key));
             }
         }
-        // Of an entry left out, only what left it out is worth reading.
-        if (!leftOut.isEmpty()) {
-            check.warnings << leftOut;
-            continue;
-        }
-        check.warnings << defaulted;
+        // A misspelt key ("vdi") is often what left out the entry it belongs to.
+        QStringList unknown;
         for (auto it = entry.constBegin(); it != entry.constEnd(); ++it) {
             const auto known = std::find_if(std::begin(kEntryFields), std::end(kEntryFields),
                                             [&](const Field &field) { return it.key() == QLatin1String(field.key); });
             if (known == std::end(kEntryFields))
-                check.warnings << QStringLiteral("%1.%2: unknown key").arg(where, it.key());
+                unknown << QStringLiteral("%1.%2: unknown key").arg(where, it.key());
         }
+        if (!leftOut.isEmpty()) {
+            check.warnings << leftOut << unknown;
+            continue;
+        }
+        check.warnings << defaulted << unknown;
         check.entries.append(kept);
     }
     return check;

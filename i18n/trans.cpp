@@ -117,24 +117,19 @@ bool Trans::load(QString &lang, QString filePath)
         qDebug() << "open file " << filePath << "failed:" << reason;
         return false;
     }
-    return loadData(lang, data, filePath);
+    return loadData(lang, data);
 }
 
-bool Trans::loadData(QString &lang, const QByteArray &data, const QString &origin)
+bool Trans::loadData(QString &lang, const QByteArray &data)
 {
     lang.clear();
     QJsonDocument document;
     if (!parseJson(data, document))
         return false;
 
-    // A table without a language would register one called "".
+    // A file that names no language (or not as text) gives its entries to the code "".
     const QJsonObject root = document.object();
-    const QJsonValue code = root.value(QLatin1String("lang"));
-    if (!code.isString() || code.toString().trimmed().isEmpty()) {
-        qDebug().noquote() << QStringLiteral("translation %1: \"lang\" must name the language").arg(origin);
-        return false;
-    }
-    lang = code.toString();
+    lang = root.value(QLatin1String("lang")).toString();
     const QJsonArray entries = root.value(QLatin1String("trans")).toArray();
     if (!entries.isEmpty()) {
         std::unique_lock<std::shared_mutex> lock(mLock);

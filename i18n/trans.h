@@ -43,11 +43,11 @@ public:
     QString transString() const;
 
     Q_INVOKABLE void loadFolder(QString folder);
-    // On return `lang` holds the file's code, empty when the file could not be read or parsed
-    // or names no language (which is refused: it would register a language called "").
+    // On return `lang` holds the file's code: empty when the file could not be read or parsed,
+    // and for a file that names no language, whose entries go to the code "".
     Q_INVOKABLE bool load(QString &lang, QString filePath);
-    // As load(), from a file's content; `origin` names it in the log.
-    bool loadData(QString &lang, const QByteArray &data, const QString &origin);
+    // As load(), from a file's content.
+    bool loadData(QString &lang, const QByteArray &data);
 
 signals:
     void currentLangChanged(QString currentLang);

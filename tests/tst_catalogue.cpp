@@ -223,12 +223,31 @@ private slots:
         QCOMPARE(fields(catalogue.devices().value(1)), fields(DeviceDetail(kept ? without : receiverA)));
     }
 
+    // Of an entry kept and of one left out alike: a misspelt key explains a missing one.
+    void unknownKeysAreWarnedAboutAndIgnored_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QStringList>("warnings");
+        QTest::addColumn<int>("entries");
+        QTest::newRow("a misspelt flag") << QByteArray(R"({"DeviceList": [
+            {"vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00", "Mouse": true}], "Comment": "x"})")
+                                         << QStringList{"Comment: unknown key", "DeviceList[0].Mouse: unknown key"} << 1;
+        QTest::newRow("a misspelt required key") << QByteArray(R"({"DeviceList": [
+            {"vdi": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00"}]})")
+                                                 << QStringList{"DeviceList[0].vid: missing, the entry is left out",
+                                                                "DeviceList[0].vdi: unknown key"}
+                                                 << 0;
+    }
+
     void unknownKeysAreWarnedAboutAndIgnored()
     {
+        QFETCH(QByteArray, json);
+        QFETCH(QStringList, warnings);
+        QFETCH(int, entries);
         ConfigController catalogue;
-        QVERIFY(catalogue.loadConfig(writeCatalogue(R"({"DeviceList": [
-            {"vid": "1209", "pid": "0001", "usage": "1", "usagePage": "ff00", "Mouse": true}], "Comment": "x"})")));
-        QCOMPARE(catalogue.warnings(), QStringList({"Comment: unknown key", "DeviceList[0].Mouse: unknown key"}));
+        QVERIFY(catalogue.loadConfig(writeCatalogue(json)));
+        QCOMPARE(catalogue.warnings(), warnings);
+        QCOMPARE(catalogue.devices().size(), entries);
         QVERIFY(!catalogue.isMouse(1)); // the misspelt flag is not taken for the real one
     }
 

@@ -121,28 +121,39 @@ private slots:
     {
         QTest::addColumn<QString>("kind"); // "file": content as written
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("lang"); // loaded as, or empty if refused
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<QString>("lang"); // loaded as
         QTest::addColumn<QStringList>("languages"); // after loading its folder
+        QTest::addColumn<QString>("a"); // what "a" reads as in the first of them
         const QByteArray entry = R"("trans": [{"key": "a", "value": "b"}]})";
         for (const char *kind : {"no folder", "no file", "fifo", "directory", "character device", "over-size"})
-            QTest::newRow(kind) << kind << QByteArray() << "" << QStringList();
-        QTest::newRow("invalid JSON") << "file" << QByteArray(R"({"lang": "zh", "trans": [)") << "" << QStringList();
-        QTest::newRow("top-level array") << "file" << QByteArray(R"([{"lang": "zh"}])") << "" << QStringList();
-        QTest::newRow("no lang") << "file" << "{" + entry << "" << QStringList();
-        QTest::newRow("lang not a string") << "file" << R"({"lang": 7, )" + entry << "" << QStringList();
-        QTest::newRow("empty lang") << "file" << R"({"lang": " ", )" + entry << "" << QStringList();
-        QTest::newRow("empty trans") << "file" << QByteArray(R"({"lang": "zh", "trans": []})") << "zh" << QStringList();
+            QTest::newRow(kind) << kind << QByteArray() << false << "" << QStringList() << "a";
+        QTest::newRow("invalid JSON") << "file" << QByteArray(R"({"lang": "zh", "trans": [)") << false << ""
+                                      << QStringList() << "a";
+        // Read as an empty object: no language named, no entry.
+        QTest::newRow("top-level array") << "file" << QByteArray(R"([{"lang": "zh"}])") << true << ""
+                                         << QStringList() << "a";
+        // A file that names no language is a table of the code "", listed like any other.
+        QTest::newRow("no lang") << "file" << "{" + entry << true << "" << QStringList{"", "en"} << "b";
+        QTest::newRow("lang not a string") << "file" << R"({"lang": 7, )" + entry << true << "" << QStringList{"", "en"}
+                                           << "b";
+        QTest::newRow("blank lang") << "file" << R"({"lang": " ", )" + entry << true << " " << QStringList{" ", "en"}
+                                    << "b";
+        QTest::newRow("empty trans") << "file" << QByteArray(R"({"lang": "zh", "trans": []})") << true << "zh"
+                                     << QStringList() << "a";
         // Entries that are not strings read as empty: only the empty key maps to the empty text.
-        QTest::newRow("trans of numbers") << "file" << QByteArray(R"({"lang": "zh", "trans": [1, 2]})") << "zh"
-                                          << QStringList({"zh", "en"});
+        QTest::newRow("trans of numbers") << "file" << QByteArray(R"({"lang": "zh", "trans": [1, 2]})") << true
+                                          << "zh" << QStringList({"zh", "en"}) << "a";
     }
 
     void badFiles()
     {
         QFETCH(QString, kind);
         QFETCH(QByteArray, content);
+        QFETCH(bool, loaded);
         QFETCH(QString, lang);
         QFETCH(QStringList, languages);
+        QFETCH(QString, a);
         const QString path = kind == "no folder" ? dir.filePath("missing") : folder(QTest::currentDataTag(), {});
         const QString file = path + "/language_x.json";
         if (kind == "file") {
@@ -159,7 +170,7 @@ private slots:
         }
         Trans trans;
         QString code = "stale";
-        QCOMPARE(trans.load(code, file), !lang.isEmpty());
+        QCOMPARE(trans.load(code, file), loaded);
         QCOMPARE(code, lang);
 
         // The folder walk skips it too, whether it lists it or not.
@@ -168,7 +179,7 @@ private slots:
         QCOMPARE(fresh.languages(), languages);
         QCOMPARE(fresh.currentLang(), QString(languages.contains("zh") ? "zh" : "en"));
         fresh.setCurrentLang(languages.value(0, "en"));
-        QCOMPARE(fresh.trans("a"), QString("a"));
+        QCOMPARE(fresh.trans("a"), a);
     }
 
     // The pairing thread translates its results while the user switches the language, and a

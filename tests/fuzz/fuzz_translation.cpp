@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Trans trans;
     QString lang = QStringLiteral("stale");
-    const bool loaded = trans.loadData(lang, fuzzInput(data, size), QStringLiteral("fuzz"));
+    const bool loaded = trans.loadData(lang, fuzzInput(data, size));
     REQUIRE(loaded != lang.isEmpty());
     if (loaded) {
         // Looking a text up in the new table must not trip over anything it holds.
