@@ -275,16 +275,18 @@ void PairingService::startRun(Request &request)
             [this, id](const PairOutcome &outcome) { slotOutcome(id, outcome); });
     connect(request.worker, &MouseCommunity::sigPollAttempt, this,
             [this, id](int attempt, const QString &status) { slotPoll(id, attempt, status); });
-    request.thread->start();
     request.worker->handOver(request.receiver);
+    // The run is the thread's first and only work: whatever was set up before start() is
+    // seen by it, with no queue in between.
+    MouseCommunityBT *worker = request.worker;
+    const PairKind kind = request.kind;
+    connect(request.thread, &QThread::started, worker, [worker, kind] { worker->startPairing(kind); });
     qInfo().noquote() << QStringLiteral("pairing %1 starts: uid %2, %3 on %4 (%5)")
                              .arg(id)
                              .arg(request.uid)
                              .arg(pairKindWord(request.kind), request.receiver.path(),
                                   plainExcerpt(request.receiver.entry.name, kExcerpt));
-    MouseCommunityBT *worker = request.worker;
-    const PairKind kind = request.kind;
-    QMetaObject::invokeMethod(worker, [worker, kind] { worker->startPairing(kind); }, Qt::QueuedConnection);
+    request.thread->start();
 }
 
 void PairingService::slotQuestionTimedOut(quint64 id)

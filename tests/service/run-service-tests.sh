@@ -126,6 +126,19 @@ wait_trace() {
     done
 }
 
+# on_terminal NAME ARGS...: bondara-cli ARGS as the other user on a terminal of its own
+# (so it starts polkit's text agent), reading what is typed from the FIFO $out/NAME-input,
+# its screen in $out/NAME.log; its pid in $terminal.
+on_terminal() {
+    local name=$1
+    shift
+    rm -f "$out/$name-input"
+    mkfifo "$out/$name-input"
+    as "$other_user" timeout 120 script -qec "$cli $* --config $catalogue" /dev/null <"$out/$name-input" \
+        >"$out/$name.log" 2>&1 &
+    terminal=$!
+}
+
 # What the test users run and read, in a folder they can reach wherever the build is.
 set_shared() {
     shared=$1
@@ -269,11 +282,7 @@ if [ "${1:-}" = --inside ]; then
     # text agent: the administrator's password is asked there, and a wrong one
     # is a refusal.
     start=$(lines)
-    rm -f "$out/agent-input"
-    mkfifo "$out/agent-input"
-    as "$other_user" timeout 60 script -qec "$cli pair mouse --receiver sim:rx#col02 --config $catalogue" \
-        /dev/null <"$out/agent-input" >"$out/agent.log" 2>&1 &
-    terminal=$!
+    on_terminal agent pair mouse --receiver 'sim:rx#col02'
     exec 7>"$out/agent-input"
     if wait_log "$out/agent.log" 'Password:' 20; then
         printf 'not-the-password\n' >&7
@@ -400,11 +409,8 @@ if [ "${1:-}" = --inside ]; then
     }
 
     # A password question that is never answered holds its own user's turn alone.
-    rm -f "$out/question-input"
-    mkfifo "$out/question-input"
-    as "$other_user" timeout 120 script -qec "$cli pair mouse --json --receiver sim:rx#col02 --config $catalogue" \
-        /dev/null <"$out/question-input" >"$out/question.log" 2>&1 &
-    asker=$!
+    on_terminal question pair mouse --json --receiver 'sim:rx#col02'
+    asker=$terminal
     exec 8>"$out/question-input"
     if wait_log "$out/question.log" 'Password:' 20 && pairs "$ok_user" mouse 'sim:rx#col02' question-ok.log; then
         pass "while $other_user's password question goes unanswered, $ok_user pairs the same receiver"
