@@ -23,15 +23,6 @@
 
 namespace cli {
 
-namespace {
-
-QString kindName(PairKind type)
-{
-    return type == PairKind::Keyboard ? QStringLiteral("keyboard") : QStringLiteral("mouse");
-}
-
-} // namespace
-
 // Pairs through the same worker, on its own thread, as the window does.
 int pairCommand(const QStringList &args)
 {
@@ -44,10 +35,8 @@ int pairCommand(const QStringList &args)
             json = true;
         else if (args.at(i) == QLatin1String("--receiver") && i + 1 < args.size() && chosen.isEmpty())
             chosen = args.at(++i);
-        else if (args.at(i) == QLatin1String("mouse") && !asked)
-            asked = PairKind::Mouse;
-        else if (args.at(i) == QLatin1String("keyboard") && !asked)
-            asked = PairKind::Keyboard;
+        else if (PairKind kind = PairKind::Mouse; !asked && pairKindFromWord(args.at(i), &kind))
+            asked = kind;
         else if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
             config = args.at(++i);
         else
@@ -73,7 +62,7 @@ int pairCommand(const QStringList &args)
         return fail(ExitBadInput, QStringLiteral("no supported receiver is plugged in"));
     if (candidates.isEmpty() || !candidates.first().entry.pairs(type)) {
         const Receiver &named = candidates.isEmpty() ? receivers.first() : candidates.first();
-        return fail(ExitBadInput, QStringLiteral("%1 does not pair a %2").arg(plain(named.label()), kindName(type)));
+        return fail(ExitBadInput, QStringLiteral("%1 does not pair a %2").arg(plain(named.label()), pairKindWord(type)));
     }
     if (candidates.size() > 1) {
         QString list;
@@ -81,7 +70,7 @@ int pairCommand(const QStringList &args)
             list += QStringLiteral("\n  %1  %2").arg(plain(candidate.label()), plain(candidate.path()));
         return fail(ExitBadInput, QStringLiteral("%1 receivers can pair a %2; choose one with --receiver PATH:%3")
                                       .arg(candidates.size())
-                                      .arg(kindName(type), list));
+                                      .arg(pairKindWord(type), list));
     }
     const Receiver receiver = candidates.first();
 
@@ -114,7 +103,7 @@ int pairCommand(const QStringList &args)
     else
         QObject::connect(&request, &QTimer::timeout, service.get(), [&] { service->start(receiver, type); });
 
-    const QString kind = kindName(type);
+    const QString kind = pairKindWord(type);
     if (json) {
         emitEvent(QStringLiteral("begin"), QJsonObject{{"kind", kind}, {"receiver", receiverObject(receiver)}});
     } else {

@@ -147,8 +147,7 @@ bool PairService::start(const Receiver &receiver, PairKind kind)
                                    SLOT(slotPoll(QString, int, QString)));
     d->listener->path = receiver.path();
     QDBusMessage call = serviceCall("Pair");
-    call << receiver.path()
-         << (kind == PairKind::Keyboard ? QStringLiteral("keyboard") : QStringLiteral("mouse"));
+    call << receiver.path() << pairKindWord(kind);
     // polkit may ask this user's agent for a password.
     call.setInteractiveAuthorizationAllowed(true);
     d->call = new QDBusPendingCallWatcher(bus.asyncCall(call, kPairTimeoutMs), this);
