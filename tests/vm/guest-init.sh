@@ -63,6 +63,7 @@ details() {
     [ "$BAD" -ne 0 ] || grep -qw bondara.verbose /proc/cmdline
 }
 verdict() {
+    echo "  at $(($(now_ms) / 1000)) s of the machine's time"
     if [ "$BAD" -eq 0 ]; then
         say "check $1 pass - $2"
     else
@@ -569,5 +570,227 @@ elif start_receiver /tmp/refused.log "$PID" --pair-after 0; then
     details && show /tmp/refused.out /tmp/refused.err /tmp/refused.log "$BUS_LOG"
 fi
 verdict 10 "pairing service: tester, whom polkit does not authorise, is refused (exit 2) and the receiver sees nothing"
+
+
+# --- 11, 12. one pairing per receiver, whoever runs it ---------------------------------
+
+BUSY_WORDS="Matched failed: another program is pairing with the receiver"
+# wait_line PATTERN FILE SECONDS: until a line of FILE matches.
+wait_line() {
+    deadline=$(($(now_ms) + $3 * 1000))
+    until grep -q "$1" "$2"; do
+        [ "$(now_ms)" -lt "$deadline" ] || return 1
+        usleep 50000
+    done
+}
+# pair_by WAY OUTPUT: "direct" is root opening the node itself, "service" is
+# bondara-ok, who cannot, through the pairing service.
+pair_by() {
+    case $1 in
+        direct) "$CLI" pair mouse >"$2.out" 2>"$2.err" ;;
+        service) as bondara-ok "$CLI pair mouse" >"$2.out" 2>"$2.err" ;;
+    esac
+}
+# The service's own account of its run for bondara-ok on the receiver, in the
+# bus's log after line FROM: "ends: WORDS" under the same number as its start.
+service_run() { # FROM
+    tail -n +"$(($1 + 1))" "$BUS_LOG" | awk -v path="/dev/$NODE#col03" '
+    match($0, /pairing [0-9]+ starts: /) && index($0, "starts: uid 1001, mouse on " path " (") {
+        id = substr($0, RSTART + 8, RLENGTH - 17)
+    }
+    id != "" && index($0, "pairing " id " ends: uid 1001 on " path ": ") {
+        print substr($0, index($0, path ": ") + length(path) + 2); exit
+    }'
+}
+# beside NAME FIRST SECOND: FIRST pairs a mouse; once the receiver has had its
+# first poll SECOND tries the same receiver and must be told it is busy, sending
+# nothing; then a device comes into pairing mode and FIRST pairs it.
+beside() {
+    name=$1
+    log=/tmp/beside-$name.log
+    start_receiver "$log" "$PID" --pair-after never || return
+    withhold_node
+    bus_lines=$(wc -l <"$BUS_LOG")
+    pair_by "$2" "/tmp/beside-$name-first" &
+    first=$!
+    if ! wait_line " poll 1: not yet$" "$log" 30; then
+        problem "$name: $2's pairing had no poll within 30 s"
+        kill "$first" 2>/dev/null
+    fi
+    pair_by "$3" "/tmp/beside-$name-second"
+    rc=$?
+    [ $rc -eq 2 ] || problem "$name: $3 beside $2's run exited $rc, expected 2"
+    grep -qx "$BUSY_WORDS" "/tmp/beside-$name-second.out" || problem "$name: $3 did not print \"$BUSY_WORDS\""
+    kill -ALRM "$RECEIVER"
+    wait "$first"
+    rc=$?
+    stop_receiver
+    [ $rc -eq 0 ] || problem "$name: $2's own run exited $rc, expected 0 once a device came"
+    grep -qx "Matched successfully" "/tmp/beside-$name-first.out" || problem "$name: $2 did not print \"Matched successfully\""
+    got=$(frames "$log")
+    echo "$got" | grep -Eqx 'begin-mouse,poll(\*[0-9]+)?,end' ||
+        problem "$name: frames $got, expected one begin-mouse, polls, then the end command last"
+    fetches_match "$log" || problem "$name: not one fetch of report 0xBA per command"
+    if [ "$2" = service ] || [ "$3" = service ]; then
+        grep -qx "This user cannot open it: the pairing service pairs it, if polkit allows." /tmp/beside-$name-*.out ||
+            problem "$name: bondara-ok did not turn to the pairing service"
+        want="Matched successfully"
+        [ "$3" = service ] && want=$BUSY_WORDS
+        ended=$(service_run "$bus_lines")
+        [ "$ended" = "$want" ] || problem "$name: the service logged its run as ending \"$ended\", expected \"$want\""
+    fi
+    echo "  $name: $got"
+    details && { show "/tmp/beside-$name"-*.out "/tmp/beside-$name"-*.err "$log"; tail -n +"$((bus_lines + 1))" "$BUS_LOG" | show; }
+}
+
+echo "--- check 11: a program that opens the receiver itself beside the pairing service"
+if [ -n "$BUS_PROBLEM" ]; then
+    problem "no system bus and polkit: $BUS_PROBLEM"
+else
+    beside service-then-direct service direct
+    beside direct-then-service direct service
+fi
+verdict 11 "root's own pairing and the service's on one receiver, either first: the second is busy (exit 2) and sends nothing, the first pairs"
+
+echo "--- check 12: two programs that open the receiver themselves"
+beside direct-then-direct direct direct
+verdict 12 "two root pairings on one receiver: the second is busy (exit 2) and sends nothing, the first pairs"
+
+# --- 13. a receiver that never answers ------------------------------------------------
+
+echo "--- check 13: a receiver that leaves every report request unanswered"
+# A run starts no exchange after 35 s and one takes at most 10.35 s (the
+# kernel's 5 s per transfer, twice, and the poll's pause); with the end command's
+# two exchanges and a stop, 35 + 3 x 10.35 s in all. Emulation adds start-up
+# and scan, a quarter of the bound at most.
+RUN_BOUND_MS=$((35000 + 3 * 10350))
+STALL_LIMIT_MS=$((RUN_BOUND_MS * 5 / 4))
+if start_receiver /tmp/stall.log "$PID" --pair-after 0 --ignore-get-report; then
+    start=$(now_ms)
+    timeout $((STALL_LIMIT_MS / 1000 + 30)) "$CLI" pair mouse >/tmp/stall.out 2>/tmp/stall.err
+    rc=$?
+    took=$(($(now_ms) - start))
+    stop_receiver
+    [ $rc -eq 3 ] || problem "pair mouse with a receiver that never answers exited $rc, expected 3 (timeout says 143)"
+    grep -q "^Matched failed: no reply could be read from the receiver (.*)$" /tmp/stall.out ||
+        problem "no \"Matched failed: no reply could be read from the receiver (...)\""
+    got=$(frames /tmp/stall.log)
+    echo "$got" | grep -Eqx 'begin-mouse(\*[0-9]+)?,end(\*[0-9]+)?' ||
+        problem "frames $got, expected begins whose fetches fail, then the end command last"
+    fetches_match /tmp/stall.log || problem "not one fetch of report 0xBA per command"
+    unanswered=$(grep -c " get-report ba input ignored$" /tmp/stall.log)
+    echo "  $got; $unanswered fetches unanswered; ended after $took ms (bound $RUN_BOUND_MS ms, limit $STALL_LIMIT_MS ms)"
+    [ "$took" -le "$STALL_LIMIT_MS" ] || problem "the run took $took ms, more than 5/4 of its bound of $RUN_BOUND_MS ms"
+    # Each fetch waited out the kernel's 5 s: the failures are the kernel's timeouts.
+    [ "$took" -ge $((unanswered * 5000)) ] || problem "$unanswered fetches cannot time out in $took ms"
+    details && show /tmp/stall.out /tmp/stall.err /tmp/stall.log
+fi
+verdict 13 "a receiver that never answers: the fetches time out, the end command follows, read failure (exit 3) within the run's bound"
+
+# --- 14. scans stay linear ------------------------------------------------------------
+
+echo "--- check 14: a node with as many top-level collections as a descriptor holds"
+# The same 1,360 interfaces on one node (4,083 bytes: a usage page and the
+# empty collections) or on eight of 170: a scan that reads and parses a node's
+# descriptor once costs about the same either way; one that parses it again for
+# each collection pays eight times the parsing on the one node, about twice the
+# whole scan here. Against the receiver alone the ratio would mostly weigh the
+# interfaces' own udev lookups, which every scan pays.
+COLLECTIONS=1360
+NODES=8
+BIG_PID=5a03
+SMALL_PID=5a04
+SCANS=3
+SCAN_RATIO_LIMIT=1.35
+nodes_of() { # PID: how many hidraw nodes the device with that product id has
+    grep -lix "HID_ID=0003:0000$VID:0000$1" /sys/class/hidraw/*/device/uevent 2>/dev/null | wc -l
+}
+wait_nodes() { # PID COUNT
+    deadline=$(($(now_ms) + 30000))
+    until [ "$(nodes_of "$1")" -eq "$2" ]; do
+        [ "$(now_ms)" -lt "$deadline" ] || return 1
+        usleep 50000
+    done
+}
+# timed_list NAME [PID COUNT]: one whole scan, its milliseconds appended to
+# /tmp/scan-NAME.ms; the device PID must show COUNT collections in all.
+timed_list() {
+    start=$(now_ms)
+    "$CLI" list >/tmp/scan.out 2>/tmp/scan.err
+    rc=$?
+    echo $(($(now_ms) - start)) >>"/tmp/scan-$1.ms"
+    [ $rc -eq 0 ] || problem "list ($1) exited $rc, expected 0"
+    grep -q "^match: $CATALOGUE_NAME (vid $VID, pid $PID, usage ff00:0001) at /dev/$RECEIVER_NODE#col03$" /tmp/scan.out ||
+        problem "list ($1) did not find the receiver"
+    for other in "$BIG_PID" "$SMALL_PID"; do
+        listed=$(grep -c "^/dev/hidraw[0-9]*#col[0-9]*  $VID:$other " /tmp/scan.out)
+        want=0
+        [ "$other" = "${2:-}" ] && want=$3
+        [ "$listed" -eq "$want" ] || problem "list ($1) showed $listed collections of $VID:$other, expected $want"
+    done
+}
+# The fastest of the runs: the machine's other work only ever slows a run down.
+fastest() { sort -n "$1" | head -n 1; }
+signal_all() { # SIGNAL PROCESSES...
+    signal=$1
+    shift
+    for process in "$@"; do kill "-$signal" "$process"; done
+}
+for name in alone one spread; do : >"/tmp/scan-$name.ms"; done
+if start_receiver /tmp/scan-receiver.log "$PID"; then
+    ORDINARY=$RECEIVER
+    RECEIVER_NODE=$NODE
+    smalls=""
+    i=0
+    while [ $i -lt $NODES ]; do
+        "$EMULATOR" --vid "$VID" --pid "$SMALL_PID" --name "$HIDNAME" --log "/tmp/scan-small-$i.log" \
+            --collections $((COLLECTIONS / NODES)) 2>>"/tmp/scan-small-$i.log" &
+        smalls="$smalls $!"
+        i=$((i + 1))
+    done
+    wait_nodes "$SMALL_PID" "$NODES" || problem "$NODES nodes of $((COLLECTIONS / NODES)) collections did not all appear"
+    signal_all USR1 $smalls
+    wait_nodes "$SMALL_PID" 0 || problem "the small nodes stayed after their unplug"
+    if [ "$BAD" -eq 0 ] && start_receiver /tmp/scan-big.log "$BIG_PID" --collections "$COLLECTIONS"; then
+        BIG=$RECEIVER
+        n=0
+        # Interleaved, so that a slower stretch of the machine falls on each.
+        while [ $n -lt $SCANS ] && [ "$BAD" -eq 0 ]; do
+            timed_list one "$BIG_PID" "$COLLECTIONS"
+            kill -USR1 "$BIG"
+            signal_all USR2 $smalls
+            { wait_nodes "$BIG_PID" 0 && wait_nodes "$SMALL_PID" "$NODES"; } || problem "the nodes did not change over"
+            timed_list spread "$SMALL_PID" "$COLLECTIONS"
+            signal_all USR1 $smalls
+            wait_nodes "$SMALL_PID" 0 || problem "the small nodes stayed after their unplug"
+            timed_list alone
+            kill -USR2 "$BIG"
+            wait_nodes "$BIG_PID" 1 || problem "the node of $COLLECTIONS collections did not come back"
+            n=$((n + 1))
+        done
+        kill "$BIG" 2>/dev/null
+        wait "$BIG" 2>/dev/null
+    fi
+    signal_all TERM $smalls
+    wait $smalls 2>/dev/null
+    RECEIVER=$ORDINARY
+    stop_receiver
+    if [ "$(wc -l </tmp/scan-alone.ms)" -eq "$SCANS" ]; then
+        alone=$(fastest /tmp/scan-alone.ms)
+        one=$(fastest /tmp/scan-one.ms)
+        spread=$(fastest /tmp/scan-spread.ms)
+        ratio=$(awk -v a="$one" -v b="$spread" 'BEGIN { printf "%.2f", a / b }')
+        echo "  list (fastest of $SCANS): receiver alone $alone ms; beside one node of $COLLECTIONS collections $one ms" \
+            "($(awk -v a="$alone" -v b="$one" 'BEGIN { printf "%.1f", b / a }') x alone); beside $NODES nodes of" \
+            "$((COLLECTIONS / NODES)) $spread ms; one node against $NODES: $ratio x"
+        for name in alone one spread; do echo "  $name: $(tr '\n' ' ' <"/tmp/scan-$name.ms")ms"; done
+        awk -v r="$ratio" -v limit="$SCAN_RATIO_LIMIT" 'BEGIN { exit !(r <= limit) }' ||
+            problem "a scan of one node of $COLLECTIONS collections took $ratio x one of $NODES nodes of $((COLLECTIONS / NODES)), more than $SCAN_RATIO_LIMIT x"
+    else
+        problem "the scans could not be timed"
+    fi
+    details && { show /tmp/scan-big.log /tmp/scan-small-0.log; head -n 20 /tmp/scan.out | show; }
+fi
+verdict 14 "scans stay linear: $COLLECTIONS collections on one node cost at most $SCAN_RATIO_LIMIT x the same on $NODES nodes"
 
 finish

@@ -2,13 +2,15 @@
 # SPDX-License-Identifier: MIT
 # Runs bondara-cli on the kernel's own HID stack: a virtual machine with Debian's
 # kernel boots an initramfs in which an emulated receiver on /dev/uhid answers
-# as hardware does, and the guest's checks report on the console. The last
+# as hardware does, and the guest's checks report on the console. Later
 # checks pair through bondara-pairingd, which Debian's system bus starts and
-# polkitd authorises, for a user who cannot open the node.
+# polkitd authorises, for a user who cannot open the node, also beside root's
+# own pairing of the same receiver; then a receiver that never answers and a
+# node of as many collections as a descriptor holds.
 # Usage: run-vm-test.sh BUILD_DIR WORK_DIR
 #   BUILD_DIR  the plain build (bondara-cli, bondara-pairingd and tests/vm/uhid-receiver)
 #   WORK_DIR   where the kernel is kept between runs and the initramfs is built
-# BONDARA_VM_TIMEOUT (seconds, default 300) bounds the virtual machine's run;
+# BONDARA_VM_TIMEOUT (seconds, default 480) bounds the virtual machine's run;
 # BONDARA_VM_KVM_WATCHDOG (seconds, default 25): a KVM guest silent that long
 # (or qemu reporting a KVM internal error) is stopped and the run falls back to
 # emulation;
@@ -25,8 +27,8 @@ build=$(cd "$1" 2>/dev/null && pwd) || build=$1
 work=$2
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../tools/testlib.sh"
-checks=10
-time_limit=${BONDARA_VM_TIMEOUT:-300}
+checks=14
+time_limit=${BONDARA_VM_TIMEOUT:-480}
 started=$SECONDS
 
 note() { echo "vm test: $*"; }

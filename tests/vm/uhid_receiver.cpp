@@ -10,7 +10,13 @@
 // Every event from the kernel goes to the log as one line: milliseconds since
 // start, a keyword, then details (for "output" the report's bytes in hex).
 // SIGUSR1 unplugs the receiver (UHID_DESTROY), SIGUSR2 plugs it in again,
-// SIGTERM and SIGINT unplug it and end the program.
+// SIGALRM puts a device into pairing mode nearby (the next poll of a pairing
+// answers paired), SIGTERM and SIGINT unplug it and end the program.
+//
+// --ignore-get-report leaves every report request unanswered, as a receiver
+// whose firmware hangs would: the kernel gives up on each after its 5 s.
+// --collections N plays no receiver at all but a device of N empty top-level
+// collections, as many as the kernel's 4 KiB descriptor holds, to load a scan.
 
 #include <linux/uhid.h>
 
@@ -21,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -71,6 +78,13 @@ const uint8_t kDescriptor[] = {
     0xc0,
 };
 
+// The kernel's HID_MAX_DESCRIPTOR_SIZE, which UHID_CREATE2 takes at most.
+constexpr std::size_t kMaxDescriptor = sizeof(uhid_create2_req::rd_data);
+// A usage page of its own, then each collection as Collection (Application), End Collection.
+const uint8_t kEmptyPage[] = {0x06, 0x01, 0xff};
+const uint8_t kEmptyCollection[] = {0xa1, 0x01, 0xc0};
+constexpr std::size_t kMaxEmptyCollections = (kMaxDescriptor - sizeof kEmptyPage) / sizeof kEmptyCollection;
+
 struct Options {
     unsigned vid = 0;
     unsigned pid = 0;
@@ -78,8 +92,20 @@ struct Options {
     int pairAfter = 3; // polls answered "not yet"; -1: never paired
     unsigned pairStatus = 1;
     int unplugAtPoll = 0; // 0: never
+    bool ignoreGetReport = false;
+    long collections = 0; // 0: the receiver's own descriptor
     std::string logPath;
 };
+
+std::vector<uint8_t> descriptorFor(const Options &options)
+{
+    if (options.collections == 0)
+        return std::vector<uint8_t>(std::begin(kDescriptor), std::end(kDescriptor));
+    std::vector<uint8_t> bytes(std::begin(kEmptyPage), std::end(kEmptyPage));
+    for (long i = 0; i < options.collections; ++i)
+        bytes.insert(bytes.end(), std::begin(kEmptyCollection), std::end(kEmptyCollection));
+    return bytes;
+}
 
 enum class State { Idle, Pairing, Paired };
 
@@ -125,6 +151,12 @@ public:
 
     bool plugged() const { return mPlugged; }
 
+    void deviceInPairingMode()
+    {
+        mDeviceWaiting = true;
+        logLine("device in pairing mode");
+    }
+
     bool plug()
     {
         uhid_event event;
@@ -133,19 +165,20 @@ public:
         uhid_create2_req &req = event.u.create2;
         std::snprintf(reinterpret_cast<char *>(req.name), sizeof req.name, "%s", mOptions.name.c_str());
         std::snprintf(reinterpret_cast<char *>(req.phys), sizeof req.phys, "uhid-receiver/input0");
-        req.rd_size = sizeof kDescriptor;
+        const std::vector<uint8_t> descriptor = descriptorFor(mOptions);
+        req.rd_size = static_cast<uint16_t>(descriptor.size());
         req.bus = BUS_USB;
         req.vendor = mOptions.vid;
         req.product = mOptions.pid;
         req.version = 0x0100;
-        std::memcpy(req.rd_data, kDescriptor, sizeof kDescriptor);
+        std::memcpy(req.rd_data, descriptor.data(), descriptor.size());
         if (!send(event, "create"))
             return false;
         mPlugged = true;
         mState = State::Idle;
         mPolls = 0;
         std::memset(mReply, 0, sizeof mReply);
-        logLine("create %04x:%04x", mOptions.vid, mOptions.pid);
+        logLine("create %04x:%04x, descriptor %zu bytes", mOptions.vid, mOptions.pid, descriptor.size());
         return true;
     }
 
@@ -255,8 +288,11 @@ private:
                 unplug("mid-poll");
                 return;
             }
-            if (mState == State::Pairing && mOptions.pairAfter >= 0 && mPolls > mOptions.pairAfter)
+            if (mState == State::Pairing
+                && (mDeviceWaiting || (mOptions.pairAfter >= 0 && mPolls > mOptions.pairAfter))) {
                 mState = State::Paired;
+                mDeviceWaiting = false;
+            }
             const bool paired = mState == State::Paired;
             prepareReply(kMarker, paired ? static_cast<uint8_t>(mOptions.pairStatus) : 0x00);
             logLine("poll %d: %s", mPolls, paired ? "paired" : "not yet");
@@ -276,6 +312,11 @@ private:
 
     void getReport(const uhid_get_report_req &req)
     {
+        if (mOptions.ignoreGetReport) {
+            // Same words as an answered fetch, so that each command still pairs with one.
+            logLine("get-report %02x %s ignored", req.rnum, req.rtype == UHID_INPUT_REPORT ? "input" : "other");
+            return;
+        }
         uhid_event reply;
         std::memset(&reply, 0, sizeof reply);
         reply.type = UHID_GET_REPORT_REPLY;
@@ -310,6 +351,7 @@ private:
     bool mPlugged = false;
     State mState = State::Idle;
     int mPolls = 0;
+    bool mDeviceWaiting = false;
     uint8_t mReply[1 + kInputData] = {};
 };
 
@@ -319,8 +361,10 @@ int usage(const char *problem)
         std::fprintf(stderr, "uhid-receiver: %s\n", problem);
     std::fprintf(stderr,
                  "Usage: uhid-receiver --vid HEX --pid HEX [--name TEXT] [--pair-after N|never]\n"
-                 "                     [--pair-status BYTE] [--unplug-at-poll N] [--log FILE]\n"
-                 "SIGUSR1 unplugs the receiver, SIGUSR2 plugs it in again, SIGTERM ends.\n");
+                 "                     [--pair-status BYTE] [--unplug-at-poll N] [--ignore-get-report]\n"
+                 "                     [--collections N] [--log FILE]\n"
+                 "SIGUSR1 unplugs the receiver, SIGUSR2 plugs it in again, SIGALRM pairs the\n"
+                 "device at the next poll, SIGTERM ends.\n");
     return 2;
 }
 
@@ -345,6 +389,10 @@ int main(int argc, char **argv)
     bool havePid = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--ignore-get-report") {
+            options.ignoreGetReport = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return usage(("missing value after " + arg).c_str());
         const char *value = argv[++i];
@@ -365,6 +413,8 @@ int main(int argc, char **argv)
             options.pairStatus = static_cast<unsigned>(n);
         } else if (arg == "--unplug-at-poll" && parseNumber(value, 10, 1, 1000000, n)) {
             options.unplugAtPoll = static_cast<int>(n);
+        } else if (arg == "--collections" && parseNumber(value, 10, 1, long(kMaxEmptyCollections), n)) {
+            options.collections = n;
         } else if (arg == "--log") {
             options.logPath = value;
         } else {
@@ -385,7 +435,7 @@ int main(int argc, char **argv)
     // Signals arrive through a descriptor, between two kernel events, never inside one.
     sigset_t signals;
     sigemptyset(&signals);
-    for (int s : {SIGUSR1, SIGUSR2, SIGTERM, SIGINT, SIGHUP})
+    for (int s : {SIGUSR1, SIGUSR2, SIGALRM, SIGTERM, SIGINT, SIGHUP})
         sigaddset(&signals, s);
     if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
         std::perror("uhid-receiver: sigprocmask");
@@ -422,6 +472,8 @@ int main(int argc, char **argv)
                 } else if (info.ssi_signo == SIGUSR2) {
                     if (!receiver.plugged() && !receiver.plug())
                         break;
+                } else if (info.ssi_signo == SIGALRM) {
+                    receiver.deviceInPairingMode();
                 } else {
                     break;
                 }
