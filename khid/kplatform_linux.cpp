@@ -501,10 +501,9 @@ std::string hidSyspath(udev_device *hidraw)
     return syspath ? syspath : "";
 }
 
-// Reads the descriptor through sysfs; null when the node has gone.
-ParsedDescriptor descriptorOf(udev_device *hidraw)
+// Reads the descriptor of the HID device at `syspath`; null when it has gone.
+ParsedDescriptor descriptorAt(const std::string &syspath)
 {
-    const std::string syspath = hidSyspath(hidraw);
     if (syspath.empty())
         return nullptr;
     if (tWalk) {
@@ -516,6 +515,11 @@ ParsedDescriptor descriptorOf(udev_device *hidraw)
     if (!readDescriptorFile(syspath + "/report_descriptor", bytes, nullptr))
         return nullptr;
     return std::make_shared<const KReportDescriptor>(parseReportDescriptor(bytes.data(), bytes.size()));
+}
+
+ParsedDescriptor descriptorOf(udev_device *hidraw)
+{
+    return descriptorAt(hidSyspath(hidraw));
 }
 
 // The node's top-level collections, through sysfs: world-readable, unlike the node itself.
@@ -560,11 +564,12 @@ std::vector<NodeListing> listNodes(udev *u, udev_enumerate *enumerate, Interface
         NodeListing listing;
         if (!sysname || !parseNodeName(sysname, listing.node))
             continue;
-        const ParsedDescriptor descriptor = descriptorOf(device.get());
+        const std::string syspath = hidSyspath(device.get());
+        const ParsedDescriptor descriptor = descriptorAt(syspath);
         if (hasCollections(descriptor))
             listing.collections = descriptor->collections.size();
         if (set && descriptor)
-            set->descriptors.emplace(hidSyspath(device.get()), descriptor);
+            set->descriptors.emplace(syspath, descriptor);
         nodes.push_back(listing);
     }
     return nodes;

@@ -301,13 +301,12 @@ KDeviceInstance KSimPlatform::deviceInstance(const std::u16string &path)
     const KSimInterface *interface = findLocked(QString::fromStdU16String(path));
     if (!interface)
         return {};
-    return {instanceLocked(*interface, interface->plugging), interface->port.toStdString(),
+    return {instanceOf(interface->plugging), interface->port.toStdString(),
             interface->serial.toStdString()};
 }
 
-std::string KSimPlatform::instanceLocked(const KSimInterface &interface, quint64 plugging) const
+std::string KSimPlatform::instanceOf(quint64 plugging)
 {
-    Q_UNUSED(interface);
     // A simulated machine is its process's own: another program's, made from
     // the same scene, is another machine.
     return "sim " + std::to_string(QCoreApplication::applicationPid()) + " plugging " + std::to_string(plugging);
@@ -318,7 +317,7 @@ std::string KSimPlatform::handleInstance(KHandle handle)
     std::lock_guard<std::mutex> lock(mMutex);
     const auto it = mHandles.find(handle);
     const KSimInterface *interface = it == mHandles.end() ? nullptr : findLocked(it->second.path);
-    return interface ? instanceLocked(*interface, it->second.plugging) : std::string();
+    return interface ? instanceOf(it->second.plugging) : std::string();
 }
 
 KLock KSimPlatform::lockForPairing(KHandle handle, const std::u16string &path)

@@ -148,7 +148,8 @@ private:
     // The interface a handle was opened on, while that plugging lasts.
     KSimInterface *pluggedLocked(const Handle &handle);
     void addLocked(KSimInterface interface);
-    std::string instanceLocked(const KSimInterface &interface, quint64 plugging) const;
+    // Which device one plugging of an interface is, as deviceInstance tells it.
+    static std::string instanceOf(quint64 plugging);
     // A transfer that takes its time: the clock moves on, virtual or real; outside the lock.
     void pass(int milliseconds);
 
