@@ -31,6 +31,13 @@ wait_log() {
     done
     return 1
 }
+# root_unchanged ROOT: true when nothing in a cached root (tools/rootcache.sh) is newer than its
+# completion mark; names what is otherwise.
+root_unchanged() {
+    local changed
+    changed=$(find "$1" -xdev -mindepth 1 \( -newer "$1/.bondara-complete" -o -cnewer "$1/.bondara-complete" \) -print | head)
+    [ -z "$changed" ] || { echo "$changed"; return 1; }
+}
 # in_own_bus_session "$0" "$@": runs the calling script again inside a D-Bus
 # session of its own, with a runtime directory of its own made before it, so
 # that the accessibility bus's socket is apart from another run's; returns
