@@ -293,7 +293,7 @@ const Receiver *MainControl::chosenReceiver(PairKind kind) const
 {
     const QVector<const Receiver *> usable = usableFor(kind);
     for (const Receiver *receiver : usable) {
-        if (receiver->sameDevice(mChosen[int(kind)]))
+        if (receiver->sameDevice(mChosen[kind]))
             return receiver;
     }
     return nullptr;
@@ -304,7 +304,7 @@ void MainControl::chooseReceiver(PairKind kind, int index)
     const QVector<const Receiver *> usable = usableFor(kind);
     if (isPairing() || index < 0 || index >= usable.size())
         return;
-    mChosen[int(kind)] = *usable.at(index);
+    mChosen[kind] = *usable.at(index);
     showReceiverState(false);
 }
 
@@ -324,14 +324,14 @@ void MainControl::showReceiverState(bool goHome)
     bool lost = false;
     for (PairKind kind : {PairKind::Mouse, PairKind::Keyboard}) {
         const QVector<const Receiver *> usable = usableFor(kind);
-        Receiver &chosen = mChosen[int(kind)];
+        Receiver &chosen = mChosen[kind];
         // The page follows another receiver of its kind when its own goes.
         const bool had = !chosen.path().isEmpty();
         if (!chosenReceiver(kind))
             chosen = usable.isEmpty() ? Receiver() : *usable.first();
         if (!usable.isEmpty())
             connected |= kind;
-        else if (had && mWindow->currentPage() == int(kind))
+        else if (had && mWindow->currentPage() == MainWindow::pageOf(kind))
             lost = true;
         for (const PresentReceiver &present : mPresent) {
             if (!present.access && present.receiver.entry.pairs(kind) && usable.isEmpty())
@@ -369,7 +369,7 @@ void MainControl::endRunReceiverGone()
 {
     qDebug() << "the receiver went away during pairing";
     // The page stays with the reason in sight, and takes another receiver of its kind if one is there.
-    mChosen[int(mPairType)] = Receiver();
+    mChosen[mPairType] = Receiver();
     if (mRun == RunSent) {
         if (mRunViaService)
             mService->stop();

@@ -113,8 +113,8 @@ private:
     Trans *mTrans = nullptr;
     bool mCatalogueInvalid = false;
     QVector<PresentReceiver> mPresent;
-    // Per pairing page (indexed by its kind): the receiver it shows.
-    Receiver mChosen[3];
+    // The receiver each pairing page shows.
+    PerKind<Receiver> mChosen;
     // Device changes that come together (the collections of one device) make one scan.
     QTimer *mRescan = nullptr;
     Receiver mRunReceiver;

@@ -13,6 +13,19 @@ Q_DECLARE_METATYPE(PairKind)
 
 constexpr PairKinds kBothKinds = PairKinds(PairKind::Mouse) | PairKind::Keyboard;
 
+// A value for each kind, looked up by the kind itself.
+template <typename T>
+class PerKind
+{
+public:
+    T &operator[](PairKind kind) { return kind == PairKind::Keyboard ? mKeyboard : mMouse; }
+    const T &operator[](PairKind kind) const { return kind == PairKind::Keyboard ? mKeyboard : mMouse; }
+
+private:
+    T mMouse{};
+    T mKeyboard{};
+};
+
 class QString;
 
 // A kind's word in every program's interface: the command line's argument,

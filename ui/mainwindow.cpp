@@ -108,8 +108,7 @@ void MainWindow::initWindow()
 
     mPressed = false;
     mTheme = ThemeBlack;
-    mMouseConnected = false;
-    mKeyboardConnected = false;
+    mConnected = {};
 
     ui->widStatus->hide();
     ui->colorLabel->hide();
@@ -122,7 +121,7 @@ void MainWindow::initWindow()
     ui->widgetTitle->show();
     ui->btnReturn->hide();
     ui->pairTitle->move(76, 26);
-    ui->mouseTitle->setText(tr("Welcome!"));
+    ui->mouseTitle->setText(pageTitle());
     ui->mouseTitle->move(221, 26);
 
     setFirstSheet(ui->centralWidget, "background-image: url(:/newImage/home_page4.png);");
@@ -140,7 +139,7 @@ void MainWindow::initWindow()
 
     mReceiverLine = new ReceiverLine(ui->pagePair);
     connect(mReceiverLine, &ReceiverLine::sigChosen, this, [this](int index) {
-        if (mPage == PageMouse || mPage == PageKeyboard)
+        if (mPage != PageHome)
             emit sigChooseReceiver(pageKind(mPage), index);
     });
 
@@ -191,12 +190,11 @@ void MainWindow::setRowConnected(QLabel *dot, QLabel *text, PairKind kind, bool 
 void MainWindow::refreshRows()
 {
     const PairKind kind = pageKind(mPage);
-    setRowConnected(ui->mouseConnect, ui->mouseStatus, PairKind::Mouse, mMouseConnected);
-    setRowConnected(ui->keyboardConnect, ui->keyboardStatus, PairKind::Keyboard, mKeyboardConnected);
-    setRowConnected(ui->mouseConnect1, ui->connectStatus, kind,
-                    kind == PairKind::Keyboard ? mKeyboardConnected : mMouseConnected);
-    mReceiverLine->setReceivers(mPage == PageHome ? QStringList() : mPageReceivers[int(kind)],
-                                mPage == PageHome ? -1 : mPageChoice[int(kind)]);
+    setRowConnected(ui->mouseConnect, ui->mouseStatus, PairKind::Mouse, mConnected[PairKind::Mouse]);
+    setRowConnected(ui->keyboardConnect, ui->keyboardStatus, PairKind::Keyboard, mConnected[PairKind::Keyboard]);
+    setRowConnected(ui->mouseConnect1, ui->connectStatus, kind, mConnected[kind]);
+    const PageReceivers shown = mPage == PageHome ? PageReceivers() : mPageReceivers[kind];
+    mReceiverLine->setReceivers(shown.labels, shown.current);
     fitStatusRows();
     refreshHint();
     updatePairButton();
@@ -204,8 +202,7 @@ void MainWindow::refreshRows()
 
 void MainWindow::setPageReceivers(PairKind kind, const QStringList &labels, int current)
 {
-    mPageReceivers[int(kind)] = labels;
-    mPageChoice[int(kind)] = current;
+    mPageReceivers[kind] = {labels, current};
     refreshRows();
 }
 
@@ -252,15 +249,8 @@ void MainWindow::refreshHint()
 
 bool MainWindow::pageConnected() const
 {
-    if (mPage == PageMouse || mPage == PageKeyboard) {
-        if (kindBlocked(pageKind(mPage)))
-            return false;
-    }
-    if (mPage == PageMouse)
-        return mMouseConnected;
-    if (mPage == PageKeyboard)
-        return mKeyboardConnected;
-    return false;
+    const PairKind kind = pageKind(mPage);
+    return mPage != PageHome && !kindBlocked(kind) && mConnected[kind];
 }
 
 // The state at this moment decides, whoever asks.
@@ -284,13 +274,12 @@ void MainWindow::setHomeWidgetsVisible(bool visible)
 void MainWindow::setConnectState(PairKinds devType, bool connected, bool tovrik, bool goHome)
 {
     mTovrik = tovrik;
-    mMouseConnected = connected && devType.testFlag(PairKind::Mouse);
-    mKeyboardConnected = connected && devType.testFlag(PairKind::Keyboard);
+    mConnected[PairKind::Mouse] = connected && devType.testFlag(PairKind::Mouse);
+    mConnected[PairKind::Keyboard] = connected && devType.testFlag(PairKind::Keyboard);
     if (!goHome) {
         refreshRows();
         return;
     }
-    mPage = PageHome;
     showPage(PageHome);
 }
 
@@ -328,26 +317,28 @@ void MainWindow::describeGuide(int page)
 
 void MainWindow::showPage(int page)
 {
+    if (page != PageHome && page != PageMouse && page != PageKeyboard)
+        return;
     QWidget *const focus = focusWidget();
     const bool focusOnPage = focus && (focus == ui->btnReturn || ui->pagePair->isAncestorOf(focus));
+    const int left = mPage;
+    mPage = page;
+    mCurrentDev = page == PageHome ? 0 : page;
     if (page == PageHome) {
-        const int left = mPage;
-        mCurrentDev = 0;
         ui->pagePair->hide();
         ui->btnReturn->hide();
         ui->pairTitle->move(76, 26);
-        ui->mouseTitle->setText(tr("Welcome!"));
+        ui->mouseTitle->setText(pageTitle());
         ui->mouseTitle->move(221, 26);
 
         setHomeWidgetsVisible(true);
         applyTheme(mTheme, true);
 
-        mPage = PageHome;
         mBubble->showBubble();
         refreshRows();
         // Sent home by the receiver: the keyboard stays on the card of the page it was on.
         if (focusOnPage)
-            (left == PageKeyboard ? ui->keyboardCode : ui->mouseCode)->setFocus(Qt::OtherFocusReason);
+            focusCard(left);
         return;
     }
 
@@ -360,15 +351,7 @@ void MainWindow::showPage(int page)
     ui->pagePair->show();
     ui->pairTitle->move(540, 24);
     ui->mouseTitle->move(95, 24);
-
-    if (page != PageMouse && page != PageKeyboard)
-        return;
-    const bool mouse = page == PageMouse;
-    const bool connected = mouse ? mMouseConnected : mKeyboardConnected;
-    ui->mouseTitle->setText(mouse ? tr("Mouse connect") : tr("Keyboard connect"));
-    if (connected)
-        mCurrentDev = page;
-    mPage = page;
+    ui->mouseTitle->setText(pageTitle());
     refreshRows();
     layOutGuide(page, true);
     // Back on the run's page while the receiver still waits, or its result is on show: shown again.
@@ -377,35 +360,33 @@ void MainWindow::showPage(int page)
         (ui->btnPair->isEnabled() ? static_cast<QWidget *>(ui->btnPair) : ui->btnReturn)->setFocus(Qt::OtherFocusReason);
 }
 
+QString MainWindow::pageTitle() const
+{
+    if (mPage == PageHome)
+        return tr("Welcome!");
+    return mPage == PageMouse ? tr("Mouse connect") : tr("Keyboard connect");
+}
+
+void MainWindow::focusCard(int page)
+{
+    (page == PageKeyboard ? ui->keyboardCode : ui->mouseCode)->setFocus(Qt::OtherFocusReason);
+}
+
 void MainWindow::on_mouseCode_clicked()
 {
-    mCurrentDev = 1;
     showPage(PageMouse);
-    mPage = PageMouse;
 }
 
 void MainWindow::on_keyboardCode_clicked()
 {
-    mCurrentDev = 2;
     showPage(PageKeyboard);
-    mPage = PageKeyboard;
 }
 
 void MainWindow::on_btnReturn_clicked()
 {
     const int left = mPage;
-    mCurrentDev = 0;
-    ui->pagePair->hide();
-    ui->btnReturn->hide();
-    setHomeWidgetsVisible(true);
-    applyTheme(mTheme, true);
-    ui->pairTitle->move(76, 26);
-    ui->mouseTitle->setText(tr("Welcome!"));
-    ui->mouseTitle->move(221, 26);
-    mPage = PageHome;
-    mBubble->showBubble();
-    refreshRows();
-    (left == PageKeyboard ? ui->keyboardCode : ui->mouseCode)->setFocus(Qt::OtherFocusReason);
+    showPage(PageHome);
+    focusCard(left);
 }
 
 void MainWindow::on_btnPair_clicked()
@@ -480,23 +461,17 @@ void MainWindow::retranslate()
                                   + ");font-size:12px;color:#FF8473}");
 
     setWindowTitle(tr("Bondara"));
-    ui->keyboardStatus->setText(rowText(PairKind::Keyboard, mKeyboardConnected));
-    ui->mouseStatus->setText(rowText(PairKind::Mouse, mMouseConnected));
-    ui->connectStatus->setText(rowText(pageKind(mPage), mPage == PageKeyboard ? mKeyboardConnected : mMouseConnected));
+    ui->keyboardStatus->setText(rowText(PairKind::Keyboard, mConnected[PairKind::Keyboard]));
+    ui->mouseStatus->setText(rowText(PairKind::Mouse, mConnected[PairKind::Mouse]));
+    ui->connectStatus->setText(rowText(pageKind(mPage), mConnected[pageKind(mPage)]));
     mReceiverLine->retranslate();
     refreshHint();
 
-    if (mPage == PageHome) {
-        ui->mouseTitle->setText(tr("Welcome!"));
-        if (mGuidePage)
-            describeGuide(mGuidePage);
-    } else if (mPage == PageMouse) {
-        ui->mouseTitle->setText(tr("Mouse connect"));
-        layOutGuide(PageMouse, false);
-    } else if (mPage == PageKeyboard) {
-        ui->mouseTitle->setText(tr("Keyboard connect"));
-        layOutGuide(PageKeyboard, false);
-    }
+    ui->mouseTitle->setText(pageTitle());
+    if (mPage != PageHome)
+        layOutGuide(mPage, false);
+    else if (mGuidePage)
+        describeGuide(mGuidePage);
     retranslateAccessible();
     fitTextWidths();
     mBubble->retranslate();

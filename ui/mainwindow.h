@@ -41,6 +41,8 @@ public:
 
     // Codes shared with the controller.
     enum Page { PageMouse = 1, PageKeyboard = 2, PageHome = 3 };
+    // The pairing page of a kind.
+    static Page pageOf(PairKind kind) { return kind == PairKind::Keyboard ? PageKeyboard : PageMouse; }
     enum Theme { ThemeBlack = 0, ThemeBlue = 1, ThemeSkyblue = 2 };
     // Why no receiver can be used although one may be plugged in.
     enum Problem { ProblemNone = 0, ProblemNoAccess = 1, ProblemCatalogue = 2 };
@@ -63,6 +65,7 @@ public:
     void showPairOutcome(const PairOutcome &outcome);
     // One poll of the run shown: `attempt` of `attempts` done. Ignored when no run is on.
     void setPairProgress(int attempt, int attempts);
+    // The one way the page changes; a code that names no page is ignored.
     void showPage(int page);
     void retranslate();
     void applyTheme(int theme, bool homePage);
@@ -113,6 +116,8 @@ private:
     void refreshHint();
     void updatePairButton();
     bool pageConnected() const;
+    QString pageTitle() const;
+    void focusCard(int page);
     void setHomeWidgetsVisible(bool visible);
     void layOutGuide(int page, bool geometry);
     void describeGuide(int page);
@@ -127,11 +132,11 @@ private:
     bool mPressed = false;
     QPoint mDragOffset;
     int mTheme = ThemeBlack;
+    // mPage and mCurrentDev (the page's kind as its code, 0 at home) are written by showPage alone.
     int mPage = PageHome;
     // The pairing page whose guide was last laid out.
     int mGuidePage = 0;
-    bool mMouseConnected = false;
-    bool mKeyboardConnected = false;
+    PerKind<bool> mConnected;
     bool mTovrik = false;
     int mCurrentDev = 0;
     int mProblem = ProblemNone;
@@ -140,8 +145,11 @@ private:
     // The last run was refused by the pairing service's authorisation; until the next run.
     bool mRefused = false;
     ReceiverLine *mReceiverLine = nullptr;
-    QStringList mPageReceivers[3];
-    int mPageChoice[3] = {-1, -1, -1};
+    struct PageReceivers {
+        QStringList labels;
+        int current = -1;
+    };
+    PerKind<PageReceivers> mPageReceivers;
     QStringList mCatalogueWarnings;
     QLabel *mHint = nullptr;
     QGraphicsOpacityEffect *mPairFade = nullptr;
