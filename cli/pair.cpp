@@ -18,38 +18,52 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 
 namespace cli {
 
-// Pairs through the same worker, on its own thread, as the window does.
-int pairCommand(const QStringList &args)
-{
-    std::optional<PairKind> asked;
+namespace {
+
+struct PairOptions {
+    PairKind kind = PairKind::Mouse;
     bool json = false;
     QString config = ConfigController::configFilePath();
-    QString chosen;
+    QString receiver; // the path asked for with --receiver, or empty
+};
+
+// Anything but the options ends the command with the status returned; 0 when all were read.
+int readPairOptions(const QStringList &args, PairOptions &options)
+{
+    std::optional<PairKind> asked;
     for (int i = 0; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--json"))
-            json = true;
-        else if (args.at(i) == QLatin1String("--receiver") && i + 1 < args.size() && chosen.isEmpty())
-            chosen = args.at(++i);
+            options.json = true;
+        else if (args.at(i) == QLatin1String("--receiver") && i + 1 < args.size() && options.receiver.isEmpty())
+            options.receiver = args.at(++i);
         else if (PairKind kind = PairKind::Mouse; !asked && pairKindFromWord(args.at(i), &kind))
             asked = kind;
         else if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
-            config = args.at(++i);
+            options.config = args.at(++i);
         else
             return fail(ExitBadInput, QStringLiteral("pair: unexpected argument \"%1\"").arg(args.at(i)));
     }
     if (!asked)
         return fail(ExitBadInput, QStringLiteral("pair: say what to pair: mouse or keyboard"));
-    const PairKind type = *asked;
+    options.kind = *asked;
+    return ExitOk;
+}
 
+// The one receiver the options leave, or the status of a command that ends here.
+int findReceiver(const PairOptions &options, Receiver &receiver)
+{
     ConfigController catalogue;
-    if (!catalogue.loadConfig(config))
-        return fail(ExitBadInput, catalogueProblem(config, catalogue));
-    printCatalogueWarnings(config, catalogue);
+    if (!catalogue.loadConfig(options.config))
+        return fail(ExitBadInput, catalogueProblem(options.config, catalogue));
+    printCatalogueWarnings(options.config, catalogue);
+    const PairKind type = options.kind;
+    const QString &chosen = options.receiver;
     const QVector<Receiver> receivers = catalogue.scanReceivers();
     QVector<Receiver> candidates;
     for (const Receiver &present : receivers) {
@@ -72,50 +86,179 @@ int pairCommand(const QStringList &args)
                                       .arg(candidates.size())
                                       .arg(pairKindWord(type), list));
     }
-    const Receiver receiver = candidates.first();
+    receiver = candidates.first();
+    return ExitOk;
+}
 
-    // A receiver closed to this user is paired by the pairing service, when the system has it.
+// One pairing, by the worker or by the pairing service; the command sees no difference.
+class PairRun
+{
+public:
+    struct Watch {
+        std::function<void(int attempt, const QString &status)> poll;
+        // The wait for the device begins: for the service only once polkit has let it start.
+        std::function<void()> waiting;
+        std::function<void(const PairOutcome &outcome)> outcome;
+    };
+    virtual ~PairRun() = default;
+    // What the user is told of the way the run goes, if anything.
+    virtual QString note() const { return {}; }
+    // Before begin; called on this thread, for as long as `context` lives.
+    virtual void watch(QObject *context, const Watch &watch) = 0;
+    virtual void begin() = 0;
+    // The run ends at its next exchange with the end command, so the receiver is not left open for pairing.
+    virtual void stop() = 0;
+};
+
+// Through the same worker, on its own thread, as the window pairs.
+class WorkerRun : public PairRun
+{
+public:
+    WorkerRun(MouseCommunityBT *worker, PairKind kind) : mWorker(worker), mKind(kind), mThread(new QThread)
+    {
+        mWorker->moveToThread(mThread);
+        QObject::connect(mThread, &QThread::finished, mWorker, &QObject::deleteLater);
+        QObject::connect(mThread, &QThread::finished, mThread, &QObject::deleteLater);
+    }
+    ~WorkerRun() override
+    {
+        mThread->quit();
+        mThread->wait();
+    }
+    void watch(QObject *context, const Watch &watch) override
+    {
+        QObject::connect(mWorker, &MouseCommunity::sigPollAttempt, context, watch.poll);
+        QObject::connect(mWorker, &MouseCommunity::sigPairOutcome, context, watch.outcome);
+        mWaiting = watch.waiting;
+    }
+    void begin() override
+    {
+        mThread->start();
+        // Queued: the run goes on the worker's thread.
+        QMetaObject::invokeMethod(mWorker, [worker = mWorker, kind = mKind] { worker->startPairing(kind); },
+                                  Qt::QueuedConnection);
+        mWaiting();
+    }
+    void stop() override { mWorker->abortRun(PairOutcome::Stopped); }
+
+private:
+    MouseCommunityBT *mWorker;
+    PairKind mKind;
+    QThread *mThread;
+    std::function<void()> mWaiting;
+};
+
+class ServiceRun : public PairRun
+{
+public:
+    ServiceRun(const Receiver &receiver, PairKind kind) : mReceiver(receiver), mKind(kind) {}
+    ~ServiceRun() override { stopTextAgent(mAgent); }
+    QString note() const override
+    {
+        return QStringLiteral("This user cannot open it: the pairing service pairs it, if polkit allows.\n");
+    }
+    void watch(QObject *context, const Watch &watch) override
+    {
+        QObject::connect(&mService, &PairService::sigPollAttempt, context, [watch](int attempt, const QString &status) {
+            watch.poll(attempt, status);
+            watch.waiting();
+        });
+        QObject::connect(&mService, &PairService::sigPairOutcome, context, watch.outcome);
+    }
+    void begin() override
+    {
+        // polkit may want a password; a desktop's agent asks for it, or else one on this terminal.
+        mAgent = startTextAgent();
+        mService.start(mReceiver, mKind);
+    }
+    void stop() override { mService.stop(); }
+
+private:
+    PairService mService;
+    const Receiver mReceiver;
+    const PairKind mKind;
+    long mAgent = 0;
+};
+
+// A receiver closed to this user is paired by the pairing service, when the system has it.
+// Null, with the status already told, when neither can.
+std::unique_ptr<PairRun> openRun(const Receiver &receiver, PairKind kind, int &code)
+{
     auto *worker = new MouseCommunityBT;
     QString reason;
-    std::unique_ptr<PairService> service;
-    if (!worker->handOverReceiver(receiver, &reason)) {
-        delete worker;
-        worker = nullptr;
-        QString missing;
-        if (PairService::reach(&missing) != PairService::Reach::Offered)
-            // A matter of the machine, not a failed pairing.
-            return fail(ExitBadInput, QStringLiteral("cannot open the receiver %1: %2; and %3")
-                                          .arg(plain(receiver.label()), plain(reason), missing));
-        service = std::make_unique<PairService>();
-    }
-    QThread *thread = nullptr;
-    if (worker) {
-        thread = new QThread;
-        worker->moveToThread(thread);
-        QObject::connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-        QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    }
-    // The request crosses to the worker's thread as a queued call, wired before the thread runs.
-    QTimer request;
-    request.setSingleShot(true);
-    if (worker)
-        QObject::connect(&request, &QTimer::timeout, worker, [worker, type] { worker->startPairing(type); });
-    else
-        QObject::connect(&request, &QTimer::timeout, service.get(), [&] { service->start(receiver, type); });
+    if (worker->handOverReceiver(receiver, &reason))
+        return std::make_unique<WorkerRun>(worker, kind);
+    delete worker;
+    QString missing;
+    if (PairService::reach(&missing) == PairService::Reach::Offered)
+        return std::make_unique<ServiceRun>(receiver, kind);
+    // A matter of the machine, not a failed pairing.
+    code = fail(ExitBadInput, QStringLiteral("cannot open the receiver %1: %2; and %3")
+                                  .arg(plain(receiver.label()), plain(reason), missing));
+    return nullptr;
+}
 
-    const QString kind = pairKindWord(type);
-    if (json) {
+void printBegin(const PairOptions &options, const Receiver &receiver, const PairRun &run)
+{
+    const QString kind = pairKindWord(options.kind);
+    if (options.json) {
         emitEvent(QStringLiteral("begin"), QJsonObject{{"kind", kind}, {"receiver", receiverObject(receiver)}});
-    } else {
-        out() << "Receiver: " << plain(receiver.label()) << " (pid 0x" << QString::number(receiver.entry.pid, 16)
-              << ") at " << plain(receiver.path()) << "\n";
-        if (service)
-            out() << "This user cannot open it: the pairing service pairs it, if polkit allows.\n";
-        out() << "Put the " << kind << " into pairing mode now; waiting for it for up to 30 seconds.\n";
-        out().flush();
+        return;
     }
+    out() << "Receiver: " << plain(receiver.label()) << " (pid 0x" << QString::number(receiver.entry.pid, 16)
+          << ") at " << plain(receiver.path()) << "\n";
+    out() << run.note();
+    out() << "Put the " << kind << " into pairing mode now; waiting for it for up to 30 seconds.\n";
+    out().flush();
+}
 
-    const bool terminal = !json && stdoutIsTerminal();
+void printResult(bool json, bool newLine, const PairOutcome &outcome)
+{
+    if (json) {
+        QJsonObject fields{{"ok", outcome.ok()}, {"reason", PairOutcome::key(outcome.reason)},
+                           {"message", outcome.describe()}};
+        if (!outcome.detail.isEmpty())
+            fields.insert(QStringLiteral("detail"), outcome.detail);
+        emitEvent(QStringLiteral("result"), fields);
+        return;
+    }
+    if (newLine)
+        out() << '\n';
+    // The window's words; the detail may come from the device.
+    out() << plain(outcome.describe()) << '\n';
+    out().flush();
+}
+
+int exitStatus(const PairOutcome &outcome, int stopSignal)
+{
+    if (outcome.ok())
+        return ExitOk;
+    if (stopSignal != 0)
+        return 128 + stopSignal;
+    if (outcome.reason == PairOutcome::NoAnswer)
+        return ExitNotFound;
+    if (outcome.reason == PairOutcome::Busy || outcome.reason == PairOutcome::NotAuthorised)
+        return ExitBadInput;
+    return ExitReceiverFailed;
+}
+
+} // namespace
+
+int pairCommand(const QStringList &args)
+{
+    PairOptions options;
+    Receiver receiver;
+    int code = readPairOptions(args, options);
+    if (code == ExitOk)
+        code = findReceiver(options, receiver);
+    if (code != ExitOk)
+        return code;
+    const std::unique_ptr<PairRun> run = openRun(receiver, options.kind, code);
+    if (!run)
+        return code;
+    printBegin(options, receiver, *run);
+
+    const bool terminal = !options.json && stdoutIsTerminal();
     int seconds = 0;
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, [&] {
@@ -127,80 +270,35 @@ int pairCommand(const QStringList &args)
             out() << "waiting " << seconds << " s\n";
         out().flush();
     });
-    const auto showPoll = [](int attempt, const QString &status) {
-        emitEvent(QStringLiteral("poll"), QJsonObject{{"attempt", attempt}, {"status", status}});
-    };
     bool finished = false;
-    if (json && worker)
-        QObject::connect(worker, &MouseCommunity::sigPollAttempt, &progress, showPoll);
-    else if (json)
-        QObject::connect(service.get(), &PairService::sigPollAttempt, &progress, showPoll);
-    else if (worker)
-        progress.start(1000);
-    else
-        // The wait begins once polkit has let the service start, after any password.
-        QObject::connect(service.get(), &PairService::sigPollAttempt, &progress, [&] {
-            if (!finished && !progress.isActive())
-                progress.start(1000);
-        });
-
-    int code = ExitNotFound;
     int stopSignal = 0;
-    const auto finish = [&](const PairOutcome &outcome) {
+    PairRun::Watch watch;
+    watch.poll = [json = options.json](int attempt, const QString &status) {
+        if (json)
+            emitEvent(QStringLiteral("poll"), QJsonObject{{"attempt", attempt}, {"status", status}});
+    };
+    watch.waiting = [&] {
+        if (!options.json && !finished && !progress.isActive())
+            progress.start(1000);
+    };
+    watch.outcome = [&](const PairOutcome &outcome) {
         finished = true;
         progress.stop();
-        if (json) {
-            QJsonObject fields{{"ok", outcome.ok()}, {"reason", PairOutcome::key(outcome.reason)},
-                               {"message", outcome.describe()}};
-            if (!outcome.detail.isEmpty())
-                fields.insert(QStringLiteral("detail"), outcome.detail);
-            emitEvent(QStringLiteral("result"), fields);
-        } else {
-            if (terminal && seconds > 0)
-                out() << '\n';
-            // The window's words; the detail may come from the device.
-            out() << plain(outcome.describe()) << '\n';
-            out().flush();
-        }
-        if (outcome.ok())
-            code = ExitOk;
-        else if (stopSignal != 0)
-            code = 128 + stopSignal;
-        else if (outcome.reason == PairOutcome::NoAnswer)
-            code = ExitNotFound;
-        else if (outcome.reason == PairOutcome::Busy || outcome.reason == PairOutcome::NotAuthorised)
-            code = ExitBadInput;
-        else
-            code = ExitReceiverFailed;
+        printResult(options.json, terminal && seconds > 0, outcome);
+        code = exitStatus(outcome, stopSignal);
         QCoreApplication::quit();
     };
-    if (worker)
-        QObject::connect(worker, &MouseCommunity::sigPairOutcome, &progress, finish);
-    else
-        QObject::connect(service.get(), &PairService::sigPairOutcome, &progress, finish);
-    // Ctrl+C or a request to stop: the run ends at its next exchange with the
-    // end command, so the receiver is not left open for pairing.
+    run->watch(&progress, watch);
+    // Ctrl+C or a request to stop.
     QObject::connect(StopSignals::install(), &StopSignals::sigStop, &progress, [&](int number) {
-        if (stopSignal == 0) {
-            if (worker)
-                worker->abortRun(PairOutcome::Stopped);
-            else
-                service->stop();
-        }
+        if (stopSignal == 0)
+            run->stop();
         stopSignal = number;
     });
-    // polkit may want a password; a desktop's agent asks for it, or else one on this terminal.
-    const long agent = service ? startTextAgent() : 0;
-    if (thread)
-        thread->start();
-    request.start(0);
+    // Begun from the event loop, which must be running for its outcome to end it.
+    QTimer::singleShot(0, &progress, [&] { run->begin(); });
+    code = ExitNotFound;
     QCoreApplication::exec();
-
-    stopTextAgent(agent);
-    if (thread) {
-        thread->quit();
-        thread->wait();
-    }
     return code;
 }
 
