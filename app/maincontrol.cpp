@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/maincontrol.h"
 
+#include "app/startup.h"
 #include "config/configcontroller.h"
 #include "ui/mainwindow.h"
 #include "pairing/mousecommunitybt.h"
@@ -8,7 +9,6 @@
 
 #include <QApplication>
 #include <QDebug>
-#include <QFontDatabase>
 #include <QLocale>
 #include <QThread>
 #include <QTimer>
@@ -148,7 +148,7 @@ void MainControl::switchLanguage(const QString &lang)
 
 void MainControl::showMainWindow()
 {
-    // Installed with the window already; a second registration would only add a copy.
+    // The interface font went in before the window was made; loading it again would only add a copy.
     mWindow->show();
 }
 
@@ -432,112 +432,4 @@ void MainControl::requestPairing(PairKind type)
         mCommunity->handOver(mRunReceiver);
         emit startPair(mPairType);
     });
-}
-
-QString languageFromArguments(const QStringList &arguments)
-{
-    for (const QString &argument : arguments) {
-        if (argument == QLatin1String("-zh"))
-            return QStringLiteral("zh");
-        if (argument == QLatin1String("-en"))
-            return QStringLiteral("en");
-    }
-    return QString();
-}
-
-namespace {
-
-// Qt's own options, which QApplication takes out of the command line itself,
-// each with one dash or two.
-const char *const kQtFlags[] = {"-reverse", "-widgetcount", "-sync", "-nograb", "-dograb", "-visual", "-cmap"};
-const char *const kQtValueOptions[] = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
-                                       "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-session",
-                                       "-display", "-geometry", "-name", "-title", "-style", "-stylesheet",
-                                       "-qmljsdebugger"};
-
-bool isQtOption(QString argument, bool *takesValue)
-{
-    *takesValue = false;
-    if (argument.startsWith(QLatin1String("--")))
-        argument.remove(0, 1);
-    for (const char *flag : kQtFlags) {
-        if (argument == QLatin1String(flag))
-            return true;
-    }
-    for (const char *option : kQtValueOptions) {
-        const QLatin1String name(option);
-        if (argument == name) {
-            *takesValue = true;
-            return true;
-        }
-        if (argument.startsWith(name + QLatin1Char('=')))
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
-StartOptions parseStartOptions(const QStringList &arguments)
-{
-    StartOptions options;
-    options.language = languageFromArguments(arguments);
-    options.qtArguments = arguments.mid(0, 1);
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        options.qtArguments << argument;
-        bool takesValue = false;
-        if (argument == QLatin1String("-v") || argument == QLatin1String("--verbose"))
-            options.verbose = true;
-        else if (argument == QLatin1String("-h") || argument == QLatin1String("--help"))
-            options.help = true;
-        else if (argument == QLatin1String("--version"))
-            options.version = true;
-        else if (argument == QLatin1String("-zh") || argument == QLatin1String("-en"))
-            continue;
-        else if (isQtOption(argument, &takesValue)) {
-            const int equals = argument.indexOf(QLatin1Char('='));
-            if (takesValue && i + 1 < arguments.size()) {
-                options.qtArguments << arguments.at(++i);
-            } else if (equals > 0) {
-                options.qtArguments.last().truncate(equals);
-                options.qtArguments << argument.mid(equals + 1);
-            }
-        }
-        // Anything not an option (a file name, say) is left alone, as it always was.
-        else if (argument.startsWith(QLatin1Char('-')) && argument.size() > 1 && options.unknown.isEmpty())
-            options.unknown = argument;
-    }
-    return options;
-}
-
-QString startUsageText()
-{
-    return QStringLiteral("Usage: bondara [-zh | -en] [-v]\n"
-                          "Pairs a wireless mouse or keyboard with its USB receiver.\n"
-                          "\n"
-                          "Options:\n"
-                          "  -zh, -en        the language of the window (the system's by default)\n"
-                          "  -v, --verbose   write the diagnostic log to standard error\n"
-                          "  -h, --help      show this help\n"
-                          "  --version       show the version\n");
-}
-
-QFont loadApplicationFont(const QString &path)
-{
-    const int id = QFontDatabase::addApplicationFont(path);
-    if (id == -1) {
-        qDebug() << "error : addApplicationFont" << path;
-        return QFont();
-    }
-    const QStringList families = QFontDatabase::applicationFontFamilies(id);
-    if (families.isEmpty()) {
-        qDebug() << "error : QFontDatabase::applicationFontFamilies" << path;
-        qDebug() << "error : addApplicationFont" << path;
-        return QFont();
-    }
-    QFont font(families.first());
-    font.setWeight(QFont::Normal);
-    qDebug() << "[INFO] Add Font:" << font.toString();
-    return font;
 }

@@ -8,7 +8,6 @@
 #include "config/receiver.h"
 #include "ui/pairstatus.h"
 
-#include <QFont>
 #include <QObject>
 #include <QString>
 
@@ -123,23 +122,3 @@ private:
     // The status last told to the window (connected or none); none before the first.
     std::optional<PairStatus> mShownStatus;
 };
-
-// The options of the window program: the language, the log, help and version.
-struct StartOptions {
-    QString language;  // "zh", "en" or empty
-    bool verbose = false;
-    bool help = false;
-    bool version = false;
-    QString unknown;   // the first option not understood
-    // The command line as handed to Qt, which reads an option's value only
-    // as the next argument: "--platform=x" becomes "--platform", "x".
-    QStringList qtArguments;
-};
-StartOptions parseStartOptions(const QStringList &arguments);
-QString startUsageText();
-
-// The language a command line asks for: the first "-zh" or "-en", exactly; empty for none.
-QString languageFromArguments(const QStringList &arguments);
-
-// Registers a font file and gives a font of its first family.
-QFont loadApplicationFont(const QString &path);

@@ -2,6 +2,7 @@
 // The controller with its window, watcher and worker, on the simulated machine in virtual time.
 
 #include "app/maincontrol.h"
+#include "app/startup.h"
 #include "ui/mainwindow.h"
 #include "ui/pairprogress.h"
 #include "tests/testsupport.h"

@@ -2,6 +2,7 @@
 // The main window: its tree, themes, text fitting, pages and the status bubble.
 
 #include "app/maincontrol.h"
+#include "app/startup.h"
 #include "ui/mainwindow.h"
 #include "pairing/mousecommunitybt.h"
 #include "ui/pairprogress.h"

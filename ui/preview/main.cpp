@@ -4,6 +4,7 @@
 // working on it; not part of the product.
 
 #include "app/maincontrol.h"
+#include "app/startup.h"
 #include "ui/mainwindow.h"
 #include "pairing/mousecommunitybt.h"
 #include "i18n/trans.h"
