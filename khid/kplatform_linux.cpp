@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "khid/kplatform_linux.h"
+#include "khid/kfailure.h"
 #include "khid/kreportdescriptor.h"
 
 #include <algorithm>
@@ -453,23 +454,6 @@ const KTopCollection *toCollection(KPreparsed data)
     return reinterpret_cast<const KTopCollection *>(data);
 }
 
-void setReason(std::string *reason, std::string text)
-{
-    if (reason)
-        *reason = std::move(text);
-}
-
-// Per thread: the worker's failure must not take the words of another thread's.
-thread_local std::string tIoError;
-thread_local bool tGone = false;
-
-bool ioFailed(std::string words, bool gone = false)
-{
-    tIoError = std::move(words);
-    tGone = gone;
-    return false;
-}
-
 // hidraw answers ENODEV once its device has been disconnected.
 bool errnoFailed(int error)
 {
@@ -731,8 +715,8 @@ public:
         return result >= 0 || errnoFailed(errno);
     }
 
-    std::string lastIoError() const override { return tIoError; }
-    bool lastIoDeviceGone() const override { return tGone; }
+    std::string lastIoError() const override { return lastIoFailure().words; }
+    bool lastIoDeviceGone() const override { return lastIoFailure().gone; }
 
     bool probeAccess(const std::u16string &path, std::string *reason) override
     {

@@ -2,6 +2,7 @@
 // The Windows backend: SetupAPI for the list of HID interfaces, the HID
 // services for attributes, capabilities and reports, synchronous file I/O.
 
+#include "khid/kfailure.h"
 #include "khid/kplatform.h"
 
 #include "khid/kwindows.h"
@@ -128,23 +129,6 @@ std::string systemMessage(DWORD code)
     std::string out(static_cast<std::size_t>(bytes), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &out[0], bytes, nullptr, nullptr);
     return out;
-}
-
-void setReason(std::string *reason, std::string text)
-{
-    if (reason)
-        *reason = std::move(text);
-}
-
-// Per thread: the worker's failure must not take the words of another thread's.
-thread_local std::string tIoError;
-thread_local bool tGone = false;
-
-bool ioFailed(std::string words, bool gone = false)
-{
-    tIoError = std::move(words);
-    tGone = gone;
-    return false;
 }
 
 // The HID class driver answers ERROR_DEVICE_NOT_CONNECTED once the device has gone.
@@ -368,8 +352,8 @@ public:
             || systemFailed(GetLastError());
     }
 
-    std::string lastIoError() const override { return tIoError; }
-    bool lastIoDeviceGone() const override { return tGone; }
+    std::string lastIoError() const override { return lastIoFailure().words; }
+    bool lastIoDeviceGone() const override { return lastIoFailure().gone; }
 
     void closeHandle(KHandle handle) override
     {

@@ -3,6 +3,7 @@
 
 #include "base/kfileread.h"
 #include "base/superuser.h"
+#include "khid/kfailure.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -26,17 +27,6 @@ void appendBounded(QVector<T> &records, const T &record)
     if (records.size() >= kRecordLimit)
         records.remove(0, kRecordLimit / 2);
     records.append(record);
-}
-
-// Per thread, as the system keeps errno.
-thread_local std::string tIoError;
-thread_local bool tGone = false;
-
-bool ioFailed(const std::string &words, bool gone = false)
-{
-    tIoError = words;
-    tGone = gone;
-    return false;
 }
 
 } // namespace
@@ -567,12 +557,12 @@ bool KSimPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_t l
 
 std::string KSimPlatform::lastIoError() const
 {
-    return tIoError;
+    return lastIoFailure().words;
 }
 
 bool KSimPlatform::lastIoDeviceGone() const
 {
-    return tGone;
+    return lastIoFailure().gone;
 }
 
 void KSimPlatform::setInputReportHandler(InputReportHandler handler)
