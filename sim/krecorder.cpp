@@ -20,40 +20,15 @@ QString hexBytes(const QByteArray &bytes)
 } // namespace
 
 KRecordPlatform::KRecordPlatform(std::unique_ptr<KHidPlatform> inner)
-    : mInner(std::move(inner))
+    : KForwardPlatform(std::move(inner))
 {
     mClock.start();
-}
-
-KInterfaceSet KRecordPlatform::openInterfaceSet()
-{
-    return mInner->openInterfaceSet();
-}
-
-bool KRecordPlatform::enumInterface(KInterfaceSet set, uint32_t index)
-{
-    return mInner->enumInterface(set, index);
-}
-
-std::size_t KRecordPlatform::interfacePathLength(KInterfaceSet set, uint32_t index)
-{
-    return mInner->interfacePathLength(set, index);
-}
-
-bool KRecordPlatform::interfacePath(KInterfaceSet set, uint32_t index, char16_t *buffer, std::size_t units)
-{
-    return mInner->interfacePath(set, index, buffer, units);
-}
-
-void KRecordPlatform::closeInterfaceSet(KInterfaceSet set)
-{
-    mInner->closeInterfaceSet(set);
 }
 
 KHandle KRecordPlatform::open(const std::u16string &path, KOpenMode mode, std::string *reason)
 {
     std::string why;
-    const KHandle handle = mInner->open(path, mode, &why);
+    const KHandle handle = inner().open(path, mode, &why);
     if (reason)
         *reason = why;
     const QString name = QString::fromStdU16String(path);
@@ -72,7 +47,7 @@ KHandle KRecordPlatform::open(const std::u16string &path, KOpenMode mode, std::s
 
 bool KRecordPlatform::getAttributes(KHandle handle, KHidAttributes &attributes)
 {
-    const bool ok = mInner->getAttributes(handle, attributes);
+    const bool ok = inner().getAttributes(handle, attributes);
     std::lock_guard<std::mutex> lock(mLock);
     const auto it = mHandles.find(handle);
     if (ok && it != mHandles.end()) {
@@ -84,15 +59,9 @@ bool KRecordPlatform::getAttributes(KHandle handle, KHidAttributes &attributes)
     return ok;
 }
 
-bool KRecordPlatform::getProductString(KHandle handle, void *buffer, std::size_t bytes)
-{
-    // Passed on, never kept: a product string may name its owner.
-    return mInner->getProductString(handle, buffer, bytes);
-}
-
 bool KRecordPlatform::getPreparsedData(KHandle handle, KPreparsed &data)
 {
-    const bool ok = mInner->getPreparsedData(handle, data);
+    const bool ok = inner().getPreparsedData(handle, data);
     std::lock_guard<std::mutex> lock(mLock);
     const auto it = mHandles.find(handle);
     if (ok && it != mHandles.end())
@@ -102,7 +71,7 @@ bool KRecordPlatform::getPreparsedData(KHandle handle, KPreparsed &data)
 
 bool KRecordPlatform::getCaps(KPreparsed data, KHidCaps &caps)
 {
-    const bool ok = mInner->getCaps(data, caps);
+    const bool ok = inner().getCaps(data, caps);
     std::lock_guard<std::mutex> lock(mLock);
     const auto it = mPreparsed.find(data);
     if (ok && it != mPreparsed.end()) {
@@ -115,7 +84,7 @@ bool KRecordPlatform::getCaps(KPreparsed data, KHidCaps &caps)
 
 uint32_t KRecordPlatform::getFeatureValueCaps(KPreparsed data, KHidValueCaps *caps, uint16_t &count)
 {
-    const uint32_t status = mInner->getFeatureValueCaps(data, caps, count);
+    const uint32_t status = inner().getFeatureValueCaps(data, caps, count);
     std::lock_guard<std::mutex> lock(mLock);
     const auto it = mPreparsed.find(data);
     if (status == kHidpStatusSuccess && it != mPreparsed.end()) {
@@ -133,13 +102,13 @@ void KRecordPlatform::freePreparsedData(KPreparsed data)
         std::lock_guard<std::mutex> lock(mLock);
         mPreparsed.erase(data);
     }
-    mInner->freePreparsedData(data);
+    inner().freePreparsedData(data);
 }
 
 bool KRecordPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t length)
 {
-    const bool ok = mInner->writeFile(handle, data, length);
-    const std::string words = ok ? std::string() : mInner->lastIoError();
+    const bool ok = inner().writeFile(handle, data, length);
+    const std::string words = ok ? std::string() : inner().lastIoError();
     std::lock_guard<std::mutex> lock(mLock);
     const auto it = mHandles.find(handle);
     Step step;
@@ -154,8 +123,8 @@ bool KRecordPlatform::writeFile(KHandle handle, const uint8_t *data, std::size_t
 
 bool KRecordPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_t length)
 {
-    const bool ok = mInner->getInputReport(handle, buffer, length);
-    const std::string words = ok ? std::string() : mInner->lastIoError();
+    const bool ok = inner().getInputReport(handle, buffer, length);
+    const std::string words = ok ? std::string() : inner().lastIoError();
     std::lock_guard<std::mutex> lock(mLock);
     const auto it = mHandles.find(handle);
     const QString path = it == mHandles.end() ? QString() : it->second;
@@ -177,74 +146,18 @@ bool KRecordPlatform::getInputReport(KHandle handle, uint8_t *buffer, std::size_
     return ok;
 }
 
-std::string KRecordPlatform::lastIoError() const
-{
-    return mInner->lastIoError();
-}
-
-bool KRecordPlatform::lastIoDeviceGone() const
-{
-    return mInner->lastIoDeviceGone();
-}
-
 void KRecordPlatform::closeHandle(KHandle handle)
 {
     {
         std::lock_guard<std::mutex> lock(mLock);
         mHandles.erase(handle);
     }
-    mInner->closeHandle(handle);
+    inner().closeHandle(handle);
 }
 
-// Through this platform's own open, so that a refusal is kept in the scene.
 bool KRecordPlatform::probeAccess(const std::u16string &path, std::string *reason)
 {
     return KHidPlatform::probeAccess(path, reason);
-}
-
-std::string KRecordPlatform::accessFix() const
-{
-    return mInner->accessFix();
-}
-
-KDeviceInstance KRecordPlatform::deviceInstance(const std::u16string &path)
-{
-    return mInner->deviceInstance(path);
-}
-
-std::vector<KCheck> KRecordPlatform::nodeChecks(const std::u16string &path)
-{
-    return mInner->nodeChecks(path);
-}
-
-std::vector<KCheck> KRecordPlatform::systemChecks()
-{
-    return mInner->systemChecks();
-}
-
-std::vector<std::string> KRecordPlatform::accessRuleDirectories() const
-{
-    return mInner->accessRuleDirectories();
-}
-
-void KRecordPlatform::sleepMs(uint32_t milliseconds)
-{
-    mInner->sleepMs(milliseconds);
-}
-
-KLock KRecordPlatform::lockForPairing(KHandle handle, const std::u16string &path)
-{
-    return mInner->lockForPairing(handle, path);
-}
-
-std::string KRecordPlatform::handleInstance(KHandle handle)
-{
-    return mInner->handleInstance(handle);
-}
-
-uint64_t KRecordPlatform::nowMs()
-{
-    return mInner->nowMs();
 }
 
 int KRecordPlatform::exchangeCount() const

@@ -3,9 +3,10 @@
 
 // A backend that passes every call on to another and keeps what the
 // receiver saw and answered, to be written as a scene the simulated
-// receiver replays.
+// receiver replays. A product string is passed on, never kept: it may name
+// its owner.
 
-#include "khid/kplatform.h"
+#include "khid/kforwardplatform.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -19,7 +20,7 @@
 
 namespace KHID {
 
-class KRecordPlatform : public KHidPlatform
+class KRecordPlatform : public KForwardPlatform
 {
 public:
     explicit KRecordPlatform(std::unique_ptr<KHidPlatform> inner);
@@ -30,33 +31,17 @@ public:
     QJsonObject scene(const QVector<quint16> &vendors) const;
     int exchangeCount() const;
 
-    KInterfaceSet openInterfaceSet() override;
-    bool enumInterface(KInterfaceSet set, uint32_t index) override;
-    std::size_t interfacePathLength(KInterfaceSet set, uint32_t index) override;
-    bool interfacePath(KInterfaceSet set, uint32_t index, char16_t *buffer, std::size_t units) override;
-    void closeInterfaceSet(KInterfaceSet set) override;
     KHandle open(const std::u16string &path, KOpenMode mode, std::string *reason) override;
     bool getAttributes(KHandle handle, KHidAttributes &attributes) override;
-    bool getProductString(KHandle handle, void *buffer, std::size_t bytes) override;
     bool getPreparsedData(KHandle handle, KPreparsed &data) override;
     bool getCaps(KPreparsed data, KHidCaps &caps) override;
     uint32_t getFeatureValueCaps(KPreparsed data, KHidValueCaps *caps, uint16_t &count) override;
     void freePreparsedData(KPreparsed data) override;
     bool writeFile(KHandle handle, const uint8_t *data, std::size_t length) override;
     bool getInputReport(KHandle handle, uint8_t *buffer, std::size_t length) override;
-    std::string lastIoError() const override;
-    bool lastIoDeviceGone() const override;
     void closeHandle(KHandle handle) override;
+    // Through this platform's own open, so that a refusal is kept in the scene.
     bool probeAccess(const std::u16string &path, std::string *reason) override;
-    std::string accessFix() const override;
-    std::vector<KCheck> nodeChecks(const std::u16string &path) override;
-    KDeviceInstance deviceInstance(const std::u16string &path) override;
-    std::vector<KCheck> systemChecks() override;
-    std::vector<std::string> accessRuleDirectories() const override;
-    void sleepMs(uint32_t milliseconds) override;
-    KLock lockForPairing(KHandle handle, const std::u16string &path) override;
-    std::string handleInstance(KHandle handle) override;
-    uint64_t nowMs() override;
 
 private:
     struct Interface {
@@ -80,7 +65,6 @@ private:
         QString words;
     };
 
-    std::unique_ptr<KHidPlatform> mInner;
     mutable std::mutex mLock;
     QElapsedTimer mClock;
     std::map<KHandle, QString> mHandles;         // every open handle's path
