@@ -124,33 +124,36 @@ QVector<Finding> accessFindings(const QString &path, const ServiceFacts &service
     return findings;
 }
 
-QVector<Finding> diagnose(const QString &config, const ServiceFacts &service)
-{
-    QVector<Finding> findings;
-    const QString addFix = QStringLiteral("add it to the catalogue (README: Adding a receiver)");
+namespace {
 
-    ConfigController catalogue;
-    bool usable = false;
+// Whether the catalogue can be used.
+bool catalogueFindings(const QString &config, ConfigController &catalogue, QVector<Finding> &findings)
+{
     if (!QFileInfo::exists(config)) {
         findings.append({KHID::KCheck::Problem, "catalogue", QStringLiteral("no catalogue at %1").arg(config),
                          QStringLiteral("reinstall bondara, or name a catalogue with --config FILE")});
-    } else if (!catalogue.loadConfig(config)) {
+        return false;
+    }
+    if (!catalogue.loadConfig(config)) {
         findings.append({KHID::KCheck::Problem, "catalogue",
                          QStringLiteral("the catalogue %1 cannot be used: %2").arg(config, catalogue.errorString()),
                          QStringLiteral("correct the field named (README: Adding a receiver), or reinstall bondara "
                                         "to restore the shipped catalogue")});
-    } else {
-        usable = true;
-        findings.append({KHID::KCheck::Ok, "catalogue",
-                         QStringLiteral("the catalogue %1 lists %2 receivers").arg(config).arg(catalogue.devices().size()),
-                         QString()});
-        if (!catalogue.warnings().isEmpty())
-            findings.append({KHID::KCheck::Warning, "catalogue",
-                             QStringLiteral("the catalogue has entries left out or fields not used as written: %1")
-                                 .arg(catalogue.warnings().join(QStringLiteral("; "))),
-                             QStringLiteral("correct or remove the fields named (README: Adding a receiver)")});
+        return false;
     }
+    findings.append({KHID::KCheck::Ok, "catalogue",
+                     QStringLiteral("the catalogue %1 lists %2 receivers").arg(config).arg(catalogue.devices().size()),
+                     QString()});
+    if (!catalogue.warnings().isEmpty())
+        findings.append({KHID::KCheck::Warning, "catalogue",
+                         QStringLiteral("the catalogue has entries left out or fields not used as written: %1")
+                             .arg(catalogue.warnings().join(QStringLiteral("; "))),
+                         QStringLiteral("correct or remove the fields named (README: Adding a receiver)")});
+    return true;
+}
 
+QVector<KHID::KHidDetail> interfaceFindings(QVector<Finding> &findings)
+{
     QVector<KHID::KHidDetail> interfaces;
     KHID::enumHidDevices([&](KHID::KHidDetail detail, bool &) { interfaces.append(detail); });
     if (interfaces.isEmpty())
@@ -159,60 +162,86 @@ QVector<Finding> diagnose(const QString &config, const ServiceFacts &service)
     else
         findings.append({KHID::KCheck::Ok, "interfaces",
                          (interfaces.size() == 1 ? QStringLiteral("1 HID interface is seen") : QStringLiteral("%1 HID interfaces are seen").arg(interfaces.size())), QString()});
+    return interfaces;
+}
 
-    if (usable) {
-        const QList<DeviceDetail> entries = catalogue.devices().values();
-        QSet<QString> matchedIds;
-        int receivers = 0;
-        for (const KHID::KHidDetail &detail : interfaces) {
-            const DeviceDetail *entry = catalogue.entryFor(detail);
-            if (!entry)
-                continue;
-            ++receivers;
-            matchedIds.insert(hex(detail.VendorID) + hex(detail.ProductID));
-            findings.append({KHID::KCheck::Ok, "receiver",
-                             QStringLiteral("%1 at %2 (%3)").arg(entry->name, detail.DevicePath, idsText(detail)),
-                             QString()});
-            findings += accessFindings(detail.DevicePath, service);
-        }
-        // Near misses: the vendor of a catalogue receiver, but no interface of that
-        // product matching an entry. One finding per product.
-        QSet<QString> reported;
-        for (const KHID::KHidDetail &detail : interfaces) {
-            const QString ids = hex(detail.VendorID) + hex(detail.ProductID);
-            if (matchedIds.contains(ids) || reported.contains(ids))
-                continue;
-            for (const DeviceDetail &entry : entries) {
-                if (entry.vid != detail.VendorID)
-                    continue;
-                // The vendor collection is the one an entry names; prefer it when the product has several.
-                const KHID::KHidDetail *shown = &detail;
-                for (const KHID::KHidDetail &other : interfaces) {
-                    if (other.VendorID == detail.VendorID && other.ProductID == detail.ProductID
-                        && other.capAbilities.UsagePage >= 0xFF00) {
-                        shown = &other;
-                        break;
-                    }
-                }
-                const bool samePid = entry.pid == detail.ProductID;
-                findings.append({KHID::KCheck::Warning, "near-miss",
-                                 QStringLiteral("%1 (%2) has the vendor id of %3 but not its %4")
-                                     .arg(shown->DevicePath, idsText(*shown), entry.name,
-                                          samePid ? QStringLiteral("usage") : QStringLiteral("product id")),
-                                 QStringLiteral("if this is your receiver, add an entry with \"vid\": \"%1\", \"pid\": "
-                                                "\"%2\", \"usagePage\": \"%3\", \"usage\": \"%4\" to the catalogue "
-                                                "(README: Adding a receiver)")
-                                     .arg(hex(shown->VendorID), hex(shown->ProductID),
-                                          hex(shown->capAbilities.UsagePage), hex(shown->capAbilities.Usage))});
-                reported.insert(ids);
-                break;
-            }
-        }
-        if (receivers == 0)
-            findings.append({KHID::KCheck::Problem, "receiver", QStringLiteral("no supported receiver is plugged in"),
-                             reported.isEmpty() ? QStringLiteral("plug the receiver in; if it is plugged in, ") + addFix
-                                                : QStringLiteral("see the near misses above, or plug the receiver in")});
+// The vendor collection is the one an entry names; preferred when the product has several.
+const KHID::KHidDetail &shownInterface(const KHID::KHidDetail &detail, const QVector<KHID::KHidDetail> &interfaces)
+{
+    for (const KHID::KHidDetail &other : interfaces) {
+        if (other.VendorID == detail.VendorID && other.ProductID == detail.ProductID
+            && other.capAbilities.UsagePage >= 0xFF00)
+            return other;
     }
+    return detail;
+}
+
+// Near misses: the vendor of a catalogue receiver, but no interface of that
+// product matching an entry. One finding per product; whether there was any.
+bool nearMissFindings(const QList<DeviceDetail> &entries, const QVector<KHID::KHidDetail> &interfaces,
+                      const QSet<QString> &matchedIds, QVector<Finding> &findings)
+{
+    QSet<QString> reported;
+    for (const KHID::KHidDetail &detail : interfaces) {
+        const QString ids = hex(detail.VendorID) + hex(detail.ProductID);
+        if (matchedIds.contains(ids) || reported.contains(ids))
+            continue;
+        for (const DeviceDetail &entry : entries) {
+            if (entry.vid != detail.VendorID)
+                continue;
+            const KHID::KHidDetail *shown = &shownInterface(detail, interfaces);
+            const bool samePid = entry.pid == detail.ProductID;
+            findings.append({KHID::KCheck::Warning, "near-miss",
+                             QStringLiteral("%1 (%2) has the vendor id of %3 but not its %4")
+                                 .arg(shown->DevicePath, idsText(*shown), entry.name,
+                                      samePid ? QStringLiteral("usage") : QStringLiteral("product id")),
+                             QStringLiteral("if this is your receiver, add an entry with \"vid\": \"%1\", \"pid\": "
+                                            "\"%2\", \"usagePage\": \"%3\", \"usage\": \"%4\" to the catalogue "
+                                            "(README: Adding a receiver)")
+                                 .arg(hex(shown->VendorID), hex(shown->ProductID),
+                                      hex(shown->capAbilities.UsagePage), hex(shown->capAbilities.Usage))});
+            reported.insert(ids);
+            break;
+        }
+    }
+    return !reported.isEmpty();
+}
+
+// Each supported receiver with the access to it, then the near misses.
+void receiverFindings(const ConfigController &catalogue, const QVector<KHID::KHidDetail> &interfaces,
+                      const ServiceFacts &service, QVector<Finding> &findings)
+{
+    QSet<QString> matchedIds;
+    int receivers = 0;
+    for (const KHID::KHidDetail &detail : interfaces) {
+        const DeviceDetail *entry = catalogue.entryFor(detail);
+        if (!entry)
+            continue;
+        ++receivers;
+        matchedIds.insert(hex(detail.VendorID) + hex(detail.ProductID));
+        findings.append({KHID::KCheck::Ok, "receiver",
+                         QStringLiteral("%1 at %2 (%3)").arg(entry->name, detail.DevicePath, idsText(detail)),
+                         QString()});
+        findings += accessFindings(detail.DevicePath, service);
+    }
+    const bool nearMisses = nearMissFindings(catalogue.devices().values(), interfaces, matchedIds, findings);
+    if (receivers == 0)
+        findings.append({KHID::KCheck::Problem, "receiver", QStringLiteral("no supported receiver is plugged in"),
+                         nearMisses ? QStringLiteral("see the near misses above, or plug the receiver in")
+                                    : QStringLiteral("plug the receiver in; if it is plugged in, add it to the "
+                                                     "catalogue (README: Adding a receiver)")});
+}
+
+} // namespace
+
+QVector<Finding> diagnose(const QString &config, const ServiceFacts &service)
+{
+    QVector<Finding> findings;
+    ConfigController catalogue;
+    const bool usable = catalogueFindings(config, catalogue, findings);
+    const QVector<KHID::KHidDetail> interfaces = interfaceFindings(findings);
+    if (usable)
+        receiverFindings(catalogue, interfaces, service, findings);
 
     findings += service.findings;
     if (usable)
