@@ -30,16 +30,7 @@ MainControl::MainControl(QObject *parent)
     , mWatcher(std::in_place)
 {
     qDebug() << "+MainControl";
-
-    mThread = new QThread;
-    mCommunity = new MouseCommunityBT;
-    mCommunity->moveToThread(mThread);
-    connect(mThread, &QThread::finished, mCommunity, &QObject::deleteLater);
-    connect(mThread, &QThread::finished, mThread, &QObject::deleteLater);
-    connect(this, &MainControl::startPair, mCommunity, &MouseCommunity::startPairing);
-    connect(mCommunity, &MouseCommunity::sigPairOutcome, this, &MainControl::updateStatus);
-    mThread->start();
-
+    startWorker();
     mService = new PairService(this);
     connect(mService, &PairService::sigPairOutcome, this, &MainControl::updateStatus);
 
@@ -48,6 +39,40 @@ MainControl::MainControl(QObject *parent)
     // mapped onto the interface font and every text is measured in it.
     QApplication::setFont(loadApplicationFont(kInterfaceFont));
     mWindow = new MainWindow;
+    connectWindow();
+
+    mTrans = new Trans;
+    mTrans->init();
+    const QString lang = QLocale().language() == QLocale::Chinese ? LANG_ZH : LANG_EN;
+    switchLanguage(lang);
+
+    connect(&*mWatcher, &KHID::KHIDWatcher::sigHIDDeviceChange, this, &MainControl::slotDeviceChange);
+    mWatcher->registerNotification();
+
+    if (mConfig->loadConfig()) {
+        mWindow->setCatalogueWarnings(mConfig->warnings());
+        mConfig->findDevice();
+    } else {
+        qDebug() << "cannot use the device list" << ConfigController::configFilePath() << mConfig->errorString();
+        mCatalogueInvalid = true;
+        showReceiverState(true);
+    }
+}
+
+void MainControl::startWorker()
+{
+    mThread = new QThread;
+    mCommunity = new MouseCommunityBT;
+    mCommunity->moveToThread(mThread);
+    connect(mThread, &QThread::finished, mCommunity, &QObject::deleteLater);
+    connect(mThread, &QThread::finished, mThread, &QObject::deleteLater);
+    connect(this, &MainControl::startPair, mCommunity, &MouseCommunity::startPairing);
+    connect(mCommunity, &MouseCommunity::sigPairOutcome, this, &MainControl::updateStatus);
+    mThread->start();
+}
+
+void MainControl::connectWindow()
+{
     connect(mConfig, &ConfigController::sigDeviceConfigChange, this, &MainControl::slotDeviceConfigChange);
     connect(mConfig, &ConfigController::sigReceiversFound, this, &MainControl::slotReceiversFound);
     connect(mWindow, &MainWindow::sigStartPair, mWindow, [this](PairKind type) { requestPairing(type); },
@@ -68,23 +93,6 @@ MainControl::MainControl(QObject *parent)
     };
     connect(mCommunity, &MouseCommunity::sigPollAttempt, this, showPoll, Qt::QueuedConnection);
     connect(mService, &PairService::sigPollAttempt, this, showPoll);
-
-    mTrans = new Trans;
-    mTrans->init();
-    const QString lang = QLocale().language() == QLocale::Chinese ? LANG_ZH : LANG_EN;
-    switchLanguage(lang);
-
-    connect(&*mWatcher, &KHID::KHIDWatcher::sigHIDDeviceChange, this, &MainControl::slotDeviceChange);
-    mWatcher->registerNotification();
-
-    if (mConfig->loadConfig()) {
-        mWindow->setCatalogueWarnings(mConfig->warnings());
-        mConfig->findDevice();
-    } else {
-        qDebug() << "cannot use the device list" << ConfigController::configFilePath() << mConfig->errorString();
-        mCatalogueInvalid = true;
-        showReceiverState(true);
-    }
 }
 
 MainControl::~MainControl()

@@ -90,6 +90,10 @@ private:
     // is still to come and is dropped).
     enum RunState { RunIdle, RunRequested, RunSent, RunAbandoned };
 
+    // The pairing worker on a thread of its own.
+    void startWorker();
+    // The catalogue's scans, the window's requests and the runs' polls to the controller.
+    void connectWindow();
     void requestPairing(PairKind type);
     void endRunReceiverGone();
     void showReceiverState(bool goHome);

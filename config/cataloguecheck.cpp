@@ -57,6 +57,46 @@ QString checkField(const Field &field, const QJsonValue &value)
     return QString();
 }
 
+// The entry kept with its bad optional fields taken out, or left out for a bad required one.
+void checkEntry(const QJsonValue &item, const QString &where, CatalogueCheck &check)
+{
+    if (!item.isObject()) {
+        check.warnings << where + QStringLiteral(": expected an object, the entry is left out");
+        return;
+    }
+    const QJsonObject entry = item.toObject();
+    QJsonObject kept = entry;
+    QStringList leftOut, defaulted;
+    for (const Field &field : kEntryFields) {
+        const QJsonValue value = entry.value(QLatin1String(field.key));
+        const QString problem = value.isUndefined()
+            ? (field.required ? QStringLiteral("missing") : QString())
+            : checkField(field, value);
+        if (problem.isEmpty())
+            continue;
+        if (field.required) {
+            leftOut << QStringLiteral("%1.%2: %3, the entry is left out").arg(where, field.key, problem);
+        } else {
+            defaulted << QStringLiteral("%1.%2: %3, the default is used").arg(where, field.key, problem);
+            kept.remove(QLatin1String(field.key));
+        }
+    }
+    // A misspelt key ("vdi") is often what left out the entry it belongs to.
+    QStringList unknown;
+    for (auto it = entry.constBegin(); it != entry.constEnd(); ++it) {
+        const auto known = std::find_if(std::begin(kEntryFields), std::end(kEntryFields),
+                                        [&](const Field &field) { return it.key() == QLatin1String(field.key); });
+        if (known == std::end(kEntryFields))
+            unknown << QStringLiteral("%1.%2: unknown key").arg(where, it.key());
+    }
+    if (!leftOut.isEmpty()) {
+        check.warnings << leftOut << unknown;
+        return;
+    }
+    check.warnings << defaulted << unknown;
+    check.entries.append(kept);
+}
+
 } // namespace
 
 CatalogueCheck checkCatalogue(const QJsonDocument &document)
@@ -82,43 +122,7 @@ CatalogueCheck checkCatalogue(const QJsonDocument &document)
     }
     // One bad entry costs that entry, not the receivers beside it.
     const QJsonArray entries = list.toArray();
-    for (int i = 0; i < entries.size(); ++i) {
-        const QString where = QStringLiteral("DeviceList[%1]").arg(i);
-        if (!entries.at(i).isObject()) {
-            check.warnings << where + QStringLiteral(": expected an object, the entry is left out");
-            continue;
-        }
-        const QJsonObject entry = entries.at(i).toObject();
-        QJsonObject kept = entry;
-        QStringList leftOut, defaulted;
-        for (const Field &field : kEntryFields) {
-            const QJsonValue value = entry.value(QLatin1String(field.key));
-            const QString problem = value.isUndefined()
-                ? (field.required ? QStringLiteral("missing") : QString())
-                : checkField(field, value);
-            if (problem.isEmpty())
-                continue;
-            if (field.required) {
-                leftOut << QStringLiteral("%1.%2: %3, the entry is left out").arg(where, field.key, problem);
-            } else {
-                defaulted << QStringLiteral("%1.%2: %3, the default is used").arg(where, field.key, problem);
-                kept.remove(QLatin1String(field.key));
-            }
-        }
-        // A misspelt key ("vdi") is often what left out the entry it belongs to.
-        QStringList unknown;
-        for (auto it = entry.constBegin(); it != entry.constEnd(); ++it) {
-            const auto known = std::find_if(std::begin(kEntryFields), std::end(kEntryFields),
-                                            [&](const Field &field) { return it.key() == QLatin1String(field.key); });
-            if (known == std::end(kEntryFields))
-                unknown << QStringLiteral("%1.%2: unknown key").arg(where, it.key());
-        }
-        if (!leftOut.isEmpty()) {
-            check.warnings << leftOut << unknown;
-            continue;
-        }
-        check.warnings << defaulted << unknown;
-        check.entries.append(kept);
-    }
+    for (int i = 0; i < entries.size(); ++i)
+        checkEntry(entries.at(i), QStringLiteral("DeviceList[%1]").arg(i), check);
     return check;
 }

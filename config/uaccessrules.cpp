@@ -22,66 +22,107 @@ struct Term {
     QString value;
 };
 
-// udev's own syntax, with either quote and any spacing; false for anything else.
-bool parseRule(const QString &rule, QVector<Term> &terms)
+// One rule, read a term at a time in udev's own syntax: either quote, any spacing.
+class RuleReader
 {
-    const int n = rule.size();
-    int i = 0;
-    const auto skipSeparators = [&] {
-        while (i < n && (rule.at(i).isSpace() || rule.at(i) == QLatin1Char(',')))
-            ++i;
-    };
-    const auto skipSpaces = [&] {
-        while (i < n && rule.at(i).isSpace())
-            ++i;
-    };
-    skipSeparators();
-    while (i < n) {
-        Term term;
-        const int start = i;
-        while (i < n && (rule.at(i).isLetterOrNumber() || rule.at(i) == QLatin1Char('_')))
-            ++i;
-        term.key = rule.mid(start, i - start);
+public:
+    explicit RuleReader(const QString &rule)
+        : mRule(rule)
+        , mSize(rule.size())
+    {
+    }
+
+    bool atEnd() const { return mAt >= mSize; }
+
+    void skipSeparators()
+    {
+        while (mAt < mSize && (mRule.at(mAt).isSpace() || mRule.at(mAt) == QLatin1Char(',')))
+            ++mAt;
+    }
+
+    // The key and its {attribute}, the operator, the value: false where they are not.
+    bool readTerm(Term &term) { return readKey(term) && readOperator(term) && readValue(term); }
+
+private:
+    void skipSpaces()
+    {
+        while (mAt < mSize && mRule.at(mAt).isSpace())
+            ++mAt;
+    }
+
+    bool readKey(Term &term)
+    {
+        const int start = mAt;
+        while (mAt < mSize && (mRule.at(mAt).isLetterOrNumber() || mRule.at(mAt) == QLatin1Char('_')))
+            ++mAt;
+        term.key = mRule.mid(start, mAt - start);
         if (term.key.isEmpty())
             return false;
-        if (i < n && rule.at(i) == QLatin1Char('{')) {
-            const int close = rule.indexOf(QLatin1Char('}'), i);
+        if (mAt < mSize && mRule.at(mAt) == QLatin1Char('{')) {
+            const int close = mRule.indexOf(QLatin1Char('}'), mAt);
             if (close < 0)
                 return false;
-            term.attribute = rule.mid(i + 1, close - i - 1).trimmed();
-            i = close + 1;
+            term.attribute = mRule.mid(mAt + 1, close - mAt - 1).trimmed();
+            mAt = close + 1;
         }
+        return true;
+    }
+
+    bool readOperator(Term &term)
+    {
         skipSpaces();
         for (const char *op : {"==", "!=", "+=", "-=", ":=", "="}) {
-            if (QStringView(rule).mid(i).startsWith(QLatin1String(op))) {
+            if (QStringView(mRule).mid(mAt).startsWith(QLatin1String(op))) {
                 term.op = QLatin1String(op);
                 break;
             }
         }
         if (term.op.isEmpty())
             return false;
-        i += term.op.size();
+        mAt += term.op.size();
+        return true;
+    }
+
+    bool readValue(Term &term)
+    {
         skipSpaces();
         // e"..." holds C escapes; the ids and tags we judge have none.
-        if (i + 1 < n && rule.at(i) == QLatin1Char('e') && rule.at(i + 1) == QLatin1Char('"'))
-            ++i;
-        if (i < n && (rule.at(i) == QLatin1Char('"') || rule.at(i) == QLatin1Char('\''))) {
-            const QChar quote = rule.at(i++);
-            const int from = i;
-            while (i < n && rule.at(i) != quote)
-                i += rule.at(i) == QLatin1Char('\\') ? 2 : 1;
-            if (i >= n)
+        if (mAt + 1 < mSize && mRule.at(mAt) == QLatin1Char('e') && mRule.at(mAt + 1) == QLatin1Char('"'))
+            ++mAt;
+        if (mAt < mSize && (mRule.at(mAt) == QLatin1Char('"') || mRule.at(mAt) == QLatin1Char('\''))) {
+            const QChar quote = mRule.at(mAt++);
+            const int from = mAt;
+            while (mAt < mSize && mRule.at(mAt) != quote)
+                mAt += mRule.at(mAt) == QLatin1Char('\\') ? 2 : 1;
+            if (mAt >= mSize)
                 return false;
-            term.value = rule.mid(from, i - from);
-            ++i;
+            term.value = mRule.mid(from, mAt - from);
+            ++mAt;
         } else {
-            const int from = i;
-            while (i < n && !rule.at(i).isSpace() && rule.at(i) != QLatin1Char(','))
-                ++i;
-            term.value = rule.mid(from, i - from);
+            const int from = mAt;
+            while (mAt < mSize && !mRule.at(mAt).isSpace() && mRule.at(mAt) != QLatin1Char(','))
+                ++mAt;
+            term.value = mRule.mid(from, mAt - from);
         }
+        return true;
+    }
+
+    const QString &mRule;
+    const int mSize;
+    int mAt = 0;
+};
+
+// False for anything but udev's own syntax.
+bool parseRule(const QString &rule, QVector<Term> &terms)
+{
+    RuleReader reader(rule);
+    reader.skipSeparators();
+    while (!reader.atEnd()) {
+        Term term;
+        if (!reader.readTerm(term))
+            return false;
         terms.append(term);
-        skipSeparators();
+        reader.skipSeparators();
     }
     return !terms.isEmpty();
 }

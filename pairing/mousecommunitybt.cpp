@@ -180,34 +180,41 @@ bool MouseCommunityBT::exchange(const quint8 *payload, int length, quint32 pause
                 return false;
             continue;
         }
-        mLastReply[0] = mReceiveBuffer[0];
-        mLastReply[1] = mReceiveBuffer[1];
-        mStep = Step::Rejected;
-        switch (accept) {
-        case Reply::Any:
+        if (takeReply(accept, attempt))
+            return true;
+    }
+    return false;
+}
+
+bool MouseCommunityBT::takeReply(Reply accept, int attempt)
+{
+    mLastReply[0] = mReceiveBuffer[0];
+    mLastReply[1] = mReceiveBuffer[1];
+    mStep = Step::Rejected;
+    switch (accept) {
+    case Reply::Any:
+        mStep = Step::Passed;
+        return true;
+    case Reply::Valid:
+        if (mReceiveBuffer[0] == kReplyMarker) {
             mStep = Step::Passed;
             return true;
-        case Reply::Valid:
-            if (mReceiveBuffer[0] == kReplyMarker) {
-                mStep = Step::Passed;
-                return true;
-            }
-            break;
-        case Reply::Paired:
-            if (mReceiveBuffer[0] == kReplyMarker
-                && (mReceiveBuffer[1] == kStatusPaired || mReceiveBuffer[1] == kStatusPairedToo)) {
-                qDebug() << "对码成功";
-                mStep = Step::Passed;
-                emit sigPollAttempt(attempt + 1, QStringLiteral("paired"));
-                return true;
-            }
-            if (mReceiveBuffer[0] != kReplyMarker)
-                emit sigPollAttempt(attempt + 1, QStringLiteral("ignored"));
-            else
-                emit sigPollAttempt(attempt + 1, mReceiveBuffer[1] == kStatusWaiting ? QStringLiteral("waiting")
-                                                                                      : QStringLiteral("refused"));
-            break;
         }
+        return false;
+    case Reply::Paired:
+        if (mReceiveBuffer[0] == kReplyMarker
+            && (mReceiveBuffer[1] == kStatusPaired || mReceiveBuffer[1] == kStatusPairedToo)) {
+            qDebug() << "对码成功";
+            mStep = Step::Passed;
+            emit sigPollAttempt(attempt + 1, QStringLiteral("paired"));
+            return true;
+        }
+        if (mReceiveBuffer[0] != kReplyMarker)
+            emit sigPollAttempt(attempt + 1, QStringLiteral("ignored"));
+        else
+            emit sigPollAttempt(attempt + 1, mReceiveBuffer[1] == kStatusWaiting ? QStringLiteral("waiting")
+                                                                                  : QStringLiteral("refused"));
+        return false;
     }
     return false;
 }

@@ -37,6 +37,8 @@ private:
     // One command: up to `attempts` write-then-fetch exchanges until the reply passes.
     bool exchange(const quint8 *payload, int length, quint32 pauseMs, int attempts, Reply accept,
                   const char *writeError, const char *readError);
+    // Whether `accept` takes the reply just read; a poll's is reported whatever it says.
+    bool takeReply(Reply accept, int attempt);
     quint8 firstFeatureReportId() const;
     bool stopAsked();
     // Why the last exchange did not pass.

@@ -5,44 +5,52 @@
 
 using namespace PairServiceBus;
 
-ServiceFacts serviceFacts(PairService::Reach reach, const QString &unreached,
-                          PairService::Authorisation answer, const QString &unanswered)
+namespace {
+
+// A finding that is not ok says what is missing, unless the service pairs already.
+void add(ServiceFacts &facts, KHID::KCheck::Level level, const char *name, const QString &text, const QString &fix)
 {
-    ServiceFacts facts;
-    const auto add = [&facts](KHID::KCheck::Level level, const char *name, const QString &text, const QString &fix) {
-        facts.findings.append({level, name, text, level == KHID::KCheck::Ok ? QString() : fix});
-        if (level != KHID::KCheck::Ok && !facts.pairs)
-            facts.missing = fix;
-    };
+    facts.findings.append({level, name, text, level == KHID::KCheck::Ok ? QString() : fix});
+    if (level != KHID::KCheck::Ok && !facts.pairs)
+        facts.missing = fix;
+}
+
+// Whether the bus reaches the service.
+bool addReach(ServiceFacts &facts, PairService::Reach reach, const QString &unreached)
+{
     switch (reach) {
     case PairService::Reach::Unsupported:
-        return facts;
+        return false;
     case PairService::Reach::NoBus:
-        add(KHID::KCheck::Warning, "service", QStringLiteral("the pairing service cannot be asked: %1").arg(unreached),
+        add(facts, KHID::KCheck::Warning, "service", QStringLiteral("the pairing service cannot be asked: %1").arg(unreached),
             QStringLiteral("start the system bus (dbus), which starts the pairing service when asked"));
-        return facts;
+        return false;
     case PairService::Reach::NotInstalled:
-        add(KHID::KCheck::Warning, "service", unreached,
+        add(facts, KHID::KCheck::Warning, "service", unreached,
             QStringLiteral("reinstall bondara's package: it brings the pairing service (bondara-pairingd), which "
                            "the system bus starts when asked"));
-        return facts;
+        return false;
     case PairService::Reach::Offered:
-        add(KHID::KCheck::Ok, "service",
+        add(facts, KHID::KCheck::Ok, "service",
             QStringLiteral("the pairing service %1 is installed and the system bus reaches it").arg(kName), QString());
         break;
     }
+    return true;
+}
 
+void addAnswer(ServiceFacts &facts, PairService::Authorisation answer, const QString &unanswered)
+{
     switch (answer) {
     case PairService::Authorisation::Yes:
         facts.pairs = true;
-        add(KHID::KCheck::Ok, "polkit",
+        add(facts, KHID::KCheck::Ok, "polkit",
             QStringLiteral("polkit lets this user pair through the service (action %1)").arg(kAction), QString());
         break;
     case PairService::Authorisation::Challenge:
         // A warning: without the password, or with no agent to ask for it
         // (a desktop's, or polkit's text agent on a terminal), it is refused.
         facts.pairs = true;
-        add(KHID::KCheck::Warning, "polkit",
+        add(facts, KHID::KCheck::Warning, "polkit",
             QStringLiteral("polkit lets this user pair through the service (action %1) once a password is given: "
                            "yours or an administrator's, as the system's policy says")
                 .arg(kAction),
@@ -51,7 +59,7 @@ ServiceFacts serviceFacts(PairService::Reach reach, const QString &unreached,
                 .arg(kAction));
         break;
     case PairService::Authorisation::No:
-        add(KHID::KCheck::Problem, "polkit",
+        add(facts, KHID::KCheck::Problem, "polkit",
             QStringLiteral("polkit does not let this user pair through the service (action %1): %2")
                 .arg(kAction, unanswered),
             QStringLiteral("ask an administrator to allow you the polkit action %1 (a rule in "
@@ -59,11 +67,21 @@ ServiceFacts serviceFacts(PairService::Reach reach, const QString &unreached,
                 .arg(kAction));
         break;
     case PairService::Authorisation::Unknown:
-        add(KHID::KCheck::Warning, "polkit",
+        add(facts, KHID::KCheck::Warning, "polkit",
             QStringLiteral("polkit cannot tell whether this user may pair through the service: %1").arg(unanswered),
             QStringLiteral("install and start polkit (polkitd), which the pairing service asks on every call"));
         break;
     }
+}
+
+} // namespace
+
+ServiceFacts serviceFacts(PairService::Reach reach, const QString &unreached,
+                          PairService::Authorisation answer, const QString &unanswered)
+{
+    ServiceFacts facts;
+    if (addReach(facts, reach, unreached))
+        addAnswer(facts, answer, unanswered);
     return facts;
 }
 

@@ -129,37 +129,49 @@ QString PairingService::Pair(const QString &receiver, const QString &kind, QStri
         refuse(message, uid, kInvalidArgument, QStringLiteral("the kind must be \"mouse\" or \"keyboard\""));
         return {};
     }
+    Receiver found;
+    if (admit(message, uid, receiver, pairKind, &found))
+        ask(message, uid, found, pairKind);
+    return {};
+}
+
+bool PairingService::admit(const QDBusMessage &message, uint uid, const QString &receiver, PairKind pairKind,
+                           Receiver *found)
+{
     if (!acceptablePath(receiver)) {
         refuse(message, uid, kInvalidArgument,
                QStringLiteral("the receiver must be an interface path of 1 to %1 printable ASCII characters")
                    .arg(kPathLimit));
-        return {};
+        return false;
     }
     if (mShuttingDown) {
         refuse(message, uid, kBusy, QStringLiteral("the pairing service is stopping"));
-        return {};
+        return false;
     }
     // One request in flight per user: a question left unanswered holds that user's turn alone.
     if (requestOf(uid)) {
         refuse(message, uid, kBusy, QStringLiteral("a pairing request of this user is in progress"));
-        return {};
+        return false;
     }
     if (!mLimits.takeScan(uid, now())) {
         refuse(message, uid, kBusy, QStringLiteral("too many requests from this user; try again in a moment"));
-        return {};
+        return false;
     }
-    Receiver found;
     const char *error = nullptr;
     QString words;
-    if (!findReceiver(receiver, pairKind, &found, &error, &words)) {
+    if (!findReceiver(receiver, pairKind, found, &error, &words)) {
         refuse(message, uid, error, words);
-        return {};
+        return false;
     }
-    if (runOn(found.path())) {
-        refuse(message, uid, kBusy, QStringLiteral("a pairing is in progress on %1").arg(found.path()));
-        return {};
+    if (runOn(found->path())) {
+        refuse(message, uid, kBusy, QStringLiteral("a pairing is in progress on %1").arg(found->path()));
+        return false;
     }
+    return true;
+}
 
+void PairingService::ask(const QDBusMessage &message, uint uid, const Receiver &found, PairKind pairKind)
+{
     auto request = std::make_unique<Request>();
     request->id = mNextId++;
     request->uid = uid;
@@ -187,7 +199,6 @@ QString PairingService::Pair(const QString &receiver, const QString &kind, QStri
     connect(request->question, &QTimer::timeout, this, [this, id] { slotQuestionTimedOut(id); });
     request->question->start(mQuestionLimitMs);
     mRequests.emplace(id, std::move(request));
-    return {};
 }
 
 bool PairingService::findReceiver(const QString &path, PairKind kind, Receiver *found, const char **error,

@@ -372,6 +372,44 @@ public:
         return true;
     }
 
+    // The scene's interfaces, each path once.
+    bool readInterfaces(const QJsonValue &list, QVector<KSimInterface> &interfaces)
+    {
+        if (!list.isArray())
+            return fail(QString(), QStringLiteral("\"interfaces\" must be an array"));
+        const QJsonArray entries = list.toArray();
+        QHash<QString, int> firstOfPath;
+        for (int i = 0; i < entries.size(); ++i) {
+            KSimInterface interface;
+            const QString where = QStringLiteral("interfaces[%1]").arg(i);
+            if (!readInterface(entries.at(i), where, interface))
+                return false;
+            const auto earlier = firstOfPath.constFind(interface.path);
+            if (earlier != firstOfPath.constEnd())
+                return fail(where + ".path", QStringLiteral("\"%1\" is also the path of interfaces[%2]")
+                                                 .arg(interface.path)
+                                                 .arg(earlier.value()));
+            firstOfPath.insert(interface.path, i);
+            interfaces.append(interface);
+        }
+        return true;
+    }
+
+    // The timed changes, in the order they play.
+    bool readEvents(const QJsonValue &events, QVector<KSimChange> &timeline)
+    {
+        if (!events.isUndefined() && !events.isArray())
+            return fail(QString(), QStringLiteral("\"events\" must be an array"));
+        const QJsonArray changes = events.toArray();
+        for (int i = 0; i < changes.size(); ++i) {
+            if (!readEvent(changes.at(i), i, timeline))
+                return false;
+        }
+        std::stable_sort(timeline.begin(), timeline.end(),
+                         [](const KSimChange &a, const KSimChange &b) { return a.afterMs < b.afterMs; });
+        return true;
+    }
+
 private:
     QString mOrigin;
     QString mError;
@@ -383,8 +421,7 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, con
                                                      QString *error)
 {
     SceneReader reader(origin);
-    auto report = [&](const QString &where, const QString &why) {
-        reader.fail(where, why);
+    auto refused = [&] {
         if (error)
             *error = reader.error();
         return nullptr;
@@ -392,55 +429,24 @@ std::unique_ptr<KSimPlatform> KSimPlatform::fromJson(const QByteArray &json, con
 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        return report(QString(), QStringLiteral("invalid JSON at offset %1: %2")
-                                     .arg(parseError.offset)
-                                     .arg(parseError.errorString()));
-    if (!document.isObject())
-        return report(QString(), QStringLiteral("the root must be an object"));
-    if (!reader.checkKeys(document.object(), QString(), {&kRootKeys})) {
-        if (error)
-            *error = reader.error();
-        return nullptr;
+    if (parseError.error != QJsonParseError::NoError) {
+        reader.fail(QString(), QStringLiteral("invalid JSON at offset %1: %2")
+                                   .arg(parseError.offset)
+                                   .arg(parseError.errorString()));
+        return refused();
     }
-    const QJsonValue list = document.object().value(QLatin1String("interfaces"));
-    if (!list.isArray())
-        return report(QString(), QStringLiteral("\"interfaces\" must be an array"));
-
+    if (!document.isObject()) {
+        reader.fail(QString(), QStringLiteral("the root must be an object"));
+        return refused();
+    }
+    const QJsonObject root = document.object();
     auto scene = std::make_unique<KSimPlatform>();
-    const QJsonArray entries = list.toArray();
-    QHash<QString, int> firstOfPath;
-    for (int i = 0; i < entries.size(); ++i) {
-        KSimInterface interface;
-        const QString where = QStringLiteral("interfaces[%1]").arg(i);
-        if (!reader.readInterface(entries.at(i), where, interface)) {
-            if (error)
-                *error = reader.error();
-            return nullptr;
-        }
-        const auto earlier = firstOfPath.constFind(interface.path);
-        if (earlier != firstOfPath.constEnd())
-            return report(where + ".path", QStringLiteral("\"%1\" is also the path of interfaces[%2]")
-                                               .arg(interface.path)
-                                               .arg(earlier.value()));
-        firstOfPath.insert(interface.path, i);
-        scene->mInterfaces.append(interface);
-    }
+    if (!reader.checkKeys(root, QString(), {&kRootKeys})
+        || !reader.readInterfaces(root.value(QLatin1String("interfaces")), scene->mInterfaces))
+        return refused();
     scene->reindexLocked();
-
-    const QJsonValue events = document.object().value(QLatin1String("events"));
-    if (!events.isUndefined() && !events.isArray())
-        return report(QString(), QStringLiteral("\"events\" must be an array"));
-    const QJsonArray changes = events.toArray();
-    for (int i = 0; i < changes.size(); ++i) {
-        if (!reader.readEvent(changes.at(i), i, scene->mTimeline)) {
-            if (error)
-                *error = reader.error();
-            return nullptr;
-        }
-    }
-    std::stable_sort(scene->mTimeline.begin(), scene->mTimeline.end(),
-                     [](const KSimChange &a, const KSimChange &b) { return a.afterMs < b.afterMs; });
+    if (!reader.readEvents(root.value(QLatin1String("events")), scene->mTimeline))
+        return refused();
     return scene;
 }
 
