@@ -196,68 +196,43 @@ std::vector<std::string> listInterfacePaths(std::vector<NodeListing> nodes)
     return paths;
 }
 
+// Unicode's recommended practice, as QString::fromUtf8 does it; our own, since
+// nothing in the C or C++ library substitutes rather than stops (iconv,
+// mbrtowc) or is still supported (std::wstring_convert).
 std::u16string utf8ToUtf16(std::string_view text)
 {
     constexpr char16_t kReplacement = 0xFFFD;
     std::u16string out;
     out.reserve(text.size());
-
-    uint32_t cp = 0;
-    int needed = 0;
-    int seen = 0;
-    // The valid range of the next continuation byte; narrower after E0, ED, F0
-    // and F4 so that overlong forms, surrogates and values past U+10FFFF fail early.
-    uint8_t lower = 0x80;
-    uint8_t upper = 0xBF;
-
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const uint8_t b = static_cast<uint8_t>(text[i]);
-        if (needed == 0) {
-            if (b <= 0x7F) {
-                out.push_back(b);
-            } else if (b >= 0xC2 && b <= 0xDF) {
-                needed = 1;
-                cp = b & 0x1F;
-            } else if (b >= 0xE0 && b <= 0xEF) {
-                if (b == 0xE0)
-                    lower = 0xA0;
-                if (b == 0xED)
-                    upper = 0x9F;
-                needed = 2;
-                cp = b & 0x0F;
-            } else if (b >= 0xF0 && b <= 0xF4) {
-                if (b == 0xF0)
-                    lower = 0x90;
-                if (b == 0xF4)
-                    upper = 0x8F;
-                needed = 3;
-                cp = b & 0x07;
-            } else {
-                out.push_back(kReplacement);
-            }
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const uint8_t lead = static_cast<uint8_t>(text[i++]);
+        if (lead <= 0x7F) {
+            out.push_back(lead);
             continue;
         }
-        if (b < lower || b > upper) {
-            // The byte that broke the sequence may start the next one.
+        if (lead < 0xC2 || lead > 0xF4) {
             out.push_back(kReplacement);
-            needed = seen = 0;
-            cp = 0;
-            lower = 0x80;
-            upper = 0xBF;
-            --i;
             continue;
         }
-        lower = 0x80;
-        upper = 0xBF;
-        cp = (cp << 6) | (b & 0x3F);
-        if (++seen == needed) {
-            appendCodePoint(out, cp);
-            needed = seen = 0;
-            cp = 0;
+        int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+        uint32_t cp = lead & (0x3F >> more);
+        // The second byte's range is narrower after E0, ED, F0 and F4, so that
+        // overlong forms, surrogates and values past U+10FFFF fail there.
+        uint8_t lower = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+        uint8_t upper = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+        for (; more > 0 && i < text.size(); --more, lower = 0x80, upper = 0xBF) {
+            const uint8_t b = static_cast<uint8_t>(text[i]);
+            if (b < lower || b > upper)
+                break; // left for the next round: it may start a sequence of its own
+            cp = (cp << 6) | (b & 0x3F);
+            ++i;
         }
+        if (more == 0)
+            appendCodePoint(out, cp);
+        else
+            out.push_back(kReplacement); // one for the whole ill-formed part
     }
-    if (needed != 0)
-        out.push_back(kReplacement);
     return out;
 }
 
