@@ -196,9 +196,9 @@ std::vector<std::string> listInterfacePaths(std::vector<NodeListing> nodes)
     return paths;
 }
 
-// Unicode's recommended practice, as QString::fromUtf8 does it; our own, since
-// nothing in the C or C++ library substitutes rather than stops (iconv,
-// mbrtowc) or is still supported (std::wstring_convert).
+// Unicode's recommended substitution, one U+FFFD per maximal ill-formed part.
+// Our own: iconv and mbrtowc stop at a bad byte instead, and std::wstring_convert
+// is deprecated.
 std::u16string utf8ToUtf16(std::string_view text)
 {
     constexpr char16_t kReplacement = 0xFFFD;

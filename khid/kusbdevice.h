@@ -9,7 +9,8 @@
 
 namespace KHID {
 
-// The receiver's interface, opened for report I/O.
+// The receiver's interface, opened for report I/O by one run (or status query)
+// of the pairing worker and closed at its end.
 class KUSBDevice : public QObject
 {
     Q_OBJECT
@@ -46,8 +47,9 @@ private:
     bool ioFailed(const QString &words, bool gone = false);
     bool openLocked(const KHidDetail &detail);
 
-    // A run opens, uses and closes the object on the worker's thread; the
-    // lock keeps the state whole for a caller on another thread (the error words).
+    // Each run, or status query, makes its own object and ends with it, one at
+    // a time under the worker's run lock, though a query may come on another
+    // thread than the runs; this lock keeps every call whole without relying on that.
     mutable std::mutex mLock;
     KHidDetail mDetail;
     KHandle mWriteHandle = kInvalidHandle;

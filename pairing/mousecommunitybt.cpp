@@ -104,7 +104,7 @@ PairOutcome MouseCommunityBT::failure() const
 quint8 MouseCommunityBT::queryState()
 {
     const quint8 payload[4] = {kQuery, 0x00, 0x00, 0x00};
-    // Waiting for a run would hold the caller (often the GUI thread) for up to 30 s.
+    // Waiting for a run would hold the caller, which may be the GUI thread, for up to 30 s.
     std::unique_lock<std::mutex> run(mRunLock, std::try_to_lock);
     if (!run.owns_lock()) {
         qDebug() << "queryState: a pairing run is in progress";

@@ -100,12 +100,12 @@ private:
         bool pairing() const { return worker != nullptr; }
     };
 
-    // The receiver at `path` that the caller may ask for, or why not (an error reply's name and words).
     // False, the caller answered with the refusal, for a request that cannot be taken;
     // else `found` is the receiver it pairs.
     bool admit(const QDBusMessage &message, uint uid, const QString &receiver, PairKind kind, Receiver *found);
     // The request waits for polkit, within the bound of a password question.
     void ask(const QDBusMessage &message, uint uid, const Receiver &found, PairKind kind);
+    // The receiver at `path` that the caller may ask for, or why not (an error reply's name and words).
     bool findReceiver(const QString &path, PairKind kind, Receiver *found, const char **error, QString *words);
     void slotAuthorised(QDBusPendingCallWatcher *check);
     void slotQuestionTimedOut(quint64 id);

@@ -336,7 +336,7 @@ void MainWindow::showPage(int page)
 
         mBubble->showBubble();
         refreshRows();
-        // Sent home by the receiver: the keyboard stays on the card of the page it was on.
+        // The keyboard was on the page it left: it goes on to that page's card.
         if (focusOnPage)
             focusCard(left);
         return;

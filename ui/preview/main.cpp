@@ -17,11 +17,10 @@
 
 #include <cstdio>
 
-int main(int argc, char *argv[])
+namespace {
+
+void addOptions(QCommandLineParser &parser)
 {
-    QApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.addHelpOption();
     parser.addOptions({
         {"lang", "zh or en", "lang", "zh"},
         {"theme", "0 black, 1 blue, 2 skyblue", "theme", "0"},
@@ -40,20 +39,11 @@ int main(int argc, char *argv[])
         {"popup", "theme or language", "popup"},
         {"shot", "save a screenshot to this file and quit", "file"},
     });
-    parser.process(app);
+}
 
-    QApplication::setFont(loadApplicationFont(":/font/SOURCEHANSANSCN-NORMAL_0.ttf"));
-    Trans trans;
-    trans.init();
-    trans.setCurrentLang(parser.value("lang"));
-
-    MainWindow window;
-    window.updateLanguageButtons(parser.value("lang"));
-    window.retranslate();
-    window.move(0, 0);
-    // Style changes before the first show are not all painted; a user only
-    // ever changes things on a shown window anyway.
-    window.show();
+// In the order a user would come to it: the receiver, the theme, the page, then what happens on it.
+void showState(MainWindow &window, const QCommandLineParser &parser)
+{
     const int kind = parser.value("receiver").toInt();
     if (kind != 0)
         window.setConnectState(PairKinds(QFlag(kind)), true, parser.isSet("tovrik"));
@@ -93,6 +83,31 @@ int main(int argc, char *argv[])
         clickChild("btnModify");
     else if (parser.value("popup") == "language")
         clickChild("btnLanguage");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    addOptions(parser);
+    parser.process(app);
+
+    QApplication::setFont(loadApplicationFont(":/font/SOURCEHANSANSCN-NORMAL_0.ttf"));
+    Trans trans;
+    trans.init();
+    trans.setCurrentLang(parser.value("lang"));
+
+    MainWindow window;
+    window.updateLanguageButtons(parser.value("lang"));
+    window.retranslate();
+    window.move(0, 0);
+    // Style changes before the first show are not all painted; a user only
+    // ever changes things on a shown window anyway.
+    window.show();
+    showState(window, parser);
 
     if (parser.isSet("shot")) {
         const QString file = parser.value("shot");
