@@ -49,14 +49,19 @@ bool KRecordPlatform::getAttributes(KHandle handle, KHidAttributes &attributes)
 {
     const bool ok = inner().getAttributes(handle, attributes);
     std::lock_guard<std::mutex> lock(mLock);
-    const auto it = mHandles.find(handle);
-    if (ok && it != mHandles.end()) {
-        Interface &interface = mInterfaces[it->second];
-        interface.vendorId = attributes.VendorID;
-        interface.productId = attributes.ProductID;
-        interface.version = attributes.VersionNumber;
+    if (Interface *interface = ok ? interfaceOf(mHandles, handle) : nullptr) {
+        interface->vendorId = attributes.VendorID;
+        interface->productId = attributes.ProductID;
+        interface->version = attributes.VersionNumber;
     }
     return ok;
+}
+
+KRecordPlatform::Interface *KRecordPlatform::interfaceOf(const std::map<std::intptr_t, QString> &paths,
+                                                         std::intptr_t key)
+{
+    const auto it = paths.find(key);
+    return it == paths.end() ? nullptr : &mInterfaces[it->second];
 }
 
 bool KRecordPlatform::getPreparsedData(KHandle handle, KPreparsed &data)
@@ -73,11 +78,9 @@ bool KRecordPlatform::getCaps(KPreparsed data, KHidCaps &caps)
 {
     const bool ok = inner().getCaps(data, caps);
     std::lock_guard<std::mutex> lock(mLock);
-    const auto it = mPreparsed.find(data);
-    if (ok && it != mPreparsed.end()) {
-        Interface &interface = mInterfaces[it->second];
-        interface.caps = caps;
-        interface.described = true;
+    if (Interface *interface = ok ? interfaceOf(mPreparsed, data) : nullptr) {
+        interface->caps = caps;
+        interface->described = true;
     }
     return ok;
 }
@@ -86,12 +89,10 @@ uint32_t KRecordPlatform::getFeatureValueCaps(KPreparsed data, KHidValueCaps *ca
 {
     const uint32_t status = inner().getFeatureValueCaps(data, caps, count);
     std::lock_guard<std::mutex> lock(mLock);
-    const auto it = mPreparsed.find(data);
-    if (status == kHidpStatusSuccess && it != mPreparsed.end()) {
-        Interface &interface = mInterfaces[it->second];
-        interface.featureReportIds.clear();
+    if (Interface *interface = status == kHidpStatusSuccess ? interfaceOf(mPreparsed, data) : nullptr) {
+        interface->featureReportIds.clear();
         for (uint16_t i = 0; i < count; ++i)
-            interface.featureReportIds.append(caps[i].ReportID);
+            interface->featureReportIds.append(caps[i].ReportID);
     }
     return status;
 }

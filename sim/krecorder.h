@@ -65,6 +65,9 @@ private:
         QString words;
     };
 
+    // The interface a handle or preparsed data was had from; null for one not seen. Under mLock.
+    Interface *interfaceOf(const std::map<std::intptr_t, QString> &paths, std::intptr_t key);
+
     mutable std::mutex mLock;
     QElapsedTimer mClock;
     std::map<KHandle, QString> mHandles;         // every open handle's path

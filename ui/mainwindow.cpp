@@ -477,13 +477,19 @@ void MainWindow::retranslate()
     mBubble->retranslate();
 }
 
+// One popup at a time; true when `popup` shows now.
+bool MainWindow::togglePopup(QWidget *popup, QWidget *other)
+{
+    if (other->isVisible())
+        other->hide();
+    mPolish->polishPart(popup);
+    popup->setVisible(!popup->isVisible());
+    return popup->isVisible();
+}
+
 void MainWindow::on_btnModify_clicked()
 {
-    if (ui->widgetLanguage->isVisible())
-        ui->widgetLanguage->hide();
-    mPolish->polishPart(ui->colorLabel);
-    ui->colorLabel->setVisible(!ui->colorLabel->isVisible());
-    if (ui->colorLabel->isVisible())
+    if (togglePopup(ui->colorLabel, ui->widgetLanguage))
         ui->btnBlack->setFocus(Qt::OtherFocusReason);
 }
 
@@ -530,12 +536,8 @@ void MainWindow::applyTheme(int theme, bool homePage)
 
 void MainWindow::on_btnLanguage_clicked()
 {
-    if (ui->colorLabel->isVisible())
-        ui->colorLabel->hide();
-    mPolish->polishPart(ui->widgetLanguage);
-    ui->widgetLanguage->setVisible(!ui->widgetLanguage->isVisible());
     // Onto the language that can be chosen.
-    if (ui->widgetLanguage->isVisible())
+    if (togglePopup(ui->widgetLanguage, ui->colorLabel))
         (ui->btnZH->isEnabled() ? ui->btnZH : ui->btnEN)->setFocus(Qt::OtherFocusReason);
 }
 

@@ -118,6 +118,7 @@ private:
     bool pageConnected() const;
     QString pageTitle() const;
     void focusCard(int page);
+    bool togglePopup(QWidget *popup, QWidget *other);
     void setHomeWidgetsVisible(bool visible);
     void layOutGuide(int page, bool geometry);
     void describeGuide(int page);
