@@ -21,21 +21,21 @@ bool addReach(ServiceFacts &facts, PairService::Reach reach, const QString &unre
     switch (reach) {
     case PairService::Reach::Unsupported:
         return false;
-    case PairService::Reach::NoBus:
-        add(facts, KHID::KCheck::Warning, "service", QStringLiteral("the pairing service cannot be asked: %1").arg(unreached),
-            QStringLiteral("start the system bus (dbus), which starts the pairing service when asked"));
-        return false;
-    case PairService::Reach::NotInstalled:
-        add(facts, KHID::KCheck::Warning, "service", unreached,
-            QStringLiteral("reinstall bondara's package: it brings the pairing service (bondara-pairingd), which "
-                           "the system bus starts when asked"));
-        return false;
     case PairService::Reach::Offered:
         add(facts, KHID::KCheck::Ok, "service",
             QStringLiteral("the pairing service %1 is installed and the system bus reaches it").arg(kName), QString());
+        return true;
+    case PairService::Reach::NoBus:
+    case PairService::Reach::NotInstalled:
         break;
     }
-    return true;
+    const bool noBus = reach == PairService::Reach::NoBus;
+    add(facts, KHID::KCheck::Warning, "service",
+        noBus ? QStringLiteral("the pairing service cannot be asked: %1").arg(unreached) : unreached,
+        noBus ? QStringLiteral("start the system bus (dbus), which starts the pairing service when asked")
+              : QStringLiteral("reinstall bondara's package: it brings the pairing service (bondara-pairingd), "
+                               "which the system bus starts when asked"));
+    return false;
 }
 
 void addAnswer(ServiceFacts &facts, PairService::Authorisation answer, const QString &unanswered)
