@@ -212,6 +212,17 @@ void printBegin(const PairOptions &options, const Receiver &receiver, const Pair
     out().flush();
 }
 
+// On a terminal a bar drawn in place; elsewhere a line a second.
+void printWaited(bool terminal, int seconds)
+{
+    if (terminal)
+        out() << "\r" << QString(qMin(seconds, 30), QLatin1Char('#')).leftJustified(30, QLatin1Char('.')) << ' '
+              << seconds << " s";
+    else
+        out() << "waiting " << seconds << " s\n";
+    out().flush();
+}
+
 void printResult(bool json, bool newLine, const PairOutcome &outcome)
 {
     if (json) {
@@ -261,15 +272,7 @@ int pairCommand(const QStringList &args)
     const bool terminal = !options.json && stdoutIsTerminal();
     int seconds = 0;
     QTimer progress;
-    QObject::connect(&progress, &QTimer::timeout, [&] {
-        ++seconds;
-        if (terminal)
-            out() << "\r" << QString(qMin(seconds, 30), QLatin1Char('#')).leftJustified(30, QLatin1Char('.'))
-                  << ' ' << seconds << " s";
-        else
-            out() << "waiting " << seconds << " s\n";
-        out().flush();
-    });
+    QObject::connect(&progress, &QTimer::timeout, [&] { printWaited(terminal, ++seconds); });
     bool finished = false;
     int stopSignal = 0;
     PairRun::Watch watch;
