@@ -7,6 +7,8 @@
 
 #include <QtTest>
 
+#include <atomic>
+
 #include <future>
 
 using namespace KHID;
@@ -78,7 +80,7 @@ public slots:
 class LockFaultSim : public KSimPlatform
 {
 public:
-    bool lockFails = false;
+    std::atomic<bool> lockFails{false}; // set by the test, read on the worker's thread
     KLock lockForPairing(KHandle handle, const std::u16string &path) override
     {
         return lockFails ? KLock::Failed : KSimPlatform::lockForPairing(handle, path);
