@@ -2,7 +2,7 @@
 #pragma once
 
 #include "config/devicedetail.h"
-#include "khid/khidwatcher.h"
+#include "app/khidwatcher.h"
 #include "pairing/mousecommunity.h"
 #include "pairing/pairservice.h"
 #include "config/receiver.h"

@@ -128,7 +128,8 @@ struct KDeviceInstance {
 enum class KLock {
     Taken,      // this handle holds it until it is closed
     Held,       // another handle holds it, in this program or another
-    Unsupported // the backend has no such lock: pairing goes on unguarded
+    Unsupported, // the backend has no such lock: pairing goes on unguarded
+    Failed       // the lock is there but could not be taken: the run does not start unguarded
 };
 
 class KDeviceMonitor;

@@ -755,7 +755,7 @@ public:
         } while (result < 0 && errno == EINTR);
         if (result == 0)
             return KLock::Taken;
-        return errno == EWOULDBLOCK ? KLock::Held : KLock::Unsupported;
+        return errno == EWOULDBLOCK ? KLock::Held : KLock::Failed;
     }
 
     std::vector<KCheck> nodeChecks(const std::u16string &path) override

@@ -390,15 +390,15 @@ public:
         SECURITY_DESCRIPTOR descriptor;
         if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)
             || !SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE))
-            return KLock::Unsupported;
+            return KLock::Failed;
         SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
         const HANDLE lock = CreateMutexW(&attributes, FALSE, pairingLockName(path).c_str());
         if (!lock)
-            return GetLastError() == ERROR_ACCESS_DENIED ? KLock::Held : KLock::Unsupported;
+            return GetLastError() == ERROR_ACCESS_DENIED ? KLock::Held : KLock::Failed;
         const DWORD waited = WaitForSingleObject(lock, 0);
         if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
             CloseHandle(lock);
-            return waited == WAIT_TIMEOUT ? KLock::Held : KLock::Unsupported;
+            return waited == WAIT_TIMEOUT ? KLock::Held : KLock::Failed;
         }
         std::lock_guard<std::mutex> guard(mLocksGuard);
         mLocks[handle] = lock;

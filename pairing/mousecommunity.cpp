@@ -52,9 +52,16 @@ PairOutcome MouseCommunity::openRunDevice()
             return {PairOutcome::Unplugged, {}};
         return {PairOutcome::OpenFailed, mRunDevice->errorString()};
     }
-    if (mRunDevice->lockForPairing() == KHID::KLock::Held) {
+    switch (mRunDevice->lockForPairing()) {
+    case KHID::KLock::Held:
         qDebug().noquote() << "another program is pairing with" << mRunReceiver.path();
         return {PairOutcome::Busy, {}};
+    case KHID::KLock::Failed:
+        // Without the lock another program could pair beside this run.
+        return {PairOutcome::OpenFailed, QStringLiteral("its pairing lock could not be taken")};
+    case KHID::KLock::Taken:
+    case KHID::KLock::Unsupported:
+        break;
     }
     return {PairOutcome::Paired, {}};
 }

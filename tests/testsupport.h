@@ -18,10 +18,11 @@
 namespace testsupport {
 
 // Installs an empty simulated machine and hands back a pointer for scripting it.
-inline KHID::KSimPlatform *installSimulation()
+template <typename Sim = KHID::KSimPlatform>
+inline Sim *installSimulation()
 {
-    auto owned = std::make_unique<KHID::KSimPlatform>();
-    KHID::KSimPlatform *sim = owned.get();
+    auto owned = std::make_unique<Sim>();
+    Sim *sim = owned.get();
     sim->setVirtualTime(true);
     KHID::installPlatform(std::move(owned));
     return sim;

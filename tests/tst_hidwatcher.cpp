@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The hidden watcher widget, on the simulated machine.
 
-#include "khid/khidwatcher.h"
+#include "app/khidwatcher.h"
 #include "tests/testsupport.h"
 
 #include <QtTest>

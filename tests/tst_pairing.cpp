@@ -7,6 +7,8 @@
 
 #include <QtTest>
 
+#include <atomic>
+
 #include <future>
 
 using namespace KHID;
@@ -73,12 +75,25 @@ public slots:
     void onPoll(int attempt, const QString &status) { polls.append({attempt, status}); }
 };
 
+// The simulated machine, with a pairing lock that can be made to fail as a system may fail it
+// (a system call filter that refuses flock, a mutex that cannot be made).
+class LockFaultSim : public KSimPlatform
+{
+public:
+    std::atomic<bool> lockFails{false}; // set by the test, read on the worker's thread
+    KLock lockForPairing(KHandle handle, const std::u16string &path) override
+    {
+        return lockFails ? KLock::Failed : KSimPlatform::lockForPairing(handle, path);
+    }
+};
+
 class TestPairing : public QObject
 {
     Q_OBJECT
 
 private:
     KSimPlatform *sim = nullptr;
+    LockFaultSim *lockFaults = nullptr;
     QThread *thread = nullptr;
     MouseCommunityBT *worker = nullptr;
     Requester requester;
@@ -121,7 +136,7 @@ private:
 private slots:
     void init()
     {
-        sim = testsupport::installSimulation();
+        sim = lockFaults = testsupport::installSimulation<LockFaultSim>();
         // Set up as the controller does: worker without parent, moved to its own thread.
         thread = new QThread;
         worker = new MouseCommunityBT;
@@ -359,6 +374,18 @@ private slots:
             QVERIFY(sim->events().isEmpty());
         }
         QCOMPARE(queryOnWorkerThread(), quint8(0x5A));
+        QCOMPARE(pair(1).value(0).toBool(), true);
+    }
+
+    // A lock the system will not give is no lock at all: the run does not start unguarded.
+    void aLockThatCannotBeTakenStopsTheRun()
+    {
+        plugAndHandOver(0);
+        lockFaults->lockFails = true;
+        QCOMPARE(pair(1).value(0).toBool(), false);
+        QCOMPARE(lastReason(), QString("open-failed: its pairing lock could not be taken"));
+        QVERIFY(sim->events().isEmpty());
+        lockFaults->lockFails = false;
         QCOMPARE(pair(1).value(0).toBool(), true);
     }
 

@@ -36,6 +36,18 @@ rootcache_path() {
     echo "$rootcache_dir/$name-$(printf '%s\n' "$@" | sha256sum | cut -c1-12)"
 }
 
+# rootcache_hold NAME: waits for the cache's lock of the roots called NAME and holds it until the
+# calling script ends, so that two runs (a stage, and tools/test making it ahead) never make one
+# root at once; the second finds it made.
+rootcache_hold() {
+    mkdir -p "$rootcache_dir"
+    exec 8>"$rootcache_dir/$1.lock"
+    if ! flock -n 8; then
+        echo "$(basename "$0"): another run is making the $1 root; waiting for it" >&2
+        flock 8
+    fi
+}
+
 # rootcache_complete ROOT: true when ROOT was made to its end.
 rootcache_complete() { [ -f "$1/.bondara-complete" ]; }
 

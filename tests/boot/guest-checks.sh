@@ -351,7 +351,7 @@ ask_on_terminal() {
     mkfifo "$fifo"
     runuser -u "$user" -- env -i PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="/home/$user" TERM=linux \
         timeout 150 script -qec "bondara-cli pair mouse $*" /dev/null <"$fifo" >"$log" 2>&1 &
-    TERMINAL=$!
+    TERMINAL=$! TERMINAL_USER=$user
     exec 7>"$fifo"
     if ! wait_log "$log" 'Password:' 60; then
         problem "no password was asked on $user's terminal: $(cat "$log")"
@@ -368,8 +368,10 @@ answer_terminal() {
     exec 7>&-
     wait "$TERMINAL"
 }
-# hang_up: the terminal goes, with the program on it.
+# hang_up: the terminal goes, with the program on it. The program goes first: its going is what
+# the service then sees, rather than the agent's failing for want of an answer.
 hang_up() {
+    pkill -KILL -u "$TERMINAL_USER" -x bondara-cli
     exec 7>&-
     kill "$TERMINAL" 2>/dev/null
     wait "$TERMINAL" 2>/dev/null

@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Bondara on Debian 13 ("trixie"), in the root tools/setup-debian13 keeps, through tools/in-root:
 # an overlay over that root, in a mount namespace of its own, so the root is never changed. The
-# work tree goes in read-only. Inside: the tree built against Qt 6.8 with GCC 14, warnings as
-# errors; the suites, offscreen; the package built with tools/package, checked with
+# work tree goes in read-only. Inside: the package built by tools/package against Qt 6.8 with
+# GCC 14, warnings as errors, its build running the suites offscreen; the package checked with
 # Debian 13's lintian, installed with apt from Debian 13's packages, and used on the simulated
 # receiver; then removed and purged. Run as root. Usage: run-debian13.sh OUT_DIR
 set -uo pipefail
@@ -72,43 +72,36 @@ check "Debian 13 with GCC 14 and Qt 6.8" bash -c '
     [ "$(gcc -dumpversion)" = 14 ] || { gcc --version; exit 1; }
     qt=$(dpkg-query -W -f="\${Version}" qt6-base-dev) && [ "${qt#6.8.}" != "$qt" ] || { echo "Qt $qt"; exit 1; }'
 
-build=/build
-configure_and_build() {
-    cmake -S /src -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBONDARA_QT=6 -DBONDARA_WERROR=ON \
-        >"$out/configure.log" 2>&1 || { tail -n 40 "$out/configure.log"; return 1; }
-    grep -qx "BONDARA_QT:STRING=6" "$build/CMakeCache.txt" &&
-        grep -q 'CMAKE_CXX_COMPILER_VERSION "14\.' "$build"/CMakeFiles/*/CMakeCXXCompiler.cmake ||
-        { echo "not configured for Qt 6 with GCC 14"; return 1; }
-    nice ninja -C "$build" -j "$jobs" >"$out/build.log" 2>&1 || { grep -A 12 -m 5 "error:" "$out/build.log"; tail -n 20 "$out/build.log"; return 1; }
-}
-if elapsed build configure_and_build >"$out/build.err" 2>&1; then
-    pass "the tree builds against Qt 6.8 with GCC 14, Ninja and warnings as errors ($(took build) s)"
-else
-    fail "the tree builds against Qt 6.8 with GCC 14, Ninja and warnings as errors"
-    sed 's/^/    /' "$out/build.err"
-    exit 1
-fi
-
-# Every suite runs, the pairing service's too: it makes its own bus, polkit and users in a
-# namespace of its own, binds that bus over /run/dbus and finds the machine unchanged after,
+# The tree is built once, by the package's own build, which runs the suites too, with warnings
+# as errors. Every suite runs, the pairing service's too: it makes its own bus, polkit and users
+# in a namespace of its own, binds that bus over /run/dbus and finds the machine unchanged after,
 # /run/mount (libmount's) included. A booted system has both; the root's empty /run does not.
 mkdir -p /run/dbus /run/mount
-if elapsed suites ctest --test-dir "$build" -j "$jobs" --output-on-failure >"$out/ctest.log" 2>&1; then
-    pass "the suites, offscreen: $(grep -o '[0-9]*% tests passed.*' "$out/ctest.log" | head -n 1) ($(took suites) s)"
+package_with_suites() {
+    DEB_BUILD_OPTIONS="" DEB_BUILD_PROFILES=pkg.bondara.werror nice /src/tools/package "$out/package" \
+        >"$out/package.log" 2>&1
+}
+elapsed package package_with_suites
+code=$?
+build_log=$out/package/build.log
+configured=$(grep -o 'BONDARA_QT=[56]\|BONDARA_TESTS=[A-Z]*\|BONDARA_WERROR=ON' "$build_log" | sort -u | tr '\n' ' ')
+if [ $code -eq 0 ] && [ "$configured" = "BONDARA_QT=6 BONDARA_TESTS=ON BONDARA_WERROR=ON " ] &&
+    grep -q 'The CXX compiler identification is GNU 14\.' "$build_log"; then
+    pass "tools/package builds Debian 13's package against Qt 6.8 with GCC 14, the suites too, warnings as errors ($(took package) s)"
 else
-    fail "the suites, offscreen"
-    grep -E "^ *[0-9]+/[0-9]+ Test.*(Failed|Timeout|Not Run)|tests passed|^(PASS|FAIL):" "$out/ctest.log" |
+    fail "tools/package builds Debian 13's package against Qt 6.8 with GCC 14, the suites too, warnings as errors (status $code, configured: $configured)"
+    grep -A 12 -m 5 "error:" "$build_log" | sed 's/^/    /'
+    tail -n 30 "$out/package.log" | sed 's/^/    /'
+fi
+suites=$(grep -o '[0-9]*% tests passed.*' "$build_log" | head -n 1)
+if [ $code -eq 0 ] && grep -q '^100% tests passed' <<<"$suites"; then
+    pass "the suites, offscreen, in the package's build: $suites"
+else
+    fail "the suites, offscreen, in the package's build: ${suites:-none ran}"
+    grep -E "^ *[0-9]+/[0-9]+ Test.*(Failed|Timeout|Not Run)|tests passed|^(PASS|FAIL):" "$build_log" |
         sed 's/^/    /' | tail -n 40
 fi
-
-# --- the package ----------------------------------------------------------------------------------
-if elapsed package nice "/src/tools/package" "$out/package" >"$out/package.log" 2>&1; then
-    pass "tools/package builds Debian 13's package ($(took package) s)"
-else
-    fail "tools/package builds Debian 13's package"
-    tail -n 30 "$out/package.log" | sed 's/^/    /'
-    exit 1
-fi
+[ $code -eq 0 ] || exit 1
 upstream=$(dpkg-parsechangelog -l /src/packaging/debian/changelog -S Version)
 deb=$(sed -n 's/^package: \(.*\.deb\)$/\1/p' "$out/package.log")
 check "the package is Debian 13's: $(basename "$deb")" /src/packaging/check-release.sh "$deb" 13 "$upstream"
@@ -170,5 +163,5 @@ install_and_use() {
         done' _ "$unit"
 }
 elapsed use install_and_use
-echo "times: build $(took build) s, suites $(took suites) s, package $(took package) s, install and use $(took use) s"
+echo "times: the package with the suites $(took package) s, install and use $(took use) s"
 [ "$failed" -eq 0 ]

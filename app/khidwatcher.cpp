@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "khid/khidwatcher.h"
+#include "app/khidwatcher.h"
 
 #include "khid/kdevicemonitor.h"
 
