@@ -108,7 +108,8 @@ void MainWindow::initWindow()
 
     mPressed = false;
     mTheme = ThemeBlack;
-    mConnected = {};
+    mMouseConnected = false;
+    mKeyboardConnected = false;
 
     ui->widStatus->hide();
     ui->colorLabel->hide();
@@ -190,9 +191,9 @@ void MainWindow::setRowConnected(QLabel *dot, QLabel *text, PairKind kind, bool 
 void MainWindow::refreshRows()
 {
     const PairKind kind = pageKind(mPage);
-    setRowConnected(ui->mouseConnect, ui->mouseStatus, PairKind::Mouse, mConnected[PairKind::Mouse]);
-    setRowConnected(ui->keyboardConnect, ui->keyboardStatus, PairKind::Keyboard, mConnected[PairKind::Keyboard]);
-    setRowConnected(ui->mouseConnect1, ui->connectStatus, kind, mConnected[kind]);
+    setRowConnected(ui->mouseConnect, ui->mouseStatus, PairKind::Mouse, mMouseConnected);
+    setRowConnected(ui->keyboardConnect, ui->keyboardStatus, PairKind::Keyboard, mKeyboardConnected);
+    setRowConnected(ui->mouseConnect1, ui->connectStatus, kind, connected(kind));
     const PageReceivers shown = mPage == PageHome ? PageReceivers() : mPageReceivers[kind];
     mReceiverLine->setReceivers(shown.labels, shown.current);
     fitStatusRows();
@@ -250,7 +251,7 @@ void MainWindow::refreshHint()
 bool MainWindow::pageConnected() const
 {
     const PairKind kind = pageKind(mPage);
-    return mPage != PageHome && !kindBlocked(kind) && mConnected[kind];
+    return mPage != PageHome && !kindBlocked(kind) && connected(kind);
 }
 
 // The state at this moment decides, whoever asks.
@@ -274,8 +275,8 @@ void MainWindow::setHomeWidgetsVisible(bool visible)
 void MainWindow::setConnectState(PairKinds devType, bool connected, bool tovrik, bool goHome)
 {
     mTovrik = tovrik;
-    mConnected[PairKind::Mouse] = connected && devType.testFlag(PairKind::Mouse);
-    mConnected[PairKind::Keyboard] = connected && devType.testFlag(PairKind::Keyboard);
+    mMouseConnected = connected && devType.testFlag(PairKind::Mouse);
+    mKeyboardConnected = connected && devType.testFlag(PairKind::Keyboard);
     if (!goHome) {
         refreshRows();
         return;
@@ -461,9 +462,9 @@ void MainWindow::retranslate()
                                   + ");font-size:12px;color:#FF8473}");
 
     setWindowTitle(tr("Bondara"));
-    ui->keyboardStatus->setText(rowText(PairKind::Keyboard, mConnected[PairKind::Keyboard]));
-    ui->mouseStatus->setText(rowText(PairKind::Mouse, mConnected[PairKind::Mouse]));
-    ui->connectStatus->setText(rowText(pageKind(mPage), mConnected[pageKind(mPage)]));
+    ui->keyboardStatus->setText(rowText(PairKind::Keyboard, mKeyboardConnected));
+    ui->mouseStatus->setText(rowText(PairKind::Mouse, mMouseConnected));
+    ui->connectStatus->setText(rowText(pageKind(mPage), connected(pageKind(mPage))));
     mReceiverLine->retranslate();
     refreshHint();
 

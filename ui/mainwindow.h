@@ -117,6 +117,8 @@ private:
     void updatePairButton();
     bool pageConnected() const;
     QString pageTitle() const;
+    // A kind's connected state, as its member holds it.
+    bool connected(PairKind kind) const { return kind == PairKind::Keyboard ? mKeyboardConnected : mMouseConnected; }
     void focusCard(int page);
     bool togglePopup(QWidget *popup, QWidget *other);
     void setHomeWidgetsVisible(bool visible);
@@ -137,7 +139,8 @@ private:
     int mPage = PageHome;
     // The pairing page whose guide was last laid out.
     int mGuidePage = 0;
-    PerKind<bool> mConnected;
+    bool mMouseConnected = false;
+    bool mKeyboardConnected = false;
     bool mTovrik = false;
     int mCurrentDev = 0;
     int mProblem = ProblemNone;

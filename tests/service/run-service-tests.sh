@@ -337,14 +337,17 @@ if [ "${1:-}" = --inside ]; then
     if wait_trace "$((start + 1))" 10; then
         pair_call "$ok_user" second.log string:'sim:rx#col02' string:keyboard
         pair_call "$second_user" same-receiver.log string:'sim:slow#col02' string:mouse
+        # A busy receiver is named before polkit is asked, so no one is asked a password for it.
+        pair_call "$refused_user" busy-unasked.log string:'sim:slow#col02' string:mouse
         as "$other_user" dbus-send --system --print-reply --dest=org.bondara.Pairing1 /org/bondara/Pairing1 \
             org.bondara.Pairing1.Stop string:'sim:slow#col02' >"$out/stranger-stop.log" 2>&1
         if grep -q '^Error org.bondara.Pairing1.Error.Busy: a pairing request of this user is in progress' "$out/second.log" &&
             grep -q '^Error org.bondara.Pairing1.Error.Busy: a pairing is in progress on sim:slow#col02$' "$out/same-receiver.log" &&
+            grep -q '^Error org.bondara.Pairing1.Error.Busy: a pairing is in progress on sim:slow#col02$' "$out/busy-unasked.log" &&
             grep -q '^Error org.bondara.Pairing1.Error.NotRunning:' "$out/stranger-stop.log"; then
-            pass "during a run, its user's second request and another user's on its receiver are Busy, and another user cannot stop it (NotRunning)"
+            pass "during a run, its user's second request and another user's on its receiver are Busy (before polkit, for a user it refuses too), and another user cannot stop it (NotRunning)"
         else
-            fail "during a run: $(cat "$out/second.log" "$out/same-receiver.log" "$out/stranger-stop.log")"
+            fail "during a run: $(cat "$out/second.log" "$out/same-receiver.log" "$out/busy-unasked.log" "$out/stranger-stop.log")"
         fi
         pkill -KILL -P "$caller" 2>/dev/null
         kill -KILL "$caller" 2>/dev/null
