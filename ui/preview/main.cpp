@@ -56,10 +56,9 @@ void showState(MainWindow &window, const QCommandLineParser &parser)
     const int theme = parser.value("theme").toInt();
     if (theme >= 0 && theme <= 2)
         clickChild(swatches[theme]);
-    if (parser.value("page") == "mouse")
-        clickChild("mouseCode");
-    else if (parser.value("page") == "keyboard")
-        clickChild("keyboardCode");
+    PairKind page = PairKind::Mouse;
+    if (pairKindFromWord(parser.value("page"), &page))
+        clickChild(page == PairKind::Keyboard ? "keyboardCode" : "mouseCode");
     if (parser.isSet("problem"))
         window.setReceiverProblem(parser.value("problem").toInt(), kBothKinds,
                                   parser.value("service") == "not-installed" ? PairService::Reach::NotInstalled
