@@ -80,6 +80,68 @@ void save(const QImage &image, const QString &path)
         paint::fail("cannot write " + path);
 }
 
+void loadFont(const QString &path)
+{
+    const int fontId = QFontDatabase::addApplicationFontFromData(readFile(path));
+    const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
+    if (families.size() != 1)
+        paint::fail(QStringLiteral("the interface font gives %1 families").arg(families.size()));
+    paint::setFamily(families.first());
+}
+
+// Every listed picture at 1 x, each at its listed size; a drawing the list lacks is refused.
+std::map<QString, QImage> drawListed(const Registry &registry, const std::vector<Entry> &list, const QDir &out)
+{
+    std::map<QString, QImage> pictures;
+    for (const Entry &entry : list) {
+        const auto drawing = registry.find(entry.name);
+        if (drawing == registry.end())
+            paint::fail("nothing draws " + entry.name);
+        const QImage image = drawing->second();
+        if (image.size() != entry.size)
+            paint::fail(QStringLiteral("%1 is drawn %2 x %3, listed %4 x %5")
+                            .arg(entry.name)
+                            .arg(image.width())
+                            .arg(image.height())
+                            .arg(entry.size.width())
+                            .arg(entry.size.height()));
+        save(image, out.filePath(entry.name + ".png"));
+        pictures[entry.name] = image;
+    }
+    for (const auto &[name, drawing] : registry)
+        if (!pictures.count(name))
+            paint::fail(name + " is drawn but not listed");
+    return pictures;
+}
+
+void savePreviews(const std::map<QString, QImage> &pictures, const Art &art, const QDir &previews)
+{
+    if (!previews.mkpath("."))
+        paint::fail("cannot create " + previews.path());
+    const char *themes[] = {"black", "blue", "skyblue"};
+    for (int theme = 0; theme < 3; ++theme) {
+        save(previewHome(pictures, art, theme, theme != 1, theme == 1),
+             previews.filePath(QStringLiteral("home_%1.png").arg(themes[theme])));
+    }
+    save(previewPairing(pictures, art, 0, true, false), previews.filePath("pairing_mouse_zh.png"));
+    save(previewPairing(pictures, art, 1, false, false), previews.filePath("pairing_mouse_en.png"));
+    save(previewPairing(pictures, art, 2, true, true), previews.filePath("pairing_keyboard_zh.png"));
+    save(previewPairing(pictures, art, 0, false, true), previews.filePath("pairing_keyboard_en.png"));
+}
+
+// The same pictures at twice the pixels, drawn rather than enlarged: Qt
+// takes "name@2x.png" for "name.png" by itself on screens scaled above 1.
+void drawDouble(const Registry &registry, const std::vector<Entry> &list, const QDir &out)
+{
+    paint::setScale(2);
+    for (const Entry &entry : list) {
+        const QImage image = registry.find(entry.name)->second();
+        if (image.size() != entry.size * 2)
+            paint::fail(QStringLiteral("%1@2x is drawn %2 x %3").arg(entry.name).arg(image.width()).arg(image.height()));
+        save(image, out.filePath(entry.name + "@2x.png"));
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -96,12 +158,7 @@ int main(int argc, char *argv[])
     for (const char *required : {"list", "catalogue", "guide", "font", "out"})
         if (!parser.isSet(required))
             paint::fail(QStringLiteral("--%1 is required").arg(required));
-
-    const int fontId = QFontDatabase::addApplicationFontFromData(readFile(parser.value("font")));
-    const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
-    if (families.size() != 1)
-        paint::fail(QStringLiteral("the interface font gives %1 families").arg(families.size()));
-    paint::setFamily(families.first());
+    loadFont(parser.value("font"));
 
     Art art;
     for (const QJsonValue &entry : readJson(parser.value("catalogue")).value("trans").toArray())
@@ -117,52 +174,16 @@ int main(int argc, char *argv[])
     const QDir out(parser.value("out"));
     if (!out.mkpath("."))
         paint::fail("cannot create " + out.path());
-    std::map<QString, QImage> pictures;
-    QStringList order;
-    for (const Entry &entry : list) {
-        const auto drawing = registry.find(entry.name);
-        if (drawing == registry.end())
-            paint::fail("nothing draws " + entry.name);
-        const QImage image = drawing->second();
-        if (image.size() != entry.size)
-            paint::fail(QStringLiteral("%1 is drawn %2 x %3, listed %4 x %5")
-                            .arg(entry.name)
-                            .arg(image.width())
-                            .arg(image.height())
-                            .arg(entry.size.width())
-                            .arg(entry.size.height()));
-        save(image, out.filePath(entry.name + ".png"));
-        pictures[entry.name] = image;
-        order << entry.name;
-    }
-    for (const auto &[name, drawing] : registry)
-        if (!order.contains(name))
-            paint::fail(name + " is drawn but not listed");
-
-    if (parser.isSet("sheet"))
+    const std::map<QString, QImage> pictures = drawListed(registry, list, out);
+    if (parser.isSet("sheet")) {
+        QStringList order;
+        for (const Entry &entry : list)
+            order << entry.name;
         save(contactSheet(pictures, order), parser.value("sheet"));
-    if (parser.isSet("previews")) {
-        const QDir previews(parser.value("previews"));
-        previews.mkpath(".");
-        const char *themes[] = {"black", "blue", "skyblue"};
-        for (int theme = 0; theme < 3; ++theme) {
-            save(previewHome(pictures, art, theme, theme != 1, theme == 1),
-                 previews.filePath(QStringLiteral("home_%1.png").arg(themes[theme])));
-        }
-        save(previewPairing(pictures, art, 0, true, false), previews.filePath("pairing_mouse_zh.png"));
-        save(previewPairing(pictures, art, 1, false, false), previews.filePath("pairing_mouse_en.png"));
-        save(previewPairing(pictures, art, 2, true, true), previews.filePath("pairing_keyboard_zh.png"));
-        save(previewPairing(pictures, art, 0, false, true), previews.filePath("pairing_keyboard_en.png"));
     }
-    // The same pictures at twice the pixels, drawn rather than enlarged: Qt
-    // takes "name@2x.png" for "name.png" by itself on screens scaled above 1.
-    paint::setScale(2);
-    for (const Entry &entry : list) {
-        const QImage image = registry.find(entry.name)->second();
-        if (image.size() != entry.size * 2)
-            paint::fail(QStringLiteral("%1@2x is drawn %2 x %3").arg(entry.name).arg(image.width()).arg(image.height()));
-        save(image, out.filePath(entry.name + "@2x.png"));
-    }
+    if (parser.isSet("previews"))
+        savePreviews(pictures, art, QDir(parser.value("previews")));
+    drawDouble(registry, list, out);
     std::printf("artgen: %d pictures at 1 x and 2 x in %s\n", int(list.size()), qPrintable(out.path()));
     return 0;
 }
