@@ -472,6 +472,47 @@ private slots:
         }
     }
 
+    // However the page was reached, its button pairs the page's kind, and a code that names no
+    // page leaves the page as it was.
+    void pairButtonAsksForThePagesKind_data()
+    {
+        QTest::addColumn<QString>("route"); // one step per letter: m, k click a card; h the return;
+                                            // 1, 2, 3, 7 the controller's showPage with that code
+        QTest::addColumn<int>("kind");
+        QTest::newRow("mouse card") << "m" << int(PairKind::Mouse);
+        QTest::newRow("keyboard card") << "k" << int(PairKind::Keyboard);
+        QTest::newRow("keyboard page, then the mouse page shown") << "k1" << int(PairKind::Mouse);
+        QTest::newRow("mouse page, then the keyboard page shown") << "m2" << int(PairKind::Keyboard);
+        QTest::newRow("home, then back by code") << "kh1" << int(PairKind::Mouse);
+        QTest::newRow("a code that names no page") << "k7" << int(PairKind::Keyboard);
+        QTest::newRow("home by code, then the card") << "k3m" << int(PairKind::Mouse);
+    }
+
+    void pairButtonAsksForThePagesKind()
+    {
+        QFETCH(QString, route);
+        QFETCH(int, kind);
+        // Nothing connected on the way, so no step may decide the kind by the connection.
+        window->setConnectState(kBothKinds, false, false);
+        for (const QChar step : route) {
+            if (step == 'm' || step == 'k') {
+                click(step == 'm' ? "mouseCode" : "keyboardCode");
+            } else if (step == 'h') {
+                click("btnReturn");
+            } else {
+                window->showPage(step.digitValue());
+            }
+        }
+        window->setConnectState(kBothKinds, true, false, false);
+        QCOMPARE(window->mPage, MainWindow::pageOf(PairKind(kind)));
+        QCOMPARE(text("mouseTitle"), QCoreApplication::translate(
+                                         "MainWindow", kind == int(PairKind::Mouse) ? "Mouse connect" : "Keyboard connect"));
+        QSignalSpy spy(window.get(), &MainWindow::sigStartPair);
+        click("btnPair");
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.first().first().value<PairKind>(), PairKind(kind));
+    }
+
     void resultLocksThePairingButtonBriefly_data()
     {
         QTest::addColumn<bool>("receiverStays");
