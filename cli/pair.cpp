@@ -133,10 +133,11 @@ public:
     }
     void begin() override
     {
+        // The run is the thread's first work, wired before it starts: nothing is posted to a
+        // thread whose event loop is still being made.
+        QObject::connect(mThread, &QThread::started, mWorker,
+                         [worker = mWorker, kind = mKind] { worker->startPairing(kind); });
         mThread->start();
-        // Queued: the run goes on the worker's thread.
-        QMetaObject::invokeMethod(mWorker, [worker = mWorker, kind = mKind] { worker->startPairing(kind); },
-                                  Qt::QueuedConnection);
         mWaiting();
     }
     void stop() override { mWorker->abortRun(PairOutcome::Stopped); }
